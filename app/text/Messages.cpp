@@ -1,0 +1,184 @@
+#include "app/text/Messages.h"
+
+#include <array>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "Version.h"
+
+namespace vxa {
+namespace {
+
+struct CatalogueEntry {
+  int32_t id;
+  const char* text;
+};
+
+// Texts are stored as UTF-8; the tables hold the same ids in the same order.
+constexpr CatalogueEntry kRussian[] = {
+    {msg::kCaptionError, "Ошибка"},
+    {msg::kCaptionWarning, "Предупреждение"},
+    {msg::kCaptionInformation, "Информация"},
+    {msg::kCaptionConfirmation, "Подтверждение"},
+    {msg::kWindowCaption, "Загрузчик прибора VXA-4410"},
+    {msg::kThreadCreateFailed, "Не удалось создать поток обмена"},
+    {msg::kNoDeviceConnected, "\tНе найдено подключенных устройств.\r\nПроверьте соединительные кабели USB и повторите попытку."},
+    {msg::kSearchFailedStatus, "Ошибка при поиске устройств (статус = %d)"},
+    {msg::kMoreThanOneDevice, "    Найдено более одного устройства VXA-4410.\r\nОтсоедините лишние устройства VXA-4410 от USB,\r\n\tа затем повторите попытку."},
+    {msg::kStateWriteRequest, "Запрос на запись"},
+    {msg::kStateFileTransfer, "Передача файла"},
+    {msg::kStateVerification, "Верификация данных"},
+    {msg::kOpenFileFailed, "Не удалось открыть файл, ошибка: %s"},
+    {msg::kImageTransferred, "\tЗагрузочный образ успешно передан в прибор.\r\nЗа ходом обновления прошивки следите по дисплею прибора."},
+    {msg::kProgressFrom, " из "},
+    {msg::kInterruptLoad, "Прервать процесс загрузки?"},
+    {msg::kVerifiedDataMismatch, "Несовпадение проверяемых данных"},
+    {msg::kImageNotFound, "Не найден ресурс содержащий загрузочный образ"},
+    {msg::kImageLoadFailed, "Невозможно загрузить ресурс загрузочного образа"},
+    {msg::kImagePointerFailed, "Невозможно получить указатель на загрузочный образ"},
+    {msg::kImageSizeUnknown, "Неизвестный размер загрузочного образа"},
+    {msg::kFtdiWriteError, "Ошибка записи в файл FTDI код "},
+    {msg::kFtdiOverflow, "Переполнение файла FTDI"},
+    {msg::kFtdiReadError, "Ошибка чтения файла FTDI код "},
+    {msg::kFtdiStatusError, "Невозможно получить статус FTDI код "},
+    {msg::kInvalidPacketLength, "Принят пакет неразрешенной длины"},
+    {msg::kTransferFromNonZeroBlock, "Попытка инициализации передачи с ненулевого блока"},
+    {msg::kInvalidConfirmCode, "Принят пакет с неразрешенным кодом подтверждения = 0x%02x"},
+    {msg::kReceiveNotFromBlock1, "Попытка инициализации приема блоком с номером не равным 1"},
+    {msg::kInsufficientSpace, "Недостаточно места для записи в файл"},
+    {msg::kRestartCurrentTransaction, "Попытка перезапустить текущую транзакцию"},
+    {msg::kInvalidFileTypeToSend, "Неверный тип передаваемого файла"},
+    {msg::kRestartIncompleteTransaction, "Попытка перезапустить незавершенную транзакцию"},
+    {msg::kInvalidFileTypeToReceive, "Неверный тип принимаемого файла"},
+    {msg::kDeviceIdFailed, "Не могу получить идентификатор устройства."},
+    {msg::kAbortedByUser, "Прервано пользователем"},
+    {msg::kButtonFind, "Поиск"},
+    {msg::kButtonLoad, "Загрузить"},
+    {msg::kButtonExit, "Выход"},
+    {msg::kStateFlashing, "Прошивка..."},
+    {msg::kFirmwareCompleted, "Прошивка прибора успешно завершена"},    {msg::kCommunicationError, "Ошибка связи с прибором"},
+    {msg::kEndOfFileTooEarly, "Прибор подтвердил конец файла до окончания передачи данных"},
+};
+
+constexpr CatalogueEntry kEnglish[] = {
+    {msg::kCaptionError, "Error"},
+    {msg::kCaptionWarning, "Warning"},
+    {msg::kCaptionInformation, "Information"},
+    {msg::kCaptionConfirmation, "Confirmation"},
+    {msg::kWindowCaption, "VXA-4410 Loader"},
+    {msg::kThreadCreateFailed, "Failed to create traffic control thread"},
+    {msg::kNoDeviceConnected, "\tNo device connected.\r\nCheck USB cable connection and try again."},
+    {msg::kSearchFailedStatus, "Error while searching devices (status = %d)"},
+    {msg::kMoreThanOneDevice, "    Found more than one VXA-4410.\r\nDisconnect unnecessary VXA-4410 from USB port\r\n\tand try again."},
+    {msg::kStateWriteRequest, "Write request"},
+    {msg::kStateFileTransfer, "File transfer"},
+    {msg::kStateVerification, "Data verification"},
+    {msg::kOpenFileFailed, "Failed to open file. Error: %s"},
+    {msg::kImageTransferred, "\tBoot image transferred into device successfully.\r\nThe firmware update progress is shown on the screen."},
+    {msg::kProgressFrom, " from "},
+    {msg::kInterruptLoad, "Interrupt load process?"},
+    {msg::kVerifiedDataMismatch, "Verified data mismatch"},
+    {msg::kImageNotFound, "Resource with boot image not found"},
+    {msg::kImageLoadFailed, "Failed to load boot image resource"},
+    {msg::kImagePointerFailed, "Failed to get boot image pointer"},
+    {msg::kImageSizeUnknown, "Unknown size of boot image"},
+    {msg::kFtdiWriteError, "Error while writing into FTDI file code"},
+    {msg::kFtdiOverflow, "FTDI file overflow"},
+    {msg::kFtdiReadError, "Error while reading FTDI file code"},
+    {msg::kFtdiStatusError, "Failed to retrieve FTDI status code"},
+    {msg::kInvalidPacketLength, "The length of received packet is invalid"},
+    {msg::kTransferFromNonZeroBlock, "Attempt to initialize transfer from non-zero block"},
+    {msg::kInvalidConfirmCode, "Received packet with invalid confirm code = 0x%02x"},
+    {msg::kReceiveNotFromBlock1, "Attempt to initialize receiving by block not equal to 1"},
+    {msg::kInsufficientSpace, "Insufficient space to write into file"},
+    {msg::kRestartCurrentTransaction, "Attempt to restart current transaction"},
+    {msg::kInvalidFileTypeToSend, "Invalid type of file to be transferred"},
+    {msg::kRestartIncompleteTransaction, "Attempt to restart incomplete transaction"},
+    {msg::kInvalidFileTypeToReceive, "Invalid type of received file"},
+    {msg::kDeviceIdFailed, "Failed to retrieve device ID."},
+    {msg::kAbortedByUser, "Aborted by user"},
+    {msg::kButtonFind, "Find"},
+    {msg::kButtonLoad, "Download"},
+    {msg::kButtonExit, "Exit"},
+    {msg::kStateFlashing, "Flashing..."},
+    {msg::kFirmwareCompleted, "The firmware is successfully completed"},    {msg::kCommunicationError, "Communication error with the instrument"},
+    {msg::kEndOfFileTooEarly, "The instrument acknowledged the end of file before all data was sent"},
+};
+
+static_assert(std::size(kRussian) == std::size(kEnglish));
+
+constexpr std::array<std::span<const CatalogueEntry>, 2> kTables = {kRussian, kEnglish};
+
+std::atomic<int32_t> g_language{kLanguageRussian};
+
+constexpr char kFallbackPrefix[] = "UNKNOWN MESSAGE ";
+constexpr size_t kFallbackSize = 36;
+
+// Each thread has its own fallback text, so that two threads missing at the same time never
+// write into one buffer.
+thread_local char t_fallback[kFallbackSize];
+
+constexpr const char* kStringTable[] = {
+    nullptr,
+    "Обновление",
+    "Прибор не подключен к USB порту",
+    "Модель: ",
+    "Заводской номер: ",
+    "Версия прибора: ",
+    "Версия программы: ",
+    "Операция загрузки программы может привести к потере\nработоспособности прибора в случае "
+    "ошибки.\nПроизвести загрузку программы?",
+    "Загрузка программы успешно завершена",
+    "Ошибка связи с прибором",
+    "Батарея прибора недостаточно заряжена.\nПроизведите зарядку батареи.",
+    "Ошибка ПЗУ прибора",
+    "Проверка заряда батареи",
+    "Загрузка",
+    "Прибор",
+    "Программное обеспечение VXA-4410",
+    "Версия " VXA_PRODUCT_VERSION " Русский язык",
+};
+
+}  // namespace
+
+const char* MessageText(int32_t id, int32_t line) {
+  for (const CatalogueEntry& entry : kTables[g_language.load(std::memory_order_relaxed)]) {
+    if (entry.id == id) return entry.text;
+  }
+  std::snprintf(t_fallback, sizeof t_fallback, "%s%d", kFallbackPrefix, line);
+  return t_fallback;
+}
+
+void SetMessageLanguage(int32_t index) {
+  if (index == kLanguageRussian || index == kLanguageEnglish) {
+    g_language.store(index, std::memory_order_relaxed);
+  }
+}
+
+int32_t CurrentMessageLanguage() { return g_language.load(std::memory_order_relaxed); }
+
+std::string StringTableText(int number) {
+  if (number <= 0 || number >= static_cast<int>(std::size(kStringTable))) return {};
+  return kStringTable[number];
+}
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string result;
+  if (length > 0) {
+    result.resize(static_cast<size_t>(length));
+    std::vsnprintf(result.data(), result.size() + 1, format, args);
+  }
+  va_end(args);
+  return result;
+}
+
+}  // namespace vxa

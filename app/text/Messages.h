@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vxa {
+
+// Ids of the message catalogue. The numbers are fixed: other tools and the instrument's
+// documentation refer to the texts by them, so gaps (16..20, 26..30) stay gaps.
+namespace msg {
+enum : int32_t {
+  kCaptionError = 0,
+  kCaptionWarning = 1,
+  kCaptionInformation = 2,
+  kCaptionConfirmation = 3,
+  kWindowCaption = 4,
+  kThreadCreateFailed = 5,
+  kNoDeviceConnected = 6,
+  kSearchFailedStatus = 7,
+  kMoreThanOneDevice = 8,
+  kStateWriteRequest = 9,
+  kStateFileTransfer = 10,
+  kStateVerification = 11,
+  kOpenFileFailed = 12,
+  kImageTransferred = 13,
+  kProgressFrom = 14,
+  kInterruptLoad = 15,
+  kVerifiedDataMismatch = 21,
+  kImageNotFound = 22,
+  kImageLoadFailed = 23,
+  kImagePointerFailed = 24,
+  kImageSizeUnknown = 25,
+  kFtdiWriteError = 31,
+  kFtdiOverflow = 32,
+  kFtdiReadError = 33,
+  kFtdiStatusError = 34,
+  kInvalidPacketLength = 35,
+  kTransferFromNonZeroBlock = 36,
+  kInvalidConfirmCode = 37,
+  kReceiveNotFromBlock1 = 38,
+  kInsufficientSpace = 39,
+  kRestartCurrentTransaction = 40,
+  kInvalidFileTypeToSend = 41,
+  kRestartIncompleteTransaction = 42,
+  kInvalidFileTypeToReceive = 43,
+  kDeviceIdFailed = 44,
+  kAbortedByUser = 45,
+  kButtonFind = 46,
+  kButtonLoad = 47,
+  kButtonExit = 48,
+  kStateFlashing = 49,
+  kFirmwareCompleted = 50,  // Texts this program adds to the original catalogue start at 51.
+  kCommunicationError = 51,
+  kEndOfFileTooEarly = 52,
+};
+}  // namespace msg
+
+// Numbers of the string table (Russian only).
+namespace str {
+enum : int {
+  kUpdate = 1,
+  kNotConnected = 2,
+  kLabelModel = 3,
+  kLabelSerial = 4,
+  kLabelDeviceVersion = 5,
+  kLabelProgramVersion = 6,
+  kConfirmLoad = 7,
+  kLoadCompleted = 8,
+  kCommunicationError = 9,
+  kBatteryLow = 10,
+  kRomError = 11,
+  kBatteryCheck = 12,
+  kLoading = 13,
+  kLabelDevice = 14,
+  kLabelSoftware = 15,
+  kLabelVersion = 16,
+};
+}  // namespace str
+
+enum MessageLanguage : int32_t { kLanguageRussian = 0, kLanguageEnglish = 1 };
+
+// Text of a catalogue message in the current language. `line` is the caller's source line; it is
+// shown in place of the text when the id is unknown, so that a report points at the caller. The
+// result stays valid until the next unknown id looked up on the same thread (known ids return
+// constant text), so it may be used directly as a printf format.
+const char* MessageText(int32_t id, int32_t line);
+
+// 0 selects Russian, 1 English; any other value leaves the language as it is.
+void SetMessageLanguage(int32_t index);
+int32_t CurrentMessageLanguage();
+
+// A string-table text by its number; empty for a number that has no text.
+std::string StringTableText(int number);
+
+// printf-style formatting into a std::string, for catalogue texts that carry %d, %s or %02x.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace vxa
+
+// Each call site passes its own line number, as the catalogue's fallback text expects.
+#define VXA_MSG(id) ::vxa::MessageText((id), __LINE__)

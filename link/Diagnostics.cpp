@@ -1,0 +1,60 @@
+#include "link/Diagnostics.h"
+
+#include <algorithm>
+#include <cstdarg>
+
+namespace vxa {
+
+void DumpMemoryBlock(std::FILE* file, const void* data, int32_t count) {
+  std::fputs("\nDump memory block:\n", file);
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  int32_t offset = 0;
+  while (count > 0) {
+    const int32_t n = std::min<int32_t>(count, 16);
+    std::fprintf(file, "%06X: ", static_cast<unsigned>(offset));
+    for (int32_t i = 0; i < n; ++i) std::fprintf(file, " %02X", bytes[offset + i]);
+    std::fputc('\n', file);
+    offset += 16;
+    count -= n;
+  }
+}
+
+TDiagnosticFiles::~TDiagnosticFiles() {
+  if (LogFile) std::fflush(LogFile.get());
+}
+
+bool TDiagnosticFiles::SetLogging(bool log, bool dump) {
+  LogFile.reset();
+  DumpFile.reset();
+  if (log) {
+    LogFile.reset(std::fopen(kLogFileName, "w+"));
+    if (!LogFile) return false;
+  }
+  if (!dump) return true;
+  DumpFile.reset(std::fopen(kDumpFileName, "wb+"));
+  if (DumpFile) return true;
+  LogFile.reset();
+  return false;
+}
+
+void TDiagnosticFiles::Log(const char* format, ...) const {
+  if (!LogFile) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(LogFile.get(), format, args);
+  va_end(args);
+}
+
+void TDiagnosticFiles::FlushLog() const {
+  if (LogFile) std::fflush(LogFile.get());
+}
+
+void TDiagnosticFiles::DumpToLog(const void* data, int32_t count) const {
+  if (LogFile) DumpMemoryBlock(LogFile.get(), data, count);
+}
+
+void TDiagnosticFiles::AppendDump(const void* data, size_t count) const {
+  if (DumpFile) std::fwrite(data, 1, count, DumpFile.get());
+}
+
+}  // namespace vxa

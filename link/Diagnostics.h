@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+namespace vxa {
+
+// Names of the diagnostic files, relative to the current directory.
+inline constexpr char kLogFileName[] = "log_file.txt";
+inline constexpr char kDumpFileName[] = "tx_dump";
+
+// Lines of the log. Service engineers compare logs of different runs and versions line by line,
+// so these formats never change.
+namespace logfmt {
+inline constexpr char kCommand[] = "CMD Code=%d Len=%d\n";
+inline constexpr char kWriteRequestAnswer[] = "%s: ANS(0x%02X)\n";
+inline constexpr char kWriteBlock[] = "%s: CMD(0x%02X) BLK(%d)\tDLEN(%d) \n";
+inline constexpr char kWriteBlockAnswer[] = "%s: ANS(0x%02X) BLK(%d)\n";
+inline constexpr char kReadRequestAnswer[] = "%s: ANS(0x%02X) DLEN(%08d)\n";
+inline constexpr char kReadAck[] = "%s: CMD(0x%02X) DLEN(%08d) BLOCK(%08d)\n";
+inline constexpr char kReadBlockAnswer[] = "%s: ANS(0x%02X) DLEN(%08d) BLOCK(%04d)\n";
+}  // namespace logfmt
+
+struct FileCloser {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Writes a hex dump of `count` bytes: a heading, then lines of 16 bytes behind a six-digit offset.
+void DumpMemoryBlock(std::FILE* file, const void* data, int32_t count);
+
+// The log and dump files of one connection. Every write happens under the connection's lock, so
+// lines of the two threads never interleave.
+class TDiagnosticFiles {
+ public:
+  TDiagnosticFiles() = default;
+  TDiagnosticFiles(const TDiagnosticFiles&) = delete;
+  TDiagnosticFiles& operator=(const TDiagnosticFiles&) = delete;
+  ~TDiagnosticFiles();
+
+  // Opens the files asked for, closing any earlier ones first. True when every requested file is
+  // open; a dump file that cannot be created takes the log file down with it.
+  bool SetLogging(bool log, bool dump);
+
+  bool Logging() const { return LogFile != nullptr; }
+  bool Dumping() const { return DumpFile != nullptr; }
+
+  // One line of the log, when it is open; write errors are ignored as the log is only a help.
+  void Log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+  void FlushLog() const;
+  void DumpToLog(const void* data, int32_t count) const;
+  void AppendDump(const void* data, size_t count) const;
+
+ protected:
+  FilePtr LogFile;
+  FilePtr DumpFile;
+};
+
+}  // namespace vxa

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vxa {
+
+// Status numbers as the bridge vendor's library returns them; 0 is success, anything else failure.
+using FtStatus = uint32_t;
+enum : FtStatus {
+  kFtOk = 0,
+  kFtInvalidHandle = 1,
+  kFtDeviceNotFound = 2,
+  kFtDeviceNotOpened = 3,
+  kFtIoError = 4,
+  kFtInsufficientResources = 5,
+  kFtInvalidParameter = 6,
+  kFtInvalidBaudRate = 7,
+  kFtNotSupported = 17,
+  kFtOtherError = 18,
+};
+
+// Arguments of the calls, with the vendor library's values.
+inline constexpr uint32_t kFtPurgeRx = 1;
+inline constexpr uint32_t kFtPurgeTx = 2;
+inline constexpr uint16_t kFtFlowNone = 0x0000;
+inline constexpr uint16_t kFtFlowRtsCts = 0x0100;
+inline constexpr uint32_t kFtModemCts = 0x10;
+inline constexpr uint8_t kFtBits8 = 8;
+inline constexpr uint8_t kFtStopBits2 = 2;
+inline constexpr uint8_t kFtParityNone = 0;
+
+// Bridge divisors this program uses and the baud rates they give on a 3 MHz base.
+inline constexpr uint16_t kFtDivisor3M = 0;
+inline constexpr uint16_t kFtDivisor1M5 = 2;
+uint32_t BaudRateOfDivisor(uint16_t divisor);
+
+// One open bridge: what a device handle stands for. Calls on one device come from one thread at a
+// time (the connection's lock sees to that).
+class FtDevice {
+ public:
+  virtual ~FtDevice() = default;
+
+  virtual FtStatus ResetDevice() = 0;
+  virtual FtStatus SetLatencyTimer(uint8_t milliseconds) = 0;
+  virtual FtStatus SetUSBParameters(uint32_t inTransferSize, uint32_t outTransferSize) = 0;
+  virtual FtStatus SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs) = 0;
+  virtual FtStatus SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits, uint8_t parity) = 0;
+  // The low byte holds the modem lines; kFtModemCts is Clear To Send.
+  virtual FtStatus GetModemStatus(uint32_t* modemStatus) = 0;
+  virtual FtStatus SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) = 0;
+  virtual FtStatus SetDivisor(uint16_t divisor) = 0;
+  virtual FtStatus Purge(uint32_t mask) = 0;
+  virtual FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) = 0;
+  // Returns when `count` bytes have arrived or the read timeout has passed, with what there is.
+  virtual FtStatus Read(void* buffer, uint32_t count, uint32_t* read) = 0;
+  virtual FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) = 0;
+  // Closes the bridge. Further calls fail; destroying a device that was not closed closes it.
+  virtual FtStatus Close() = 0;
+};
+
+// The driver library: listing and opening bridges. One backend per kind of link, chosen by
+// CreateDriver (link/drivers/DriverFactory.h).
+class FtDriver {
+ public:
+  virtual ~FtDriver() = default;
+
+  // Number of attached bridges of any description. None attached gives kFtDeviceNotFound.
+  virtual FtStatus CountDevices(uint32_t* count) = 0;
+  // The description of the bridge at `index` of the listing.
+  virtual FtStatus DeviceDescription(uint32_t index, std::string* description) = 0;
+  // Opens the one bridge whose description matches exactly.
+  virtual FtStatus OpenByDescription(const std::string& description,
+                                     std::unique_ptr<FtDevice>* device) = 0;
+};
+
+}  // namespace vxa
