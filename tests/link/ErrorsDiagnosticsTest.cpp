@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/text/Messages.h"
+#include "link/Diagnostics.h"
+#include "link/Errors.h"
+#include "tests/support/TempDir.h"
+
+namespace vxa {
+namespace {
+
+TEST(ConnErrorTest, StatusIsAppendedWithoutSeparator) {
+  SetMessageLanguage(kLanguageRussian);
+  EXPECT_STREQ(TVXA4410ConnError(MessageText(msg::kFtdiReadError, 1), -1).Text(),
+               "Ошибка чтения файла FTDI код -1");
+  EXPECT_STREQ(TVXA4410ConnError(MessageText(msg::kFtdiWriteError, 1), 4).Text(),
+               "Ошибка записи в файл FTDI код 4");
+  SetMessageLanguage(kLanguageEnglish);
+  EXPECT_STREQ(TVXA4410ConnError(MessageText(msg::kFtdiReadError, 1), 4).Text(),
+               "Error while reading FTDI file code4");
+  SetMessageLanguage(kLanguageRussian);
+  EXPECT_STREQ(TVXA4410ConnError(std::string("FT_Open failed")).Text(), "FT_Open failed");
+}
+
+TEST(ConnErrorTest, TheTwoErrorTypesNeverCatchEachOther) {
+  auto throwsBuffer = [] {
+    try {
+      throw TBufferError("Verified data mismatch");
+    } catch (const TVXA4410ConnError&) {
+      return std::string("caught as a link failure");
+    } catch (const TBufferError& e) {
+      return std::string(e.Text());
+    }
+  };
+  auto throwsConn = [] {
+    try {
+      throw TVXA4410ConnError("FT_Open failed");
+    } catch (const TBufferError&) {
+      return std::string("caught as a buffer failure");
+    } catch (const TVXA4410ConnError& e) {
+      return std::string(e.Text());
+    }
+  };
+  EXPECT_EQ(throwsBuffer(), "Verified data mismatch");
+  EXPECT_EQ(throwsConn(), "FT_Open failed");
+}
+
+TEST(ConnErrorTest, AGenericHandlerAtTheTopStillSeesTheText) {
+  try {
+    throw TVXA4410ConnError("Connection already binded");
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "Connection already binded");
+  }
+}
+
+std::string Dump(const std::string& bytes) {
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* file = open_memstream(&text, &size);
+  DumpMemoryBlock(file, bytes.data(), static_cast<int32_t>(bytes.size()));
+  std::fclose(file);
+  std::string result(text, size);
+  std::free(text);
+  return result;
+}
+
+TEST(DumpMemoryBlockTest, HeadingThenSixteenBytesALine) {
+  EXPECT_EQ(Dump(""), "\nDump memory block:\n");
+  EXPECT_EQ(Dump(std::string("\x00\x7F\x80", 3)), "\nDump memory block:\n000000:  00 7F 80\n");
+  std::string sixteen;
+  for (int i = 0; i < 16; ++i) sixteen += static_cast<char>(0xF0 + i);
+  EXPECT_EQ(Dump(sixteen),
+            "\nDump memory block:\n"
+            "000000:  F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF\n");
+  EXPECT_EQ(Dump(sixteen + "\xAB"),
+            "\nDump memory block:\n"
+            "000000:  F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF\n"
+            "000010:  AB\n");
+}
+
+class DiagnosticFilesTest : public ::testing::Test {
+ protected:
+  test::ScopedTempDir dir_;
+};
+
+TEST_F(DiagnosticFilesTest, NothingAskedNothingCreated) {
+  {
+    TDiagnosticFiles files;
+    EXPECT_TRUE(files.SetLogging(false, false));
+    files.Log(logfmt::kCommand, 30, 0);
+    EXPECT_FALSE(files.Logging());
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+}
+
+TEST_F(DiagnosticFilesTest, LogLinesAreWrittenAsFormattedAndTruncatedOnReopen) {
+  {
+    TDiagnosticFiles files;
+    ASSERT_TRUE(files.SetLogging(true, false));
+    files.Log(logfmt::kCommand, 0xFF, 4);
+    files.Log(logfmt::kWriteBlock, "tx_stt_Write", 0x34, 1, 32752);
+    files.Log(logfmt::kReadBlockAnswer, "rx_stt_Read", 0x34, 32764, 2);
+  }
+  EXPECT_EQ(dir_.Read(kLogFileName),
+            "CMD Code=255 Len=4\n"
+            "tx_stt_Write: CMD(0x34) BLK(1)\tDLEN(32752) \n"
+            "rx_stt_Read: ANS(0x34) DLEN(00032764) BLOCK(0002)\n");
+  EXPECT_FALSE(dir_.Exists(kDumpFileName));
+  TDiagnosticFiles again;
+  ASSERT_TRUE(again.SetLogging(true, true));
+  again.FlushLog();
+  EXPECT_EQ(dir_.Read(kLogFileName), "");
+  EXPECT_TRUE(dir_.Exists(kDumpFileName));
+}
+
+TEST_F(DiagnosticFilesTest, ADumpFileThatCannotBeMadeClosesTheLogToo) {
+  std::filesystem::create_directory(dir_.path() / kDumpFileName);
+  TDiagnosticFiles files;
+  EXPECT_FALSE(files.SetLogging(true, true));
+  EXPECT_FALSE(files.Logging());
+  EXPECT_FALSE(files.Dumping());
+  EXPECT_TRUE(dir_.Exists(kLogFileName));
+}
+
+TEST_F(DiagnosticFilesTest, ALogThatCannotBeMadeIsReportedAndNothingIsWritten) {
+  std::filesystem::create_directory(dir_.path() / kLogFileName);
+  TDiagnosticFiles files;
+  EXPECT_FALSE(files.SetLogging(true, false));
+  EXPECT_FALSE(files.Logging());
+  files.Log(logfmt::kCommand, 1, 2);  // must not crash without a file
+}
+
+}  // namespace
+}  // namespace vxa
