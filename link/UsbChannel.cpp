@@ -1,0 +1,165 @@
+#include "link/UsbChannel.h"
+
+#include <algorithm>
+
+#include "app/text/Messages.h"
+#include "link/Crc32.h"
+#include "link/Errors.h"
+
+namespace vxa {
+
+TUsbChannel::TUsbChannel(FtDriver& driver, Clock& clock)
+    : TxPacket(nullptr),
+      TxBuffer(new uint8_t[kPacketBufferSize]()),
+      RxBuffer(new uint8_t[kPacketBufferSize]()),
+      driver_(driver),
+      clock_(clock) {
+  TxPacket = PacketHeader(TxBuffer.get());
+}
+
+TUsbChannel::~TUsbChannel() {
+  if (Opened) CloseDevice();
+}
+
+void TUsbChannel::CloseDevice() {
+  if (FtHandle) {
+    FtHandle->Close();
+    FtHandle.reset();
+  }
+}
+
+void TUsbChannel::Fail(const char* text) {
+  CloseDevice();
+  throw TVXA4410ConnError(text);
+}
+
+bool TUsbChannel::Open() {
+  if (Opened) return true;
+  // The lock is a member that exists as long as the channel, so there is no step that can fail to
+  // create it.
+  if (driver_.OpenByDescription(kDeviceDescription, &FtHandle) != kFtOk) Fail("FT_Open failed");
+  if (!FtHandle) Fail("FT_Open failed");
+  FtDevice& dev = *FtHandle;
+  if (dev.ResetDevice() != kFtOk) Fail("FT_ResetDevice failed");
+  if (dev.SetLatencyTimer(kLatencyTimerMs) != kFtOk) Fail("FT_SetLatencyTimer failed");
+  if (dev.SetUSBParameters(kUsbTransferSize, kUsbTransferSize) != kFtOk) {
+    Fail("FT_SetUSBParameters failed");
+  }
+  if (dev.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs) != kFtOk) Fail("FT_SetTimeouts failed");
+  if (dev.SetDataCharacteristics(kFtBits8, kFtStopBits2, kFtParityNone) != kFtOk) {
+    Fail("FT_SetDataCharacteristics failed");
+  }
+  uint32_t modemStatus = 0;
+  if (dev.GetModemStatus(&modemStatus) != kFtOk) Fail("FT_GetModemStatus failed");
+  // An instrument that can hold the line back with CTS gets the full rate; without flow control
+  // its receiver could be overrun at 3 Mbaud, so it gets half.
+  const bool cts = (modemStatus & kFtModemCts) != 0;
+  if (dev.SetFlowControl(cts ? kFtFlowRtsCts : kFtFlowNone, 0, 0) != kFtOk) {
+    Fail("FT_SetFlowControl failed");
+  }
+  if (dev.SetDivisor(cts ? kFtDivisor3M : kFtDivisor1M5) != kFtOk) Fail("FT_SetDivisor failed");
+  if (dev.Purge(kFtPurgeRx | kFtPurgeTx) != kFtOk) Fail("FT_Purge failed");
+  Opened = true;
+  return true;
+}
+
+void TUsbChannel::PrepareCommand(uint8_t code, uint32_t payloadLength) {
+  TxPacket.SetCode(code);
+  TxPacket.SetLength(payloadLength);
+  TxLength = payloadLength;
+}
+
+void TUsbChannel::SendPacket() {
+  TxPacket.SetStartMark(kStartMark);
+  TxPacket.SetAnswer(0);
+  TxPacket.SetReserved(0);
+  TxPacket.SetEndMark(kEndMark);
+  const uint32_t length = TxPacket.Length();
+  // The CRC goes right after the payload; a payload that leaves it no room never goes out.
+  if (length > kMaxCommandPayload) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiOverflow));
+  TxLength += kHeaderSize;
+  if (length != 0) {
+    PutU32(TxBuffer.get() + kHeaderSize + length, Crc32Jam(TxBuffer.get() + kHeaderSize, length));
+    TxPacket.SetLength(length + kCrcSize);
+    TxLength += kCrcSize;
+  }
+  FtDevice* dev = FtHandle.get();
+  if (dev == nullptr) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), kFtInvalidHandle);
+  dev->Purge(kFtPurgeRx | kFtPurgeTx);
+  dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+  uint32_t written = 0;
+  const FtStatus status = dev->Write(TxBuffer.get(), TxLength, &written);
+  if (status != kFtOk) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), static_cast<int32_t>(status));
+  }
+  if (written != TxLength) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiOverflow));
+}
+
+int32_t TUsbChannel::ReceivePacket() {
+  FtDevice* dev = FtHandle.get();
+  if (dev == nullptr) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), kFtInvalidHandle);
+  dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+  uint32_t got = 0;
+  FtStatus status = dev->Read(RxHeader, kHeaderSize, &got);
+  if (status != kFtOk) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status));
+  }
+  if (got < kHeaderSize) return kRxNoHeader;
+  PacketHeader header(RxHeader);
+  if (header.StartMark() != kStartMark) return kRxBadStartMark;
+  if (header.Reserved() != 0) return kRxBadReserved;
+  if (header.EndMark() != kEndMark) return kRxBadEndMark;
+  if (header.Code() != TxPacket.Code()) return kRxWrongCode;
+  const uint32_t length = header.Length();
+  if (length == 0) return kRxOk;
+  dev->SetTimeouts(length / kBodyBytesPerExtraMs + kReadTimeoutMs, kWriteTimeoutMs);
+  if (length > kMaxAnswerBody) {
+    // Let the rest of the oversized answer arrive before throwing it away, but never longer than
+    // a real body could take: the length may be anything up to 4 GiB.
+    clock_.SleepMs(std::min(length / kBodyBytesPerExtraMs, kMaxDiscardSleepMs));
+    dev->Purge(kFtPurgeRx | kFtPurgeTx);
+    return kRxTooLong;
+  }
+  status = dev->Read(RxBuffer.get(), length, &got);
+  if (status != kFtOk) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status));
+  }
+  if (got < length) return kRxShortBody;
+  if (length <= kCrcSize) return kRxLengthTooSmall;
+  if (Crc32Jam(RxBuffer.get(), length) != 0) return kRxBadCrc;
+  header.SetLength(length - kCrcSize);
+  return kRxOk;
+}
+
+int32_t TUsbChannel::Exchange(uint32_t delayMs) {
+  if (Logging()) {
+    Log(logfmt::kCommand, TxPacket.Code(), static_cast<int32_t>(TxPacket.Length()));
+    FlushLog();
+  }
+  SendPacket();
+  clock_.SleepMs(delayMs);
+  const int32_t result = ReceivePacket();
+  if (result == kRxOk) return result;
+
+  // Throw away the rest of a bad or late answer so that it cannot be taken for the answer to the
+  // next command.
+  FtDevice& dev = *FtHandle;
+  const Clock::TimePoint start = clock_.Now();
+  FtStatus status = kFtOk;
+  for (;;) {
+    uint32_t rxQueue = 0, txQueue = 0, events = 0;
+    status = dev.GetStatus(&rxQueue, &txQueue, &events);
+    if (status != kFtOk) break;
+    if (rxQueue == 0 && txQueue == 0) break;
+    status = dev.Purge(kFtPurgeRx | kFtPurgeTx);
+    if (status != kFtOk) break;
+    if (clock_.Now() - start >= kDrainLimit) break;
+    clock_.SleepMs(kDrainPauseMs);
+  }
+  if (status != kFtOk) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiStatusError), static_cast<int32_t>(status));
+  }
+  return result;
+}
+
+}  // namespace vxa

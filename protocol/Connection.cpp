@@ -1,0 +1,137 @@
+#include "protocol/Connection.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "app/text/Cp1251.h"
+#include "app/text/Messages.h"
+#include "link/Errors.h"
+
+namespace vxa {
+
+TVXA4410Connection::TVXA4410Connection(FtDriver& driver, Clock& clock, int deviceIndex)
+    : TUsbChannel(driver, clock), deviceIndex_(deviceIndex) {}
+
+TVXA4410Connection::~TVXA4410Connection() = default;
+
+void TVXA4410Connection::Bind(TBasicTransBuffer* buffer) {
+  if (bound_ != nullptr) throw TVXA4410ConnError("Connection already binded");
+  bound_ = buffer;
+}
+
+void TVXA4410Connection::SetOutcomeListener(std::function<void()> listener) {
+  std::lock_guard lock(RxMutex);
+  outcomeListener_ = std::move(listener);
+}
+
+void TVXA4410Connection::CheckError() {
+  std::string text;
+  {
+    std::lock_guard lock(RxMutex);
+    if (!error_.load()) return;
+    text = errorText_;
+  }
+  throw TVXA4410ConnError(text);
+}
+
+void TVXA4410Connection::EnterState(RxHandler rx, TxHandler tx) {
+  txHandler_ = tx;
+  rxHandler_.store(rx);
+}
+
+void TVXA4410Connection::GoIdle() { EnterState(RxHandler::kIdle, TxHandler::kIdle); }
+
+void TVXA4410Connection::Fail(const std::string& text) {
+  errorText_ = text;
+  GoIdle();
+  error_.store(true);
+  if (outcomeListener_) outcomeListener_();
+}
+
+void TVXA4410Connection::FinishTransfer() {
+  GoIdle();
+  done_.store(true);
+  if (outcomeListener_) outcomeListener_();
+}
+
+void TVXA4410Connection::Rearm() {
+  TxPacket.SetLength(lastPayloadLength_);
+  TxLength = lastPayloadLength_;
+}
+
+void TVXA4410Connection::BuildFileRequest(uint8_t code, uint32_t fileKind) {
+  const char* name = kFileKindNames[fileKind];
+  const size_t length = std::strlen(name) + 1;
+  std::memcpy(TxPayload(), name, length);
+  lastPayloadLength_ = static_cast<uint32_t>(length);
+  PrepareCommand(code, lastPayloadLength_);
+}
+
+std::string TVXA4410Connection::RefusalText() const {
+  // The instrument's text is meant to end with a NUL, but nothing past the answer's own data is
+  // ever read: an answer without one must not take the rest of the buffer with it.
+  const auto* data = reinterpret_cast<const char*>(RxData());
+  const size_t length = GetU32(RxHeader + kOffLength);
+  return Cp1251ToUtf8(std::string_view(data, strnlen(data, length)));
+}
+
+std::string TVXA4410Connection::InvalidCodeText(uint8_t answer) const {
+  return FormatText(VXA_MSG(msg::kInvalidConfirmCode), answer);
+}
+
+void TVXA4410Connection::tx_stt_Idle() {
+  // The write-request state sends its request again: same bytes, same length.
+  Rearm();
+}
+
+void TVXA4410Connection::RunTransmitHandler() {
+  switch (txHandler_) {
+    case TxHandler::kIdle:
+      tx_stt_Idle();
+      break;
+    case TxHandler::kWrite:
+      tx_stt_Write();
+      break;
+    case TxHandler::kRead:
+      tx_state_Read();
+      break;
+  }
+}
+
+void TVXA4410Connection::RunReceiveHandler() {
+  switch (rxHandler_.load()) {
+    case RxHandler::kIdle:
+      rx_stt_Idle();
+      break;
+    case RxHandler::kWriteRequest:
+      rx_stt_WRQ();
+      break;
+    case RxHandler::kWrite:
+      rx_stt_Write();
+      break;
+    case RxHandler::kRead:
+      rx_stt_Read();
+      break;
+  }
+}
+
+int TVXA4410Connection::TrafficStep() {
+  std::lock_guard lock(RxMutex);
+  // An idle connection has nothing to send: a step now would repeat whatever was built last.
+  if (IsIdle()) return 0;
+  try {
+    RunTransmitHandler();
+    if (Exchange(0) == kRxOk) {
+      lastAnswerAt_ = clock().Now();
+      RunReceiveHandler();
+    } else if (clock().Now() - lastAnswerAt_ >= kSilenceLimit) {
+      Fail(VXA_MSG(msg::kCommunicationError));
+    }
+  } catch (const TVXA4410ConnError& e) {
+    // Nobody on this thread can show it: record it for the waiting side like any failure.
+    Fail(e.Text());
+  }
+  return 0;
+}
+
+}  // namespace vxa

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "link/UsbChannel.h"
+#include "protocol/FileKinds.h"
+#include "protocol/TransBuffer.h"
+
+namespace vxa {
+
+inline constexpr size_t kDeviceInfoSize = 8690;
+inline constexpr size_t kGinfSize = 68;
+inline constexpr size_t kModelNameSize = 40;
+inline constexpr uint32_t kWriteRequestDelayMs = 200;
+inline constexpr int kRequestRetryLimit = 10;  // unrecognised answers tolerated to a write request
+inline constexpr int kQueryAttempts = 3;
+inline constexpr uint32_t kQueryRetryPauseMs = 100;
+inline constexpr uint32_t kClockRetryPauseMs = 1000;
+inline constexpr int kReadRequestAttempts = 3;
+inline constexpr uint32_t kReadRequestRetryPauseMs = 100;
+// A transfer that has had no well-formed answer for this long is given up.
+inline constexpr Clock::Duration kSilenceLimit = std::chrono::seconds(30);
+
+// The program's end of the conversation with one instrument: the USB channel, the protocol state
+// machine of a file transfer, its outcome, and the records last read from the instrument.
+//
+// The GUI thread starts transfers and asks the instrument for its records; the traffic thread runs
+// TrafficStep until the connection is idle again. Every exchange and every handler runs under
+// RxMutex. Read without it: the state (IsIdle), the done and error flags, and the bound buffer's
+// position, which is why they are atomics.
+class TVXA4410Connection final : public TUsbChannel {
+ public:
+  TVXA4410Connection(FtDriver& driver, Clock& clock, int deviceIndex = 0);
+  ~TVXA4410Connection();
+
+  int DeviceIndex() const { return deviceIndex_; }
+
+  // The buffer every transfer of this connection reads from or writes to. Once only.
+  void Bind(TBasicTransBuffer* buffer);
+  TBasicTransBuffer* BoundBuffer() const { return bound_; }
+
+  bool IsIdle() const { return rxHandler_.load() == RxHandler::kIdle; }
+  bool Done() const { return done_.load(); }
+  bool Failed() const { return error_.load(); }
+  // Raises the last transfer's failure, if any, on the calling thread. The flag stays set until
+  // the next start.
+  void CheckError();
+
+  // Called (under the lock, from whichever thread ends it) when a transfer completes or fails.
+  // It must not call back into the connection.
+  void SetOutcomeListener(std::function<void()> listener);
+
+  // One step of a running transfer: build the next packet, exchange it, digest the answer.
+  int TrafficStep();
+
+  // Write transfer: the request and its answer; the traffic thread carries the blocks. Negative
+  // results are refusals with the reason in `errorText`; 0 means an empty buffer, nothing sent.
+  int StartWrite(uint32_t fileKind, std::string& errorText);
+  // Read transfer: the request and the first block; the traffic thread acknowledges the rest.
+  int StartRead(uint32_t fileKind, std::string& errorText);
+
+  void QueryDeviceInfo();
+  void QueryGinf();
+  void SetDeviceClock();
+
+  std::string ModelText() const;
+  std::string SerialNumberText() const;
+  std::string DeviceVersionText() const;
+  std::string ProgramVersionText() const;
+
+  uint32_t BlockNumber() const { return blockNumber_; }
+
+ private:
+  enum class RxHandler : uint8_t { kIdle, kWriteRequest, kWrite, kRead };
+  enum class TxHandler : uint8_t { kIdle, kWrite, kRead };
+
+  void GoIdle();
+  void Fail(const std::string& text);
+  void FinishTransfer();
+  void EnterState(RxHandler rx, TxHandler tx);
+
+  void RunTransmitHandler();
+  void RunReceiveHandler();
+  void tx_stt_Idle();
+  void rx_stt_Idle() {}
+  void rx_stt_WRQ();
+  void tx_stt_Write();
+  void rx_stt_Write();
+  void rx_stt_RRQ();
+  void tx_state_Read();
+  void rx_stt_Read();
+
+  void BuildFileRequest(uint8_t code, uint32_t fileKind);
+  void Rearm();
+  bool HandToBuffer(const uint8_t* data, uint32_t length);
+  std::string RefusalText() const;
+  std::string InvalidCodeText(uint8_t answer) const;
+  bool Query(uint8_t code, const char* text, size_t expected, uint8_t* record, bool& valid);
+
+  const int deviceIndex_;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> error_{false};
+  std::string errorText_;
+  TBasicTransBuffer* bound_ = nullptr;
+  std::atomic<RxHandler> rxHandler_{RxHandler::kIdle};
+  TxHandler txHandler_ = TxHandler::kIdle;
+  uint32_t blockNumber_ = 0;
+  int32_t requestRetry_ = 0;
+  // Payload length of the last command built, so that a repeat can send the same bytes again
+  // after SendPacket has grown Length and TxLength in place.
+  uint32_t lastPayloadLength_ = 0;
+  uint32_t lastBlockData_ = 0;
+  Clock::TimePoint lastAnswerAt_{};
+  std::function<void()> outcomeListener_;
+
+  bool deviceInfoValid_ = false;
+  std::array<uint8_t, kDeviceInfoSize> deviceInfo_{};
+  bool ginfValid_ = false;
+  std::array<uint8_t, kGinfSize> ginf_{};
+};
+
+// The block after `block`: the counter skips 0 when it wraps.
+constexpr uint32_t NextBlockNumber(uint32_t block) { return block == 0xFFFFFFFFu ? 1 : block + 1; }
+
+}  // namespace vxa

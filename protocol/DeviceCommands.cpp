@@ -1,0 +1,115 @@
+#include <algorithm>
+#include <cstring>
+
+#include "app/text/Cp1251.h"
+#include "app/text/Messages.h"
+#include "link/Errors.h"
+#include "protocol/Connection.h"
+
+namespace vxa {
+namespace {
+
+// Where the interpreted fields of the two records lie; the rest belongs to the instrument.
+constexpr size_t kInfoSerial = 56;
+constexpr size_t kInfoDeviceVersion = 60;
+constexpr size_t kInfoProgramVersion = 62;
+constexpr size_t kGinfSerial = 16;
+constexpr size_t kGinfDeviceMajor = 32;
+constexpr size_t kGinfDeviceMinor = 36;
+constexpr size_t kGinfProgram = 40;
+
+constexpr size_t kClockRecordSize = 12;
+constexpr size_t kTextCommandSize = 4;
+
+}  // namespace
+
+bool TVXA4410Connection::Query(uint8_t code, const char* text, size_t expected, uint8_t* record,
+                               bool& valid) {
+  std::lock_guard lock(RxMutex);
+  valid = false;
+  std::memset(RxBuffer.get(), 0, expected);
+  const uint32_t payload = text != nullptr ? static_cast<uint32_t>(kTextCommandSize) : 0;
+  for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
+    if (text != nullptr) std::memcpy(TxPayload(), text, kTextCommandSize);
+    lastPayloadLength_ = payload;
+    PrepareCommand(code, payload);
+    if (Exchange(0) == kRxOk) {
+      // A record of the wrong length is not the instrument being slow: asking again won't help.
+      if (RxHead().Length() != expected) return false;
+      std::memcpy(record, RxData(), expected);
+      valid = true;
+      return true;
+    }
+    if (attempt < kQueryAttempts) clock().SleepMs(kQueryRetryPauseMs);
+  }
+  return false;
+}
+
+void TVXA4410Connection::QueryDeviceInfo() {
+  if (!Query(kCmdDeviceInfo, nullptr, kDeviceInfoSize, deviceInfo_.data(), deviceInfoValid_)) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kDeviceIdFailed));
+  }
+}
+
+void TVXA4410Connection::QueryGinf() {
+  if (!Query(kCmdText, "GINF", kGinfSize, ginf_.data(), ginfValid_)) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kDeviceIdFailed));
+  }
+}
+
+void TVXA4410Connection::SetDeviceClock() {
+  std::lock_guard lock(RxMutex);
+  for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
+    const LocalDateTime now = clock().LocalTime();
+    uint8_t* payload = TxPayload();
+    std::memcpy(payload, "SDTI", kTextCommandSize);
+    const int fields[6] = {now.year % 100, now.month, now.day, now.hour, now.minute, now.second};
+    for (size_t i = 0; i < 6; ++i) {
+      PutU16(payload + kTextCommandSize + 2 * i, static_cast<uint16_t>(fields[i]));
+    }
+    lastPayloadLength_ = kTextCommandSize + kClockRecordSize;
+    PrepareCommand(kCmdText, lastPayloadLength_);
+    if (Exchange(0) == kRxOk) return;
+    if (attempt < kQueryAttempts) clock().SleepMs(kClockRetryPauseMs);
+  }
+  // An instrument that keeps its old time is no reason to fail an update that has succeeded.
+}
+
+std::string TVXA4410Connection::ModelText() const {
+  if (!deviceInfoValid_) return {};
+  const auto* name = reinterpret_cast<const char*>(deviceInfo_.data());
+  return Cp1251ToUtf8(std::string_view(name, strnlen(name, kModelNameSize)));
+}
+
+std::string TVXA4410Connection::SerialNumberText() const {
+  if (ginfValid_) return std::to_string(GetI32(ginf_.data() + kGinfSerial));
+  if (deviceInfoValid_) return std::to_string(GetI32(deviceInfo_.data() + kInfoSerial));
+  return "????";
+}
+
+std::string TVXA4410Connection::DeviceVersionText() const {
+  if (ginfValid_) {
+    return FormatText("%d.%d", GetI32(ginf_.data() + kGinfDeviceMajor),
+                      GetI32(ginf_.data() + kGinfDeviceMinor));
+  }
+  if (deviceInfoValid_) {
+    const uint16_t v = GetU16(deviceInfo_.data() + kInfoDeviceVersion);
+    return FormatText("%d.%d", v >> 8, v & 0xFF);
+  }
+  return "?.?";
+}
+
+std::string TVXA4410Connection::ProgramVersionText() const {
+  if (ginfValid_) {
+    return FormatText("%d.%d.%d", GetI32(ginf_.data() + kGinfProgram),
+                      GetI32(ginf_.data() + kGinfProgram + 4),
+                      GetI32(ginf_.data() + kGinfProgram + 8));
+  }
+  if (deviceInfoValid_) {
+    const uint16_t v = GetU16(deviceInfo_.data() + kInfoProgramVersion);
+    return FormatText("%d.%d", v >> 8, v & 0xFF);
+  }
+  return "?.?.?";
+}
+
+}  // namespace vxa

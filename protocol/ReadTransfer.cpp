@@ -1,0 +1,123 @@
+#include <cstring>
+#include <stdexcept>
+
+#include "app/text/Messages.h"
+#include "link/Errors.h"
+#include "protocol/Connection.h"
+
+namespace vxa {
+
+int TVXA4410Connection::StartRead(uint32_t fileKind, std::string& errorText) {
+  errorText.clear();
+  std::lock_guard lock(RxMutex);
+  if (!IsIdle()) {
+    errorText = VXA_MSG(msg::kRestartIncompleteTransaction);
+    return -1;
+  }
+  if (fileKind >= kFileKindCount) {
+    errorText = VXA_MSG(msg::kInvalidFileTypeToReceive);
+    return -3;
+  }
+  if (bound_ == nullptr) throw std::logic_error("StartRead on a connection without a buffer");
+
+  bound_->SetPosition(0);
+  done_.store(false);
+  error_.store(false);
+  BuildFileRequest(kCmdReadRequest, fileKind);
+  lastAnswerAt_ = clock().Now();
+  // The first block comes with the answer to the request, so a lost answer cannot be told from a
+  // refused request by waiting for the traffic thread: ask again here, a few times.
+  for (int attempt = 1; attempt <= kReadRequestAttempts; ++attempt) {
+    Rearm();
+    if (Exchange(0) == kRxOk) {
+      lastAnswerAt_ = clock().Now();
+      rx_stt_RRQ();
+      return 0;
+    }
+    if (attempt < kReadRequestAttempts) clock().SleepMs(kReadRequestRetryPauseMs);
+  }
+  Fail(VXA_MSG(msg::kCommunicationError));
+  return 0;
+}
+
+bool TVXA4410Connection::HandToBuffer(const uint8_t* data, uint32_t length) {
+  int taken = 0;
+  try {
+    taken = bound_->Write(data, static_cast<int>(length));
+  } catch (const TBufferError& e) {
+    DumpToLog(data, static_cast<int32_t>(length));
+    Fail(e.Text());
+    return false;
+  }
+  if (taken < static_cast<int>(length)) {
+    Fail(VXA_MSG(msg::kInsufficientSpace));
+    return false;
+  }
+  return true;
+}
+
+void TVXA4410Connection::rx_stt_RRQ() {
+  PacketHeader rx = RxHead();
+  Log(logfmt::kReadRequestAnswer, "rx_stt_RRQ", rx.Answer(), static_cast<int32_t>(rx.Length()));
+  switch (rx.Answer()) {
+    case kAnsData:
+      if (rx.Length() < 4) {
+        Fail(VXA_MSG(msg::kInvalidPacketLength));
+      } else if (GetU32(RxData()) != 1) {
+        Fail(VXA_MSG(msg::kReceiveNotFromBlock1));
+      } else {
+        EnterState(RxHandler::kRead, TxHandler::kRead);
+        blockNumber_ = 1;
+        rx.SetLength(rx.Length() - 4);
+        HandToBuffer(RxData() + 4, rx.Length());
+      }
+      break;
+    case kAnsRefusal:
+      Fail(RefusalText());
+      break;
+    default:
+      Fail(InvalidCodeText(rx.Answer()));
+      break;
+  }
+}
+
+void TVXA4410Connection::tx_state_Read() {
+  Log(logfmt::kReadAck, "tx_state_Read", kCmdReadAck, 4, static_cast<int32_t>(blockNumber_));
+  PutU32(TxPayload(), blockNumber_);
+  lastPayloadLength_ = 4;
+  PrepareCommand(kCmdReadAck, lastPayloadLength_);
+  std::memset(RxBuffer.get(), 0, kPacketBufferSize);
+}
+
+void TVXA4410Connection::rx_stt_Read() {
+  PacketHeader rx = RxHead();
+  Log(logfmt::kReadBlockAnswer, "rx_stt_Read", rx.Answer(), static_cast<int32_t>(rx.Length()),
+      GetI32(RxData()));
+  switch (rx.Answer()) {
+    case kAnsData: {
+      if (rx.Length() < 4) {
+        Fail(VXA_MSG(msg::kInvalidPacketLength));
+        return;
+      }
+      const uint32_t expected = NextBlockNumber(blockNumber_);
+      // A block repeated or out of turn is passed over; the next step acknowledges the current
+      // block again and the instrument sends what follows it.
+      if (GetU32(RxData()) != expected) return;
+      rx.SetLength(rx.Length() - 4);
+      if (rx.Length() == 0) {
+        FinishTransfer();
+        return;
+      }
+      if (HandToBuffer(RxData() + 4, rx.Length())) blockNumber_ = expected;
+      break;
+    }
+    case kAnsRefusal:
+      Fail(RefusalText());
+      break;
+    default:
+      Fail(InvalidCodeText(rx.Answer()));
+      break;
+  }
+}
+
+}  // namespace vxa

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace vxa {
+
+class TVXA4410Connection;
+
+// Carries a started transfer on, one traffic step at a time, until the connection is idle again.
+// It sleeps on a condition while there is nothing to do; Resume is remembered even when it comes
+// while the thread is still finishing the previous transfer, so no wake-up is ever lost.
+class TrafficThread {
+ public:
+  // `current` names the connection to serve at the moment of each wake-up.
+  explicit TrafficThread(std::function<TVXA4410Connection*()> current);
+  ~TrafficThread();
+  TrafficThread(const TrafficThread&) = delete;
+  TrafficThread& operator=(const TrafficThread&) = delete;
+
+  void Resume();
+  // No exchange starts after this; the one in flight, if any, is finished. Joins the thread.
+  void Stop();
+  bool Stopped() const { return stop_.load(); }
+
+ private:
+  void Run();
+
+  std::function<TVXA4410Connection*()> current_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool pending_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace vxa
