@@ -13,13 +13,13 @@ class TVXA4410Connection;
 // Carries a started transfer on, one traffic step at a time, until the connection is idle again.
 // It sleeps on a condition while there is nothing to do; Resume is remembered even when it comes
 // while the thread is still finishing the previous transfer, so no wake-up is ever lost.
-class TrafficThread {
+class TrafficControlThread {
  public:
   // `current` names the connection to serve at the moment of each wake-up.
-  explicit TrafficThread(std::function<TVXA4410Connection*()> current);
-  ~TrafficThread();
-  TrafficThread(const TrafficThread&) = delete;
-  TrafficThread& operator=(const TrafficThread&) = delete;
+  explicit TrafficControlThread(std::function<TVXA4410Connection*()> current);
+  ~TrafficControlThread();
+  TrafficControlThread(const TrafficControlThread&) = delete;
+  TrafficControlThread& operator=(const TrafficControlThread&) = delete;
 
   void Resume();
   // No exchange starts after this; the one in flight, if any, is finished. Joins the thread.

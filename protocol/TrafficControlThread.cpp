@@ -1,15 +1,15 @@
-#include "protocol/TrafficThread.h"
+#include "protocol/TrafficControlThread.h"
 
 #include "protocol/Connection.h"
 
 namespace vxa {
 
-TrafficThread::TrafficThread(std::function<TVXA4410Connection*()> current)
+TrafficControlThread::TrafficControlThread(std::function<TVXA4410Connection*()> current)
     : current_(std::move(current)), thread_([this] { Run(); }) {}
 
-TrafficThread::~TrafficThread() { Stop(); }
+TrafficControlThread::~TrafficControlThread() { Stop(); }
 
-void TrafficThread::Resume() {
+void TrafficControlThread::Resume() {
   {
     std::lock_guard lock(mutex_);
     pending_ = true;
@@ -17,7 +17,7 @@ void TrafficThread::Resume() {
   wake_.notify_one();
 }
 
-void TrafficThread::Stop() {
+void TrafficControlThread::Stop() {
   {
     std::lock_guard lock(mutex_);
     stop_.store(true);
@@ -26,7 +26,7 @@ void TrafficThread::Stop() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void TrafficThread::Run() {
+void TrafficControlThread::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return pending_ || stop_.load(); });

@@ -1,0 +1,51 @@
+#include "app/CommandLine.h"
+
+namespace vxa {
+
+std::vector<std::string_view> SplitCommandLine(std::string_view text) {
+  std::vector<std::string_view> tokens;
+  size_t position = 0;
+  do {
+    const size_t space = text.find(' ', position);
+    size_t length = space == std::string_view::npos ? text.size() - position : space - position;
+    if (length == 0 && space != std::string_view::npos) length = 1;  // the space itself
+    tokens.push_back(text.substr(position, length));
+    position += length;
+  } while (position < text.size());
+  return tokens;
+}
+
+CommandLineOptions ParseCommandLine(std::string_view text) {
+  CommandLineOptions options;
+  const std::vector<std::string_view> tokens = SplitCommandLine(text);
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const std::string_view token = tokens[i];
+    if (token.size() > kMaxTokenLength) continue;
+    if (token == "-log") options.log = true;
+    if (token == "-time") options.time = true;
+    if (token == "-sim") options.sim = true;
+    if (token == "-port" || token == "-driver") {
+      // The argument is the next word; the spaces between are separators here.
+      size_t next = i + 1;
+      while (next < tokens.size() && tokens[next] == " ") ++next;
+      if (next < tokens.size()) {
+        (token == "-port" ? options.port : options.driver) = std::string(tokens[next]);
+        i = next;
+      } else {
+        options.errors.push_back(std::string(token) + " needs an argument");
+      }
+    }
+  }
+  return options;
+}
+
+std::string JoinArguments(int argc, const char* const* argv) {
+  std::string text;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) text += ' ';
+    text += argv[i];
+  }
+  return text;
+}
+
+}  // namespace vxa
