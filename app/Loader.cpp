@@ -193,10 +193,13 @@ bool Loader::WaitForTransfer() {
 }
 
 void Loader::RefreshProgressBar() {
+  // The buffer of the running transfer: the boot image during an update.
+  const TBasicTransBuffer* buffer = Current() != nullptr ? Current()->BoundBuffer() : nullptr;
+  if (buffer == nullptr) return;
   if (view_.ProgressMin() != 0) view_.SetProgressMin(0);
-  if (view_.ProgressMax() != BootImage->GetSize()) view_.SetProgressMax(BootImage->GetSize());
-  if (view_.ProgressPosition() != BootImage->GetPosition()) {
-    view_.SetProgressPosition(BootImage->GetPosition());
+  if (view_.ProgressMax() != buffer->GetSize()) view_.SetProgressMax(buffer->GetSize());
+  if (view_.ProgressPosition() != buffer->GetPosition()) {
+    view_.SetProgressPosition(buffer->GetPosition());
   }
 }
 
