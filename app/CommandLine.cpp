@@ -28,7 +28,10 @@ CommandLineOptions ParseCommandLine(std::string_view text) {
       // The argument is the next word; the spaces between are separators here.
       size_t next = i + 1;
       while (next < tokens.size() && tokens[next] == " ") ++next;
-      if (next < tokens.size()) {
+      if (next < tokens.size() && tokens[next].size() > kMaxTokenLength) {
+        options.errors.push_back(std::string(token) + ": argument too long");
+        i = next;
+      } else if (next < tokens.size()) {
         (token == "-port" ? options.port : options.driver) = std::string(tokens[next]);
         i = next;
       } else {
