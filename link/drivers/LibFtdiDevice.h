@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/FtDriver.h"
+#include "link/drivers/DriverErrorReport.h"
+#include "link/drivers/FtdiSeam.h"
+
+namespace vxa {
+
+// One bridge driven from user space through libftdi (the kernel driver detached meanwhile).
+// libftdi reads synchronously: one call returns after one USB transfer, often empty, so the
+// vendor library's "n bytes or the timeout" is built here as a loop against a real-time deadline.
+class LibFtdiDevice final : public FtDevice, public DriverErrorReport {
+ public:
+  // libftdi on Linux takes read transfers of at most this many bytes.
+  static constexpr uint32_t kMaxReadChunk = 16384;
+  // Writes go out in slices of this size, so that a write that runs into its timeout can still
+  // say how much of it went out (libftdi loses the count of a failed call).
+  static constexpr uint32_t kWriteSlice = 4096;
+  // What GetStatus may fetch ahead of the program's own reads.
+  static constexpr uint32_t kHoldCapacity = 4096;
+
+  // `name` is what the messages call the bridge (its description).
+  LibFtdiDevice(std::unique_ptr<ftdi::FtdiLink> link, std::string name);
+  ~LibFtdiDevice() override = default;
+  LibFtdiDevice(const LibFtdiDevice&) = delete;
+  LibFtdiDevice& operator=(const LibFtdiDevice&) = delete;
+
+  FtStatus ResetDevice() override;
+  FtStatus SetLatencyTimer(uint8_t milliseconds) override;
+  FtStatus SetUSBParameters(uint32_t inTransferSize, uint32_t outTransferSize) override;
+  FtStatus SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs) override;
+  FtStatus SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits, uint8_t parity) override;
+  FtStatus GetModemStatus(uint32_t* modemStatus) override;
+  FtStatus SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) override;
+  FtStatus SetDivisor(uint16_t divisor) override;
+  FtStatus Purge(uint32_t mask) override;
+  FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override;
+  FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override;
+  FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override;
+  FtStatus Close() override;
+
+  std::string LastError() const override { return error_.Get(); }
+
+ private:
+  FtStatus Check(int result, const char* operation);
+  FtStatus Fail(int result, const char* operation);
+  FtStatus NotOpen();
+  uint32_t TakeHeld(uint8_t* out, uint32_t count);
+  void DropHeld() { heldStart_ = heldLength_ = 0; }
+  void ApplyUsbTimeouts();
+
+  std::unique_ptr<ftdi::FtdiLink> link_;
+  const std::string name_;
+  uint32_t readTimeoutMs_ = 0;  // 0: no limit, as with the vendor's library
+  uint32_t writeTimeoutMs_ = 0;
+  // Bytes fetched by GetStatus and not yet read by the program.
+  std::array<uint8_t, kHoldCapacity> held_{};
+  uint32_t heldStart_ = 0;
+  uint32_t heldLength_ = 0;
+  ErrorNote error_;
+};
+
+}  // namespace vxa

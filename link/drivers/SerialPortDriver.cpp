@@ -1,0 +1,153 @@
+#include "link/drivers/SerialPortDriver.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "link/drivers/SerialPortDevice.h"
+
+namespace vxa {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFtdiVendorId = "0403";
+
+std::string ReadAttribute(const fs::path& file) {
+  std::ifstream in(file);
+  std::string value;
+  std::getline(in, value);
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) {
+    value.pop_back();
+  }
+  return value;
+}
+
+bool SameHex(std::string a, std::string b) {
+  auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  return lower(std::move(a)) == lower(std::move(b));
+}
+
+// ttyUSB2 before ttyUSB10: the order in which the bridges were plugged in.
+unsigned long PortNumber(const std::string& ttyName) {
+  return std::strtoul(ttyName.c_str() + std::string_view("ttyUSB").size(), nullptr, 10);
+}
+
+// "ttyUSB0" when `path` is (or links to) a port of the kernel's usb-serial layer.
+std::string UsbSerialNameOf(const std::string& path) {
+  std::error_code ec;
+  const fs::path real = fs::canonical(path, ec);
+  if (ec) return {};
+  const std::string name = real.filename().string();
+  return name.starts_with("ttyUSB") ? name : std::string{};
+}
+
+}  // namespace
+
+SerialPortDriver::SerialPortDriver(Options options) : options_(std::move(options)) {}
+
+std::vector<SerialPortDriver::Port> SerialPortDriver::ScanSysfs() const {
+  std::vector<Port> ports;
+  std::error_code ec;
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(fs::path(options_.sysRoot) / "class" / "tty", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with("ttyUSB")) continue;
+    // device -> the usb-serial port; its parent is the USB interface, and that one's parent the
+    // USB device, which carries the vendor id and the product string.
+    std::error_code linkError;
+    const fs::path port = fs::canonical(entry.path() / "device", linkError);
+    if (linkError) continue;
+    const fs::path usbDevice = port.parent_path().parent_path();
+    if (!SameHex(ReadAttribute(usbDevice / "idVendor"), kFtdiVendorId)) continue;
+    ports.push_back({name, options_.devRoot + "/" + name, ReadAttribute(usbDevice / "product")});
+  }
+  std::sort(ports.begin(), ports.end(), [](const Port& a, const Port& b) {
+    return PortNumber(a.ttyName) < PortNumber(b.ttyName);
+  });
+  return ports;
+}
+
+FtStatus SerialPortDriver::List(std::vector<Port>* ports) {
+  ports->clear();
+  if (!options_.port.empty()) {
+    std::error_code ec;
+    if (!fs::exists(options_.port, ec)) {
+      error_.Set("there is no port " + options_.port);
+      return kFtDeviceNotFound;
+    }
+    ports->push_back(
+        {UsbSerialNameOf(options_.port), options_.port, kExplicitPortDescription});
+    return kFtOk;
+  }
+  *ports = ScanSysfs();
+  if (ports->empty()) {
+    error_.Set("no FTDI serial port (/dev/ttyUSB*) is attached");
+    return kFtDeviceNotFound;
+  }
+  return kFtOk;
+}
+
+FtStatus SerialPortDriver::CountDevices(uint32_t* count) {
+  if (count == nullptr) return kFtInvalidParameter;
+  std::vector<Port> ports;
+  const FtStatus status = List(&ports);
+  *count = static_cast<uint32_t>(ports.size());
+  std::lock_guard lock(mutex_);
+  listing_ = std::move(ports);
+  return status;
+}
+
+FtStatus SerialPortDriver::DeviceDescription(uint32_t index, std::string* description) {
+  if (description == nullptr) return kFtInvalidParameter;
+  std::lock_guard lock(mutex_);
+  if (index >= listing_.size()) {
+    error_.Set("no port number " + std::to_string(index) + " in the latest listing");
+    return kFtDeviceNotFound;
+  }
+  *description = listing_[index].description;
+  return kFtOk;
+}
+
+FtStatus SerialPortDriver::OpenByDescription(const std::string& description,
+                                             std::unique_ptr<FtDevice>* device) {
+  if (device == nullptr) return kFtInvalidParameter;
+  device->reset();
+  std::vector<Port> ports;
+  if (const FtStatus status = List(&ports); status != kFtOk) return status;
+
+  // A port named by the user is the instrument by decree; sysfs ports must match exactly.
+  const Port* chosen = &ports.front();
+  if (options_.port.empty()) {
+    const auto match = std::find_if(ports.begin(), ports.end(), [&](const Port& port) {
+      return port.description == description;
+    });
+    if (match == ports.end()) {
+      std::string found;
+      for (const Port& port : ports) {
+        found += (found.empty() ? "" : ", ") + port.path + " \"" + port.description + "\"";
+      }
+      error_.Set("no FTDI serial port is described as \"" + description + "\" (found: " + found +
+                 ")");
+      return kFtDeviceNotFound;
+    }
+    chosen = &*match;
+  }
+
+  serial::Failure failure;
+  std::unique_ptr<SerialPortDevice> opened = SerialPortDevice::Open(
+      SerialPortDevice::Location{chosen->path, chosen->ttyName, options_.sysRoot}, &failure);
+  if (!opened) {
+    error_.Set(std::move(failure.text));
+    return failure.status;
+  }
+  *device = std::move(opened);
+  return kFtOk;
+}
+
+}  // namespace vxa
