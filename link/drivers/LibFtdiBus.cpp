@@ -20,7 +20,8 @@ constexpr int kStringRoom = 256;
 std::string NodeOf(libusb_device* device) {
   char node[32];
   std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u",
-                unsigned{libusb_get_bus_number(device)}, unsigned{libusb_get_device_address(device)});
+                unsigned{libusb_get_bus_number(device)},
+                unsigned{libusb_get_device_address(device)});
   return node;
 }
 
@@ -46,8 +47,8 @@ int LibFtdiBus::FindAll(int productId, std::vector<ftdi::FtdiUsbDevice>* found) 
     device.node = NodeOf(entry->dev);
     char description[kStringRoom] = {};
     // Opens the device for a moment to read its strings: that needs permission on the node.
-    device.stringsResult = ftdi_usb_get_strings2(context.get(), entry->dev, nullptr, 0,
-                                                 description, sizeof description, nullptr, 0);
+    device.stringsResult = ftdi_usb_get_strings2(context.get(), entry->dev, nullptr, 0, description,
+                                                 sizeof description, nullptr, 0);
     if (device.stringsResult == 0) device.description = description;
     found->push_back(std::move(device));
   }
@@ -64,8 +65,8 @@ int LibFtdiBus::OpenByDescription(int productId, const std::string& description,
   }
   // The kernel's ftdi_sio gets the bridge back (its ttyUSB reappears) when we let go of it.
   context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
-  const int result = ftdi_usb_open_desc(context.get(), ftdi::kVendorId, productId,
-                                        description.c_str(), nullptr);
+  const int result =
+      ftdi_usb_open_desc(context.get(), ftdi::kVendorId, productId, description.c_str(), nullptr);
   if (result < 0) {
     error_ = ftdi_get_error_string(context.get());
     return result;

@@ -44,14 +44,18 @@ Deadline DeadlineAfter(uint32_t timeoutMs) {
   return Steady::now() + std::chrono::milliseconds(timeoutMs);
 }
 
-bool Expired(const Deadline& deadline) { return deadline && Steady::now() >= *deadline; }
+bool Expired(const Deadline& deadline) {
+  return deadline && Steady::now() >= *deadline;
+}
 
 int TransferLimitMs(uint32_t timeoutMs) {
   if (timeoutMs == 0) return kUnlimitedTransferMs;
   return static_cast<int>(std::clamp<uint32_t>(timeoutMs, kMinTransferMs, INT_MAX));
 }
 
-int AsInt(uint32_t count) { return static_cast<int>(std::min<uint32_t>(count, INT_MAX)); }
+int AsInt(uint32_t count) {
+  return static_cast<int>(std::min<uint32_t>(count, INT_MAX));
+}
 
 }  // namespace
 
@@ -152,9 +156,15 @@ FtStatus LibFtdiDevice::SetFlowControl(uint16_t mode, uint8_t, uint8_t) {
   if (!link_) return NotOpen();
   int sioMode = 0;
   switch (mode) {
-    case kFtFlowNone: sioMode = kSioDisableFlowControl; break;
-    case kFtFlowRtsCts: sioMode = kSioRtsCts; break;
-    case kFtFlowDtrDsr: sioMode = kSioDtrDsr; break;
+    case kFtFlowNone:
+      sioMode = kSioDisableFlowControl;
+      break;
+    case kFtFlowRtsCts:
+      sioMode = kSioRtsCts;
+      break;
+    case kFtFlowDtrDsr:
+      sioMode = kSioDtrDsr;
+      break;
     case kFtFlowXonXoff:
       error_.Set("XON/XOFF flow control is not offered by this backend");
       return kFtNotSupported;
@@ -256,8 +266,8 @@ FtStatus LibFtdiDevice::GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t
   }
   heldStart_ = 0;
   if (heldLength_ < kHoldCapacity) {
-    const int result = link_->ReadData(held_.data() + heldLength_,
-                                       static_cast<int>(kHoldCapacity - heldLength_));
+    const int result =
+        link_->ReadData(held_.data() + heldLength_, static_cast<int>(kHoldCapacity - heldLength_));
     if (result < 0 && result != ftdi::kUsbErrorTimeout) return Fail(result, "status");
     if (result > 0) heldLength_ += static_cast<uint32_t>(result);
   }

@@ -34,7 +34,7 @@ class LibFtdiDriver final : public FtDriver, public DriverErrorReport {
   std::string NodesWithoutPermission();
 
   std::unique_ptr<ftdi::FtdiBus> bus_;
-  std::mutex mutex_;  // one libftdi call at a time, and guards listing_
+  std::mutex mutex_;                          // one libftdi call at a time, and guards listing_
   std::vector<ftdi::FtdiUsbDevice> listing_;  // as of the latest CountDevices
   ErrorNote error_;
 };

@@ -11,7 +11,9 @@ int LibFtdiLink::Note(int result) {
   return result;
 }
 
-int LibFtdiLink::Reset() { return Note(ftdi_usb_reset(context_.get())); }
+int LibFtdiLink::Reset() {
+  return Note(ftdi_usb_reset(context_.get()));
+}
 
 int LibFtdiLink::SetLatencyTimer(uint8_t milliseconds) {
   return Note(ftdi_set_latency_timer(context_.get(), milliseconds));
@@ -81,8 +83,12 @@ int LibFtdiLink::WriteData(const uint8_t* buffer, int size) {
   return Note(ftdi_write_data(context_.get(), buffer, size));
 }
 
-uint32_t LibFtdiLink::Buffered() const { return context_->readbuffer_remaining; }
+uint32_t LibFtdiLink::Buffered() const {
+  return context_->readbuffer_remaining;
+}
 
-int LibFtdiLink::Close() { return Note(ftdi_usb_close(context_.get())); }
+int LibFtdiLink::Close() {
+  return Note(ftdi_usb_close(context_.get()));
+}
 
 }  // namespace vxa

@@ -44,7 +44,9 @@ Deadline DeadlineAfter(uint32_t timeoutMs) {
   return Steady::now() + std::chrono::milliseconds(timeoutMs);
 }
 
-bool Expired(const Deadline& deadline) { return deadline && Steady::now() >= *deadline; }
+bool Expired(const Deadline& deadline) {
+  return deadline && Steady::now() >= *deadline;
+}
 
 // Milliseconds for poll(), rounded up so that a wait never ends before its deadline.
 int PollTimeoutMs(const Deadline& deadline) {
@@ -55,7 +57,9 @@ int PollTimeoutMs(const Deadline& deadline) {
 }
 
 // A pseudo-terminal has no modem lines and no serial driver behind it; a real port does.
-bool IsNotASerialDriver(int err) { return err == ENOTTY || err == EINVAL; }
+bool IsNotASerialDriver(int err) {
+  return err == ENOTTY || err == EINVAL;
+}
 
 }  // namespace
 
@@ -91,11 +95,20 @@ int SerialPortDevice::ApplyLine(const Line& line) {
   tio.c_cflag |= line.wordLength == kFtBits7 ? CS7 : CS8;
   if (line.stopBits == kFtStopBits2) tio.c_cflag |= CSTOPB;
   switch (line.parity) {
-    case kFtParityOdd: tio.c_cflag |= PARENB | PARODD; break;
-    case kFtParityEven: tio.c_cflag |= PARENB; break;
-    case kFtParityMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case kFtParitySpace: tio.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case kFtParityOdd:
+      tio.c_cflag |= PARENB | PARODD;
+      break;
+    case kFtParityEven:
+      tio.c_cflag |= PARENB;
+      break;
+    case kFtParityMark:
+      tio.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case kFtParitySpace:
+      tio.c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
   }
   tio.c_iflag &= ~(IXON | IXOFF | IXANY);
   if (line.flow == kFtFlowRtsCts) tio.c_cflag |= CRTSCTS;
@@ -273,10 +286,17 @@ FtStatus SerialPortDevice::Purge(uint32_t mask) {
   }
   int queue = 0;
   switch (mask) {
-    case kFtPurgeRx: queue = TCIFLUSH; break;
-    case kFtPurgeTx: queue = TCOFLUSH; break;
-    case kFtPurgeRx | kFtPurgeTx: queue = TCIOFLUSH; break;
-    default: return kFtOk;
+    case kFtPurgeRx:
+      queue = TCIFLUSH;
+      break;
+    case kFtPurgeTx:
+      queue = TCOFLUSH;
+      break;
+    case kFtPurgeRx | kFtPurgeTx:
+      queue = TCIOFLUSH;
+      break;
+    default:
+      return kFtOk;
   }
   if (::tcflush(fd_.Get(), queue) != 0) return Fail(errno, "purge");
   return kFtOk;
@@ -301,7 +321,7 @@ FtStatus SerialPortDevice::Write(const void* buffer, uint32_t count, uint32_t* w
       return Fail(errno, "write");
     }
     // The kernel's buffer is full (flow control held, or the far side does not read).
-    struct pollfd waitFor {fd_.Get(), POLLOUT, 0};
+    pollfd waitFor = {fd_.Get(), POLLOUT, 0};
     const int ready = ::poll(&waitFor, 1, PollTimeoutMs(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -341,7 +361,7 @@ FtStatus SerialPortDevice::Read(void* buffer, uint32_t count, uint32_t* read) {
       *read = got;
       return Fail(errno, "read");
     }
-    struct pollfd waitFor {fd_.Get(), POLLIN, 0};
+    pollfd waitFor = {fd_.Get(), POLLIN, 0};
     const int ready = ::poll(&waitFor, 1, PollTimeoutMs(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -359,8 +379,7 @@ FtStatus SerialPortDevice::Read(void* buffer, uint32_t count, uint32_t* read) {
   return kFtOk;
 }
 
-FtStatus SerialPortDevice::GetStatus(uint32_t* rxQueue, uint32_t* txQueue,
-                                     uint32_t* eventStatus) {
+FtStatus SerialPortDevice::GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) {
   if (rxQueue == nullptr || txQueue == nullptr || eventStatus == nullptr) {
     return kFtInvalidParameter;
   }

@@ -81,8 +81,7 @@ FtStatus SerialPortDriver::List(std::vector<Port>* ports) {
       error_.Set("there is no port " + options_.port);
       return kFtDeviceNotFound;
     }
-    ports->push_back(
-        {UsbSerialNameOf(options_.port), options_.port, kExplicitPortDescription});
+    ports->push_back({UsbSerialNameOf(options_.port), options_.port, kExplicitPortDescription});
     return kFtOk;
   }
   *ports = ScanSysfs();

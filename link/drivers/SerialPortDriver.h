@@ -49,7 +49,7 @@ class SerialPortDriver final : public FtDriver, public DriverErrorReport {
   std::vector<Port> ScanSysfs() const;
 
   const Options options_;
-  std::mutex mutex_;  // guards listing_
+  std::mutex mutex_;           // guards listing_
   std::vector<Port> listing_;  // as of the latest CountDevices
   ErrorNote error_;
 };

@@ -10,7 +10,9 @@
 namespace vxa::serial {
 namespace {
 
-std::string ErrnoText(int err) { return std::generic_category().message(err); }
+std::string ErrnoText(int err) {
+  return std::generic_category().message(err);
+}
 
 // The group that may open the node: Debian gives ttyUSB nodes to "dialout", but a udev rule of
 // the site may have chosen another, and the node itself says which.
@@ -29,7 +31,9 @@ std::string GroupOf(const std::string& path) {
 
 }  // namespace
 
-bool IsGone(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+bool IsGone(int err) {
+  return err == EIO || err == ENXIO || err == ENODEV;
+}
 
 Failure DescribeOpenFailure(int err, const std::string& path) {
   switch (err) {

@@ -19,7 +19,7 @@ namespace vxa::test {
 // owns and destroys on Close.
 struct FtdiScript {
   struct ReadStep {
-    int result = 0;        // > 0: the length of `data`; 0: an empty transfer; < 0: failure
+    int result = 0;  // > 0: the length of `data`; 0: an empty transfer; < 0: failure
     std::string data;
     std::chrono::milliseconds delay{0};
   };
@@ -114,8 +114,8 @@ class FakeFtdiBus final : public ftdi::FtdiBus {
     std::string error = "device not found";
   };
   std::map<int, std::vector<ftdi::FtdiUsbDevice>> devices;  // by product id
-  int findResult = 0;                                      // < 0: the listing fails
-  std::map<int, Open> opens;                               // by product id; default: not found
+  int findResult = 0;                                       // < 0: the listing fails
+  std::map<int, Open> opens;                                // by product id; default: not found
   std::vector<std::string> forbiddenNodes;
   std::shared_ptr<FtdiScript> script = std::make_shared<FtdiScript>();
   std::vector<int> openedProductIds;

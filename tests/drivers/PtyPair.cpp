@@ -22,7 +22,9 @@ PtyPair::PtyPair() {
   ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
-PtyPair::~PtyPair() { CloseMaster(); }
+PtyPair::~PtyPair() {
+  CloseMaster();
+}
 
 void PtyPair::CloseMaster() {
   if (master_ >= 0) ::close(master_);
@@ -36,7 +38,7 @@ void PtyPair::Write(const std::string& bytes) {
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (n < 0 && errno == EAGAIN) {
-      struct pollfd out {master_, POLLOUT, 0};
+      pollfd out = {master_, POLLOUT, 0};
       ::poll(&out, 1, 1000);
     } else if (!(n < 0 && errno == EINTR)) {
       throw std::runtime_error("write to the pty master failed");
@@ -52,7 +54,7 @@ std::string PtyPair::Read(size_t count, std::chrono::milliseconds within) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    struct pollfd in {master_, POLLIN, 0};
+    pollfd in = {master_, POLLIN, 0};
     if (::poll(&in, 1, static_cast<int>(left.count())) <= 0) continue;
     const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - got.size()));
     if (n > 0) {

@@ -27,8 +27,7 @@ class SerialPortDeviceTest : public ::testing::Test {
     uint32_t count = 0;
     ASSERT_EQ(driver_.CountDevices(&count), kFtOk);
     std::unique_ptr<FtDevice> opened;
-    ASSERT_EQ(driver_.OpenByDescription(SerialPortDriver::kExplicitPortDescription, &opened),
-              kFtOk)
+    ASSERT_EQ(driver_.OpenByDescription(SerialPortDriver::kExplicitPortDescription, &opened), kFtOk)
         << driver_.LastError();
     device_.reset(static_cast<SerialPortDevice*>(opened.release()));
   }
