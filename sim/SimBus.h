@@ -1,0 +1,54 @@
+#pragma once
+
+// The simulated instrument as a driver backend: a USB bus with simulated FTDI bridges on it, an
+// instrument behind each. Everything of the simulator is reachable from this header.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "link/Clock.h"
+#include "link/FtDriver.h"
+#include "sim/InstrumentModel.h"
+#include "sim/SimInstrument.h"
+#include "sim/SimTypes.h"
+
+namespace vxa::sim {
+
+class SimBus final : public FtDriver {
+ public:
+  explicit SimBus(Clock& clock, LineTiming timing = {});
+  ~SimBus() override;
+  SimBus(const SimBus&) = delete;
+  SimBus& operator=(const SimBus&) = delete;
+
+  // The reference stays valid for the life of the bus, also after DetachAll.
+  SimInstrument& AttachInstrument(InstrumentConfig config = {});
+  // Another FTDI-based adapter, e.g. "USB Serial Converter": listed and openable, nothing answers.
+  void AttachForeignDevice(std::string description);
+  // Takes every bridge off the bus; open handles on them fail from now on with kFtIoError.
+  void DetachAll();
+  int OpenHandles() const;  // handles opened and not yet closed, over all devices
+
+  Clock& clock() const { return clock_; }
+  const LineTiming& timing() const { return timing_; }
+
+  // kFtDeviceNotFound with a count of 0 when nothing is attached.
+  FtStatus CountDevices(uint32_t* count) override;
+  FtStatus DeviceDescription(uint32_t index, std::string* description) override;
+  // Exact match; kFtDeviceNotFound if none; kFtDeviceNotOpened when every match is open already.
+  FtStatus OpenByDescription(const std::string& description,
+                             std::unique_ptr<FtDevice>* device) override;
+
+ private:
+  std::vector<SimInstrument*> ListedLocked() const;
+
+  Clock& clock_;
+  const LineTiming timing_;
+  mutable std::mutex mutex_;
+  std::vector<std::shared_ptr<SimInstrument>> attached_;
+  std::vector<std::shared_ptr<SimInstrument>> detached_;
+};
+
+}  // namespace vxa::sim
