@@ -61,6 +61,53 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kStateFlashing, "Прошивка..."},
     {msg::kFirmwareCompleted, "Прошивка прибора успешно завершена"},    {msg::kCommunicationError, "Ошибка связи с прибором"},
     {msg::kEndOfFileTooEarly, "Прибор подтвердил конец файла до окончания передачи данных"},
+    {msg::kFirmwareUntouched, "Программа прибора не изменена: команда установки не отправлялась."},
+    {msg::kInstallUnderWay, "Прибор устанавливает новую программу: не отключайте его до окончания установки."},
+    {msg::kConfirmNeedsTerminal, "Загрузка требует подтверждения, но ввод идёт не с терминала.\nЧтобы загрузить без вопроса, добавьте --yes."},
+    {msg::kAnswerPrompt, " [д/н]: "},
+    {msg::kUpdateDeclined, "Загрузка отменена."},
+    {msg::kProgressRate, "%.0f КБ/с"},
+    {msg::kProgressTimeLeft, "осталось %d:%02d"},
+    {msg::kDeviceCount, "Подключено устройств FTDI: %u"},
+    {msg::kStateFileRead, "Чтение файла %s"},
+    {msg::kFileCreateFailed, "Не удалось создать файл %s: %s"},
+    {msg::kFileSaveFailed, "Не удалось сохранить файл %s: %s"},
+    {msg::kFileWriteFailed, "Ошибка записи в файл: %s"},
+    {msg::kFileSaved, "Файл %s сохранён (%d байт)"},
+    {msg::kCliUsage,
+     "Использование: %s [параметры] КОМАНДА\n"
+     "\n"
+     "Команды:\n"
+     "  list             число подключенных устройств FTDI и их описания\n"
+     "  info             найти прибор и показать модель, номер и версии\n"
+     "  update           загрузить в прибор новую программу\n"
+     "  read ТИП ФАЙЛ    прочитать файл прибора (kernel, dev_info, dev_caliber,\n"
+     "                   sensor0, sensor1, swap) в ФАЙЛ\n"
+     "\n"
+     "Параметры:\n"
+     "  --sim            встроенный имитатор прибора\n"
+     "  --fast           (с --sim) имитатор в виртуальном времени, без ожидания\n"
+     "  --port ПУТЬ      последовательный порт ПУТЬ\n"
+     "  --driver ИМЯ     драйвер: serial (по умолчанию) или libftdi\n"
+     "  --log            журнал обмена log_file.txt в текущем каталоге\n"
+     "  --yes            загружать без подтверждения\n"
+     "  --help           эта справка\n"
+     "  --version        версия программы\n"
+     "\n"
+     "Коды завершения: 0 успех, 1 ошибка операции, 2 ошибка в командной строке,\n"
+     "3 прибор не найден или их несколько, 130 прервано пользователем.\n"},
+    {msg::kUnknownOption, "неизвестный параметр: %s"},
+    {msg::kMissingArgument, "параметру %s нужно значение"},
+    {msg::kNoCommand, "не задана команда"},
+    {msg::kUnknownCommand, "неизвестная команда: %s"},
+    {msg::kWrongArgumentCount, "неверное число аргументов команды %s"},
+    {msg::kUnknownFileKind, "неизвестный тип файла: %s (kernel, dev_info, dev_caliber, sensor0, sensor1, swap)"},
+    {msg::kUnknownDriver, "неизвестный драйвер: %s (serial или libftdi)"},
+    {msg::kConflictingOptions, "параметры %s и %s несовместимы"},
+    {msg::kOptionNeedsSim, "параметр %s действует только вместе с --sim"},
+    {msg::kInvalidFault, "неверное описание отказа: %s"},
+    {msg::kBackendFailed, "Не удалось подготовить драйвер: %s"},
+    {msg::kInvalidOptionValue, "неверное значение параметра %s: %s"},
 };
 
 constexpr CatalogueEntry kEnglish[] = {
@@ -106,6 +153,53 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kStateFlashing, "Flashing..."},
     {msg::kFirmwareCompleted, "The firmware is successfully completed"},    {msg::kCommunicationError, "Communication error with the instrument"},
     {msg::kEndOfFileTooEarly, "The instrument acknowledged the end of file before all data was sent"},
+    {msg::kFirmwareUntouched, "The instrument's firmware is untouched: the install request was not sent."},
+    {msg::kInstallUnderWay, "The instrument is installing the new firmware: do not unplug it until the installation is over."},
+    {msg::kConfirmNeedsTerminal, "The update needs a confirmation, but the input is not a terminal.\nAdd --yes to update without the question."},
+    {msg::kAnswerPrompt, " [y/n]: "},
+    {msg::kUpdateDeclined, "Update cancelled."},
+    {msg::kProgressRate, "%.0f KB/s"},
+    {msg::kProgressTimeLeft, "%d:%02d left"},
+    {msg::kDeviceCount, "FTDI devices attached: %u"},
+    {msg::kStateFileRead, "Reading file %s"},
+    {msg::kFileCreateFailed, "Failed to create file %s: %s"},
+    {msg::kFileSaveFailed, "Failed to save file %s: %s"},
+    {msg::kFileWriteFailed, "Error writing the file: %s"},
+    {msg::kFileSaved, "File %s saved (%d bytes)"},
+    {msg::kCliUsage,
+     "Usage: %s [options] COMMAND\n"
+     "\n"
+     "Commands:\n"
+     "  list             the number of attached FTDI devices and their descriptions\n"
+     "  info             find the instrument, show its model, number and versions\n"
+     "  update           load the new firmware into the instrument\n"
+     "  read KIND FILE   read one of the instrument's files (kernel, dev_info,\n"
+     "                   dev_caliber, sensor0, sensor1, swap) into FILE\n"
+     "\n"
+     "Options:\n"
+     "  --sim            the built-in simulated instrument\n"
+     "  --fast           (with --sim) the simulator in virtual time, no waiting\n"
+     "  --port PATH      the serial port PATH\n"
+     "  --driver NAME    driver: serial (default) or libftdi\n"
+     "  --log            exchange log log_file.txt in the current directory\n"
+     "  --yes            update without confirmation\n"
+     "  --help           this help\n"
+     "  --version        the program's version\n"
+     "\n"
+     "Exit codes: 0 success, 1 the operation failed, 2 command line error,\n"
+     "3 no instrument or several, 130 interrupted by the user.\n"},
+    {msg::kUnknownOption, "unknown option: %s"},
+    {msg::kMissingArgument, "option %s requires a value"},
+    {msg::kNoCommand, "no command given"},
+    {msg::kUnknownCommand, "unknown command: %s"},
+    {msg::kWrongArgumentCount, "wrong number of arguments for command %s"},
+    {msg::kUnknownFileKind, "unknown file kind: %s (kernel, dev_info, dev_caliber, sensor0, sensor1, swap)"},
+    {msg::kUnknownDriver, "unknown driver: %s (serial or libftdi)"},
+    {msg::kConflictingOptions, "options %s and %s cannot be combined"},
+    {msg::kOptionNeedsSim, "option %s works only together with --sim"},
+    {msg::kInvalidFault, "invalid fault description: %s"},
+    {msg::kBackendFailed, "Failed to set up the driver: %s"},
+    {msg::kInvalidOptionValue, "invalid value of option %s: %s"},
 };
 
 static_assert(std::size(kRussian) == std::size(kEnglish));

@@ -52,6 +52,33 @@ enum : int32_t {
   kFirmwareCompleted = 50,  // Texts this program adds to the original catalogue start at 51.
   kCommunicationError = 51,
   kEndOfFileTooEarly = 52,
+  // The terminal front end.
+  kFirmwareUntouched = 53,
+  kInstallUnderWay = 54,
+  kConfirmNeedsTerminal = 55,
+  kAnswerPrompt = 56,
+  kUpdateDeclined = 57,
+  kProgressRate = 58,
+  kProgressTimeLeft = 59,
+  kDeviceCount = 60,
+  kStateFileRead = 61,
+  kFileCreateFailed = 62,
+  kFileSaveFailed = 63,
+  kFileWriteFailed = 64,
+  kFileSaved = 65,
+  kCliUsage = 66,
+  kUnknownOption = 67,
+  kMissingArgument = 68,
+  kNoCommand = 69,
+  kUnknownCommand = 70,
+  kWrongArgumentCount = 71,
+  kUnknownFileKind = 72,
+  kUnknownDriver = 73,
+  kConflictingOptions = 74,
+  kOptionNeedsSim = 75,
+  kInvalidFault = 76,
+  kBackendFailed = 77,
+  kInvalidOptionValue = 78,
 };
 }  // namespace msg
 
