@@ -57,7 +57,7 @@ void Loader::FindButtonClick() {
   if (EnumerateDevices() == 0) return;
   TVXA4410Connection& connection = *Current();
   try {
-    connection.Bind(BootImage.get());
+    connection.Bind(SearchBuffer());
     connection.QueryDeviceInfo();
     connection.QueryGinf();
     // Each text is taken whole before the next is asked for.

@@ -27,6 +27,7 @@ enum class Outcome {
   kFailed,
   kVersionTimeout,
   kInterrupted,
+  kFileRead,       // a file of the instrument was read whole into the search's buffer
 };
 
 // The instrument has this long to come back with the new version after the install request.
@@ -78,6 +79,18 @@ class Loader {
   const std::string& ProductVersion() const { return productVersion_; }
   void SetProductVersion(std::string version) { productVersion_ = std::move(version); }
 
+  // Reading one of the instrument's files (the terminal's read command). A connection takes one
+  // buffer for its life, bound by the search, so the buffer is chosen before Find: null (the
+  // default) binds the boot image, as the update needs.
+  void SetSearchBuffer(TBasicTransBuffer* buffer) { searchBuffer_ = buffer; }
+  TBasicTransBuffer* SearchBuffer() const {
+    return searchBuffer_ != nullptr ? searchBuffer_ : BootImage.get();
+  }
+  // After a successful Find: reads the file of that kind into the bound buffer, with the traffic
+  // thread carrying the blocks and the view showing the progress. True when the read completed;
+  // failures are shown in an error box, and LastOutcome tells them from an interruption.
+  bool ReadFile(uint32_t fileKind);
+
  private:
   template <typename Handler>
   void RunHandler(Handler handler);
@@ -93,6 +106,7 @@ class Loader {
   bool closing_ = false;
   bool interrupted_ = false;
   std::string productVersion_;
+  TBasicTransBuffer* searchBuffer_ = nullptr;
 };
 
 }  // namespace vxa

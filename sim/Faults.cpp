@@ -60,10 +60,22 @@ constexpr std::array<Fault, kFaultCount> MakeAllFaults() {
 constexpr std::array<Fault, kFaultCount> kAllFaults = MakeAllFaults();
 
 constexpr std::array<std::string_view, kCallCount> kCallNames = {
-    "CountDevices",     "DeviceDescription", "OpenByDescription",      "ResetDevice",
-    "SetLatencyTimer",  "SetUSBParameters",  "SetTimeouts",            "SetDataCharacteristics",
-    "GetModemStatus",   "SetFlowControl",    "SetDivisor",             "Purge",
-    "Write",            "Read",              "GetStatus",              "Close",
+    "CountDevices",
+    "DeviceDescription",
+    "OpenByDescription",
+    "ResetDevice",
+    "SetLatencyTimer",
+    "SetUSBParameters",
+    "SetTimeouts",
+    "SetDataCharacteristics",
+    "GetModemStatus",
+    "SetFlowControl",
+    "SetDivisor",
+    "Purge",
+    "Write",
+    "Read",
+    "GetStatus",
+    "Close",
 };
 
 }  // namespace
@@ -84,7 +96,9 @@ std::string_view FaultName(Fault fault) {
   return index < kFaultNames.size() ? kFaultNames[index].name : std::string_view("?");
 }
 
-std::span<const Fault> AllFaults() { return kAllFaults; }
+std::span<const Fault> AllFaults() {
+  return kAllFaults;
+}
 
 std::string_view CallName(Call call) {
   const auto index = static_cast<size_t>(call);

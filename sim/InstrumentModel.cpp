@@ -49,7 +49,9 @@ std::vector<uint8_t> DefaultFileContent(size_t file) {
   return bytes;
 }
 
-uint8_t Filler(size_t i) { return static_cast<uint8_t>(i * 37 + 11); }
+uint8_t Filler(size_t i) {
+  return static_cast<uint8_t>(i * 37 + 11);
+}
 
 std::array<int32_t, 3> ParseVersion(std::string_view text) {
   std::array<int32_t, 3> v{};
@@ -72,7 +74,9 @@ std::optional<std::string_view> NameOf(std::span<const uint8_t> payload) {
                           static_cast<const uint8_t*>(nul) - payload.data());
 }
 
-uint8_t Clamp8(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+uint8_t Clamp8(int32_t v) {
+  return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
 
 }  // namespace
 
@@ -241,8 +245,8 @@ void InstrumentModel::HandleCommand(Clock::TimePoint now, AnswerSink& sink) {
   commandCode_ = code;
   if (auto fired = Offer(Fault::Silent)) {
     silent_ = true;
-    silentUntil_ = fired->value ? now + std::chrono::milliseconds(fired->value)
-                                : Clock::TimePoint::max();
+    silentUntil_ =
+        fired->value ? now + std::chrono::milliseconds(fired->value) : Clock::TimePoint::max();
     ++counters_.unansweredCommands;
     return;
   }
@@ -321,8 +325,8 @@ bool InstrumentModel::DeviceInfo() {
   uint8_t* d = BeginAnswer(kAnsData, RecordSize(kDeviceInfoSize));
   std::memcpy(d, deviceInfo_.data(), kDeviceInfoSize);
   for (size_t i = kDeviceInfoSize; i < answerPayload_; ++i) d[i] = Filler(i);
-  PutU16(d + 62, static_cast<uint16_t>(Clamp8(programVersion_[0]) << 8 |
-                                       Clamp8(programVersion_[1])));
+  PutU16(d + 62,
+         static_cast<uint16_t>(Clamp8(programVersion_[0]) << 8 | Clamp8(programVersion_[1])));
   return true;
 }
 
@@ -334,7 +338,8 @@ bool InstrumentModel::TextCommand(std::span<const uint8_t> payload) {
     uint8_t* d = BeginAnswer(kAnsData, RecordSize(kGinfSize));
     std::memcpy(d, ginf_.data(), kGinfSize);
     for (size_t i = kGinfSize; i < answerPayload_; ++i) d[i] = Filler(i);
-    for (size_t i = 0; i < 3; ++i) PutU32(d + 40 + 4 * i, static_cast<uint32_t>(programVersion_[i]));
+    for (size_t i = 0; i < 3; ++i)
+      PutU32(d + 40 + 4 * i, static_cast<uint32_t>(programVersion_[i]));
     return true;
   }
   if (word == "SDTI") {
@@ -436,8 +441,8 @@ bool InstrumentModel::ReadRequest(std::span<const uint8_t> payload) {
     if (fired->value < readData_.size()) readData_[fired->value] ^= 0xFF;
   }
   if (auto fired = Offer(Fault::ShortReadBack)) {
-    const size_t cut = std::min<size_t>(fired->value ? fired->value : kDefaultShortReadBack,
-                                        readData_.size());
+    const size_t cut =
+        std::min<size_t>(fired->value ? fired->value : kDefaultShortReadBack, readData_.size());
     readData_.resize(readData_.size() - cut);
   }
   if (auto fired = Offer(Fault::LongReadBack)) {
@@ -504,7 +509,8 @@ void InstrumentModel::Emit(Clock::TimePoint now, AnswerSink& sink) {
     return;
   }
   if (auto fired = Offer(Fault::UnrecognisedAnswer)) {
-    answer_[kOffAnswer] = fired->value ? static_cast<uint8_t>(fired->value) : kDefaultUnrecognisedCode;
+    answer_[kOffAnswer] =
+        fired->value ? static_cast<uint8_t>(fired->value) : kDefaultUnrecognisedCode;
   }
   Clock::TimePoint readyAt = now;
   if (auto fired = Offer(Fault::LateAnswer)) {
@@ -525,8 +531,9 @@ void InstrumentModel::Emit(Clock::TimePoint now, AnswerSink& sink) {
 
   if (auto fired = Offer(Fault::WrongEcho)) {
     const auto other = static_cast<uint8_t>(fired->value);
-    header.SetCode(fired->value != 0 && other != commandCode_ ? other
-                                                               : static_cast<uint8_t>(commandCode_ + 1));
+    header.SetCode(fired->value != 0 && other != commandCode_
+                       ? other
+                       : static_cast<uint8_t>(commandCode_ + 1));
   }
   if (auto fired = Offer(Fault::BadStartMark)) {
     header.SetStartMark(fired->value ? static_cast<uint16_t>(fired->value) : kDefaultBadStartMark);

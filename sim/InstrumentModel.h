@@ -34,7 +34,9 @@ class AnswerSink {
 };
 
 // Block numbers of both transfers count 1, 2, ..., 0xFFFFFFFF, 1, ...: never 0 after the start.
-constexpr uint32_t NextBlockNumber(uint32_t number) { return number == 0xFFFFFFFFu ? 1 : number + 1; }
+constexpr uint32_t NextBlockNumber(uint32_t number) {
+  return number == 0xFFFFFFFFu ? 1 : number + 1;
+}
 
 // The instrument behind the bridge: its receiver, its command handling and its files. It knows
 // nothing of queues or line timing; bytes come in with the time they were received, answers go
@@ -86,7 +88,7 @@ class InstrumentModel {
 
  private:
   struct WriteTransfer {
-    bool started = false;   // a write request for an ordinary file was accepted
+    bool started = false;  // a write request for an ordinary file was accepted
     int file = -1;
     uint32_t expected = 1;  // the number the next new block must carry
     uint32_t lastAcked = 0;

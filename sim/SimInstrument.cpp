@@ -212,8 +212,7 @@ FtStatus SimInstrument::Refusal(Call call) {
 }
 
 template <typename Apply>
-FtStatus SimInstrument::ControlRequest(Call call, uint32_t a, uint32_t b, uint32_t c,
-                                       Apply apply) {
+FtStatus SimInstrument::ControlRequest(Call call, uint32_t a, uint32_t b, uint32_t c, Apply apply) {
   FtStatus status;
   {
     std::lock_guard lock(mutex_);
@@ -236,8 +235,9 @@ FtStatus SimInstrument::ResetDevice() {
 }
 
 FtStatus SimInstrument::SetLatencyTimer(uint8_t milliseconds) {
-  return ControlRequest(Call::SetLatencyTimer, milliseconds, 0, 0,
-                        [this, milliseconds] { latency_ = std::chrono::milliseconds(milliseconds); });
+  return ControlRequest(Call::SetLatencyTimer, milliseconds, 0, 0, [this, milliseconds] {
+    latency_ = std::chrono::milliseconds(milliseconds);
+  });
 }
 
 FtStatus SimInstrument::SetUSBParameters(uint32_t inTransferSize, uint32_t outTransferSize) {
@@ -472,7 +472,9 @@ void SimInstrument::StartBabble(Clock::TimePoint from, Clock::TimePoint until) {
   babbleChunks_ = 0;
 }
 
-void SimInstrument::Disconnect() { unplugged_ = true; }
+void SimInstrument::Disconnect() {
+  unplugged_ = true;
+}
 
 void SimInstrument::PumpBabble(Clock::TimePoint now) {
   if (!babbling_) return;
@@ -491,7 +493,8 @@ void SimInstrument::PumpBabble(Clock::TimePoint now) {
           babbleChunk_[i] = NoiseByte(chunk * kUsbPacketData + i);
         }
         const Clock::TimePoint at = babbleStart_ + LineTime((chunk + 1) * kUsbPacketData);
-        if (!rx_->Push(babbleChunk_.data(), kUsbPacketData, at)) line_.overrunBytes += kUsbPacketData;
+        if (!rx_->Push(babbleChunk_.data(), kUsbPacketData, at))
+          line_.overrunBytes += kUsbPacketData;
       }
       line_.overrunBytes += (fresh - kept) * kUsbPacketData;
       line_.bytesDeviceToHost += fresh * kUsbPacketData;

@@ -26,14 +26,14 @@ class SimDevice;
 class SimInstrument : private AnswerSink {
  public:
   struct Counters : ProtocolCounters {
-    uint64_t controlRequests = 0;      // purge, reset, latency, ... (each costs time on the line)
+    uint64_t controlRequests = 0;  // purge, reset, latency, ... (each costs time on the line)
     uint64_t purges = 0;
     uint64_t writes = 0;
     uint64_t reads = 0;
     uint64_t bytesHostToDevice = 0;
-    uint64_t bytesDeviceToHost = 0;    // put on the line by the instrument, noise included
+    uint64_t bytesDeviceToHost = 0;  // put on the line by the instrument, noise included
     uint64_t bytesReadByHost = 0;
-    uint64_t overrunBytes = 0;         // lost because the receive queue was full
+    uint64_t overrunBytes = 0;  // lost because the receive queue was full
     uint64_t answersLostInBabble = 0;
     int openHandles = 0;
   };
@@ -115,7 +115,8 @@ class SimInstrument : private AnswerSink {
   // A control request: recorded, checked, applied under the lock, then paid for on the clock.
   template <typename Apply>
   FtStatus ControlRequest(Call call, uint32_t a, uint32_t b, uint32_t c, Apply apply);
-  FtStatus Refusal(Call call);  // status for a call on an unplugged bridge or a failing one; 0 if fine
+  FtStatus Refusal(
+      Call call);  // status for a call on an unplugged bridge or a failing one; 0 if fine
 
   // AnswerSink, called by the model with the lock held.
   void Transmit(std::span<const uint8_t> packet, Clock::TimePoint readyAt) override;

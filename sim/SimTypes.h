@@ -57,10 +57,10 @@ enum class Fault {
   Silent,         // the instrument takes no notice of anything for `value` ms (0: until cleared)
   Unplug,         // the bridge disappears just after the command has reached it
   // Instrument level.
-  RefuseRequest,          // a write or read request is refused with `text`
-  RefuseBlock,            // a write block or a read acknowledgement is refused with `text`
-  RefusalWithoutNul,      // the next refusal's text has no terminating NUL
-  WrongAckNumber,         // a write block is acknowledged as `value` (default: number - 1), not stored
+  RefuseRequest,      // a write or read request is refused with `text`
+  RefuseBlock,        // a write block or a read acknowledgement is refused with `text`
+  RefusalWithoutNul,  // the next refusal's text has no terminating NUL
+  WrongAckNumber,     // a write block is acknowledged as `value` (default: number - 1), not stored
   UnrecognisedWrqAnswer,  // a write request is answered with code `value` (default 0x37)
   FirstReadBlockNumber,   // the first read block is numbered `value` instead of 1
   RepeatReadBlock,        // an acknowledgement of block n brings block n again
@@ -69,12 +69,12 @@ enum class Fault {
   LongReadBack,           // the read carries `value` (default 100) bytes more than the file
   NeverReportVersion,     // the install does not change the program version
   IgnoreGinf,             // no answer to GINF
-  UnrecognisedAnswer,     // the answer carries answer code `value` (default 0x37) instead of its own
-  BadAckLength,           // an acknowledgement carries `value` bytes (default 2) instead of 4
-  WrqNonZeroBlock,        // an accepted write request is acknowledged as block `value` (default 1)
-  ShortReadBlock,         // a read block carries only `value` bytes (1..3, default 2): no number
-  RecordLength,           // the device information or GINF record is `value` bytes long
-                          // (default: one byte short)
+  UnrecognisedAnswer,  // the answer carries answer code `value` (default 0x37) instead of its own
+  BadAckLength,        // an acknowledgement carries `value` bytes (default 2) instead of 4
+  WrqNonZeroBlock,     // an accepted write request is acknowledged as block `value` (default 1)
+  ShortReadBlock,      // a read block carries only `value` bytes (1..3, default 2): no number
+  RecordLength,        // the device information or GINF record is `value` bytes long
+                       // (default: one byte short)
 };
 inline constexpr size_t kFaultCount = static_cast<size_t>(Fault::RecordLength) + 1;
 

@@ -89,22 +89,21 @@ TEST_P(HeaderFaultTest, ManglesOneAnswerAsTheReceiverSeesIt) {
   EXPECT_EQ(Fired(GetParam().fault), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, HeaderFaultTest,
-    ::testing::Values(HeaderCase{Fault::BadStartMark, 0, kBadStart},
-                      HeaderCase{Fault::BadReserved, 0, kBadReserved},
-                      HeaderCase{Fault::BadEndMark, 0, kBadEnd},
-                      HeaderCase{Fault::WrongEcho, 0, kWrongCode},
-                      HeaderCase{Fault::HugeLength, 0, kTooLong},
-                      HeaderCase{Fault::TruncatedBody, 0, kShortBody},
-                      HeaderCase{Fault::ShortLength, 0, kLengthTooSmall},
-                      HeaderCase{Fault::BadCrc, 0, kBadCrc},
-                      HeaderCase{Fault::UnrecognisedAnswer, 0, kGood}),
-    [](const auto& info) {
-      std::string name(sim::FaultName(info.param.fault));
-      std::replace(name.begin(), name.end(), '-', '_');
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Faults, HeaderFaultTest,
+                         ::testing::Values(HeaderCase{Fault::BadStartMark, 0, kBadStart},
+                                           HeaderCase{Fault::BadReserved, 0, kBadReserved},
+                                           HeaderCase{Fault::BadEndMark, 0, kBadEnd},
+                                           HeaderCase{Fault::WrongEcho, 0, kWrongCode},
+                                           HeaderCase{Fault::HugeLength, 0, kTooLong},
+                                           HeaderCase{Fault::TruncatedBody, 0, kShortBody},
+                                           HeaderCase{Fault::ShortLength, 0, kLengthTooSmall},
+                                           HeaderCase{Fault::BadCrc, 0, kBadCrc},
+                                           HeaderCase{Fault::UnrecognisedAnswer, 0, kGood}),
+                         [](const auto& info) {
+                           std::string name(sim::FaultName(info.param.fault));
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
 
 TEST_F(FaultTest, HeaderFaultsTakeTheirValues) {
   instrument_.Inject(FaultSpec{.fault = Fault::BadStartMark});
@@ -267,7 +266,8 @@ TEST_F(FaultTest, SkipCountAndCommandAimAFaultAtOneStage) {
   StartWrite();
   std::vector<int> verdicts;
   for (uint32_t n = 1; n <= 6; ++n) {
-    verdicts.push_back(Judge(Exchange(kCmdWriteBlock, Numbered(n, Pattern(10, n))), kCmdWriteBlock));
+    verdicts.push_back(
+        Judge(Exchange(kCmdWriteBlock, Numbered(n, Pattern(10, n))), kCmdWriteBlock));
     EXPECT_EQ(Judge(Ginf(), kCmdText), kGood);
   }
   EXPECT_EQ(verdicts, (std::vector<int>{kGood, kGood, kNoHeader, kNoHeader, kGood, kGood}));
@@ -417,8 +417,10 @@ TEST_F(FaultTest, ReadBackFaultsChangeTheDataOfOneRead) {
   std::vector<uint8_t> data = readAll();
   ASSERT_EQ(data.size(), file.size());
   for (size_t i = 0; i < data.size(); ++i) {
-    if (i == 40000) EXPECT_NE(data[i], file[i]);
-    else if (data[i] != file[i]) ADD_FAILURE() << "byte " << i << " differs too";
+    if (i == 40000)
+      EXPECT_NE(data[i], file[i]);
+    else if (data[i] != file[i])
+      ADD_FAILURE() << "byte " << i << " differs too";
   }
 
   instrument_.Inject(FaultSpec{.fault = Fault::ShortReadBack, .value = 1000});

@@ -20,9 +20,9 @@ class InstrumentTest : public SimTest {
     uint32_t number = 1;
     for (size_t offset = 0;; offset += kWriteBlockData, ++number) {
       const size_t length = std::min(kWriteBlockData, data.size() - std::min(offset, data.size()));
-      answer = Exchange(kCmdWriteBlock,
-                        Numbered(number, std::span(data).subspan(std::min(offset, data.size()),
-                                                                 length)));
+      answer = Exchange(
+          kCmdWriteBlock,
+          Numbered(number, std::span(data).subspan(std::min(offset, data.size()), length)));
       ASSERT_EQ(answer.AnswerCode(), kAnsAck) << answer.Text();
       ASSERT_EQ(answer.Number(), number);
       if (length == 0) break;
@@ -65,8 +65,10 @@ TEST_F(InstrumentTest, TheDeviceInformationRecordHoldsItsFields) {
 TEST(InstrumentConfigTest, TheModelNameGoesOutInTheInstrumentsCodePage) {
   VirtualClock clock;
   sim::SimBus bus(clock);
-  bus.AttachInstrument(sim::InstrumentConfig{.model = "Виброметр ВХА", .serialNumber = -5,
-                                             .deviceVersionMajor = 3, .deviceVersionMinor = 7,
+  bus.AttachInstrument(sim::InstrumentConfig{.model = "Виброметр ВХА",
+                                             .serialNumber = -5,
+                                             .deviceVersionMajor = 3,
+                                             .deviceVersionMinor = 7,
                                              .programVersion = {4, 5, 6}});
   std::unique_ptr<FtDevice> device;
   ASSERT_EQ(bus.OpenByDescription("VXA-4410 Vibration Analyzer", &device), kFtOk);
@@ -230,7 +232,8 @@ TEST_F(InstrumentTest, TheFilesComeWithDifferentContents) {
 TEST(ReadBlockSizeTest, TheInstrumentChoosesTheBlockSize) {
   VirtualClock clock;
   sim::SimBus bus(clock);
-  sim::SimInstrument& instrument = bus.AttachInstrument(sim::InstrumentConfig{.readBlockSize = 1000});
+  sim::SimInstrument& instrument =
+      bus.AttachInstrument(sim::InstrumentConfig{.readBlockSize = 1000});
   instrument.SetFileContent("swap", Pattern(2500));
   std::unique_ptr<FtDevice> device;
   ASSERT_EQ(bus.OpenByDescription("VXA-4410 Vibration Analyzer", &device), kFtOk);
@@ -251,7 +254,8 @@ TEST(ReadBlockSizeTest, TheInstrumentChoosesTheBlockSize) {
 }
 
 TEST_F(InstrumentTest, TheReadNumbersWrapPastZero) {
-  instrument_.Inject(sim::FaultSpec{.fault = sim::Fault::FirstReadBlockNumber, .value = 0xFFFFFFFFu});
+  instrument_.Inject(
+      sim::FaultSpec{.fault = sim::Fault::FirstReadBlockNumber, .value = 0xFFFFFFFFu});
   instrument_.SetFileContent("swap", Pattern(40000));
   EXPECT_EQ(Exchange(kCmdReadRequest, Name("swap")).Number(), 0xFFFFFFFFu);
   const Answer second = Exchange(kCmdReadAck, Numbered(0xFFFFFFFFu));

@@ -61,18 +61,14 @@ TEST_P(BadCommandTest, GetsNoAnswerAndTheNextGoodOneIsAnswered) {
   EXPECT_EQ(instrument_.counters().commands, 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Checks, BadCommandTest,
-                         ::testing::Values(Mangle{"StartMark", 0, 0x68},
-                                           Mangle{"StartMarkHigh", 1, 0x59},
-                                           Mangle{"Reserved", 8, 1},
-                                           Mangle{"ReservedHigh", 9, 0x80},
-                                           Mangle{"EndMark", 10, 0x86},
-                                           Mangle{"EndMarkHigh", 11, 0x69},
-                                           Mangle{"LengthTooSmall", 4, 3},
-                                           Mangle{"LengthTooLarge", 6, 0x01},  // 65544
-                                           Mangle{"Payload", 13, 'X'},
-                                           Mangle{"Crc", 16, 0x00}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Checks, BadCommandTest,
+    ::testing::Values(Mangle{"StartMark", 0, 0x68}, Mangle{"StartMarkHigh", 1, 0x59},
+                      Mangle{"Reserved", 8, 1}, Mangle{"ReservedHigh", 9, 0x80},
+                      Mangle{"EndMark", 10, 0x86}, Mangle{"EndMarkHigh", 11, 0x69},
+                      Mangle{"LengthTooSmall", 4, 3}, Mangle{"LengthTooLarge", 6, 0x01},  // 65544
+                      Mangle{"Payload", 13, 'X'}, Mangle{"Crc", 16, 0x00}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PacketLayerTest, BytesBeforeAStartMarkAreSkipped) {
   std::vector<uint8_t> bytes = {0x00, 0x69, 0x69, 0x11, 0x58};

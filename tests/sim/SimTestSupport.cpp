@@ -24,7 +24,9 @@ std::vector<uint8_t> CommandPacket(uint8_t code, std::span<const uint8_t> payloa
   return packet;
 }
 
-std::vector<uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<uint8_t> Bytes(std::string_view text) {
+  return {text.begin(), text.end()};
+}
 
 std::vector<uint8_t> Name(std::string_view text) {
   std::vector<uint8_t> bytes = Bytes(text);

@@ -22,8 +22,8 @@ using Micros = std::chrono::microseconds;
 
 // A command packet exactly as the program frames it.
 std::vector<uint8_t> CommandPacket(uint8_t code, std::span<const uint8_t> payload = {});
-std::vector<uint8_t> Bytes(std::string_view text);             // without NUL
-std::vector<uint8_t> Name(std::string_view text);              // with its NUL
+std::vector<uint8_t> Bytes(std::string_view text);  // without NUL
+std::vector<uint8_t> Name(std::string_view text);   // with its NUL
 std::vector<uint8_t> Numbered(uint32_t number, std::span<const uint8_t> data = {});
 std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1);  // test data, different per seed
 
@@ -44,8 +44,18 @@ struct Answer {
 };
 
 // The receiver's verdicts, in the order the program checks them.
-enum Verdict { kGood = 0, kNoHeader = -1, kBadStart = -2, kBadReserved = -3, kBadEnd = -4,
-               kWrongCode = -5, kTooLong = -6, kShortBody = -7, kLengthTooSmall = -8, kBadCrc = -9 };
+enum Verdict {
+  kGood = 0,
+  kNoHeader = -1,
+  kBadStart = -2,
+  kBadReserved = -3,
+  kBadEnd = -4,
+  kWrongCode = -5,
+  kTooLong = -6,
+  kShortBody = -7,
+  kLengthTooSmall = -8,
+  kBadCrc = -9
+};
 int Judge(const Answer& answer, uint8_t commandCode);
 
 // A host with one open handle on a simulated instrument, in virtual time.
