@@ -105,55 +105,77 @@ INSTANTIATE_TEST_SUITE_P(Faults, HeaderFaultTest,
                            return name;
                          });
 
-TEST_F(FaultTest, HeaderFaultsTakeTheirValues) {
-  instrument_.Inject(FaultSpec{.fault = Fault::BadStartMark});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).StartMark(), 0x6958u);
-  instrument_.Inject(FaultSpec{.fault = Fault::BadStartMark, .value = 0x1234});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).StartMark(), 0x1234u);
-  instrument_.Inject(FaultSpec{.fault = Fault::BadReserved, .value = 0x0100});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).Reserved(), 0x0100u);
-  instrument_.Inject(FaultSpec{.fault = Fault::BadEndMark});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).EndMark(), 0x8596u);
-  instrument_.Inject(FaultSpec{.fault = Fault::WrongEcho});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).Code(), kCmdDeviceInfo + 1);
-  instrument_.Inject(FaultSpec{.fault = Fault::WrongEcho, .value = kCmdText});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).Code(), kCmdText);
-  instrument_.Inject(FaultSpec{.fault = Fault::UnrecognisedAnswer});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).AnswerCode(), 0x37);
-  instrument_.Inject(FaultSpec{.fault = Fault::UnrecognisedAnswer, .value = 0x40});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).AnswerCode(), 0x40);
+// A fault's parameter and its default, as they show on the device information answer
+// (8694 bytes after its header).
+struct ValueCase {
+  Fault fault;
+  uint32_t value;
+  uint32_t (*seen)(const Answer&);
+  uint32_t expected;
+};
+
+class FaultValueTest : public FaultTest, public ::testing::WithParamInterface<ValueCase> {};
+
+TEST_P(FaultValueTest, ShowsOnTheWire) {
+  instrument_.Inject(FaultSpec{.fault = GetParam().fault, .value = GetParam().value});
+  EXPECT_EQ(GetParam().seen(Exchange(kCmdDeviceInfo)), GetParam().expected);
 }
 
-TEST_F(FaultTest, LengthFaultsSendWhatTheyAnnounceOrLess) {
-  instrument_.Inject(FaultSpec{.fault = Fault::ShortLength, .value = 3});
-  Answer answer = Exchange(kCmdDeviceInfo);
-  EXPECT_EQ(answer.Length(), 3u);
-  EXPECT_EQ(answer.body.size(), 3u);
-  EXPECT_EQ(RxQueue(), 0u);
+uint32_t StartOf(const Answer& a) {
+  return a.StartMark();
+}
+uint32_t ReservedOf(const Answer& a) {
+  return a.Reserved();
+}
+uint32_t EndOf(const Answer& a) {
+  return a.EndMark();
+}
+uint32_t CodeOf(const Answer& a) {
+  return a.Code();
+}
+uint32_t AnswerOf(const Answer& a) {
+  return a.AnswerCode();
+}
+uint32_t LengthOf(const Answer& a) {
+  return a.Length();
+}
+uint32_t BodyOf(const Answer& a) {
+  return static_cast<uint32_t>(a.body.size());
+}
 
+INSTANTIATE_TEST_SUITE_P(
+    Values, FaultValueTest,
+    ::testing::Values(ValueCase{Fault::BadStartMark, 0, StartOf, 0x6958},
+                      ValueCase{Fault::BadStartMark, 0x1234, StartOf, 0x1234},
+                      ValueCase{Fault::BadReserved, 0, ReservedOf, 1},
+                      ValueCase{Fault::BadReserved, 0x0100, ReservedOf, 0x0100},
+                      ValueCase{Fault::BadEndMark, 0, EndOf, 0x8596},
+                      ValueCase{Fault::WrongEcho, 0, CodeOf, kCmdDeviceInfo + 1},
+                      ValueCase{Fault::WrongEcho, kCmdText, CodeOf, kCmdText},
+                      ValueCase{Fault::UnrecognisedAnswer, 0, AnswerOf, 0x37},
+                      ValueCase{Fault::UnrecognisedAnswer, 0x40, AnswerOf, 0x40},
+                      ValueCase{Fault::ShortLength, 3, LengthOf, 3},
+                      ValueCase{Fault::ShortLength, 3, BodyOf, 3},
+                      ValueCase{Fault::HugeLength, 0, LengthOf, 40000},
+                      ValueCase{Fault::HugeLength, 100, LengthOf, 40000},  // not huge: default
+                      ValueCase{Fault::HugeLength, 0xFFFFFFFFu, LengthOf, 0xFFFFFFFFu},
+                      ValueCase{Fault::TruncatedBody, 10, LengthOf, 8694},
+                      ValueCase{Fault::TruncatedBody, 10, BodyOf, 8684},
+                      ValueCase{Fault::TruncatedBody, 0, BodyOf, 8694 / 2}));
+
+TEST_F(FaultTest, LengthFaultsSendNothingMoreThanTheyShow) {
   instrument_.Inject(FaultSpec{.fault = Fault::ShortLength});  // on an answer without payload
   const std::vector<uint8_t> sdti = {'S', 'D', 'T', 'I', 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0};
-  answer = Exchange(kCmdText, sdti);
+  const Answer answer = Exchange(kCmdText, sdti);
   EXPECT_EQ(answer.Length(), 2u);
   EXPECT_EQ(answer.body, (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(RxQueue(), 0u);
 
   instrument_.Inject(FaultSpec{.fault = Fault::HugeLength});
   Send(kCmdDeviceInfo);
   EXPECT_EQ(Read(12).size(), 12u);
   clock_.Sleep(1s);
   EXPECT_EQ(RxQueue(), 0u);  // nothing follows the header
-  ASSERT_EQ(device_->Purge(3), kFtOk);
-  instrument_.Inject(FaultSpec{.fault = Fault::HugeLength, .value = 0xFFFFFFFFu});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).Length(), 0xFFFFFFFFu);
-  instrument_.Inject(FaultSpec{.fault = Fault::HugeLength, .value = 100});  // not huge: default
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).Length(), 40000u);
-
-  instrument_.Inject(FaultSpec{.fault = Fault::TruncatedBody, .value = 10});
-  answer = Exchange(kCmdDeviceInfo);
-  EXPECT_EQ(answer.Length(), 8694u);
-  EXPECT_EQ(answer.body.size(), 8684u);
-  instrument_.Inject(FaultSpec{.fault = Fault::TruncatedBody});
-  EXPECT_EQ(Exchange(kCmdDeviceInfo).body.size(), 8694u / 2);
 }
 
 TEST_F(FaultTest, BadCrcKeepsThePayloadButFailsTheCheck) {
@@ -402,16 +424,7 @@ TEST_F(FaultTest, ReadBlockFaultsChangeWhatIsSent) {
 TEST_F(FaultTest, ReadBackFaultsChangeTheDataOfOneRead) {
   PrepareRead(70000);
   const std::vector<uint8_t> file = instrument_.FileContent("swap");
-  const auto readAll = [&] {
-    std::vector<uint8_t> data;
-    Answer answer = Exchange(kCmdReadRequest, Name("swap"));
-    for (uint32_t n = 1; answer.Payload().size() > 4; ++n) {
-      const std::vector<uint8_t> payload = answer.Payload();
-      data.insert(data.end(), payload.begin() + 4, payload.end());
-      answer = Exchange(kCmdReadAck, Numbered(n));
-    }
-    return data;
-  };
+  const auto readAll = [&] { return ReadFile("swap"); };
 
   instrument_.Inject(FaultSpec{.fault = Fault::CorruptReadBack, .value = 40000});
   std::vector<uint8_t> data = readAll();

@@ -11,41 +11,6 @@ static_assert(sim::NextBlockNumber(0xFFFFFFFFu) == 1);
 class InstrumentTest : public SimTest {
  protected:
   void SetUp() override { Open(); }
-
-  // A whole write transfer as the program makes it; every answer must be the right ack.
-  void WriteFile(std::string_view file, const std::vector<uint8_t>& data) {
-    Answer answer = Exchange(kCmdWriteRequest, Name(file));
-    ASSERT_EQ(answer.AnswerCode(), kAnsAck) << answer.Text();
-    ASSERT_EQ(answer.Number(), 0u);
-    uint32_t number = 1;
-    for (size_t offset = 0;; offset += kWriteBlockData, ++number) {
-      const size_t length = std::min(kWriteBlockData, data.size() - std::min(offset, data.size()));
-      answer = Exchange(
-          kCmdWriteBlock,
-          Numbered(number, std::span(data).subspan(std::min(offset, data.size()), length)));
-      ASSERT_EQ(answer.AnswerCode(), kAnsAck) << answer.Text();
-      ASSERT_EQ(answer.Number(), number);
-      if (length == 0) break;
-    }
-  }
-
-  // A whole read transfer; returns the data and the numbers and sizes of the blocks seen.
-  std::vector<uint8_t> ReadFile(std::string_view file,
-                                std::vector<sim::ReceivedBlock>* blocks = nullptr) {
-    std::vector<uint8_t> data;
-    Answer answer = Exchange(kCmdReadRequest, Name(file));
-    for (int guard = 0; guard < 1000; ++guard) {
-      EXPECT_EQ(answer.AnswerCode(), kAnsData) << answer.Text();
-      if (answer.AnswerCode() != kAnsData) break;
-      const std::vector<uint8_t> payload = answer.Payload();
-      const uint32_t number = GetU32(payload.data());
-      if (blocks) blocks->push_back({number, static_cast<uint32_t>(payload.size() - 4)});
-      if (payload.size() == 4 && guard > 0) break;
-      data.insert(data.end(), payload.begin() + 4, payload.end());
-      answer = Exchange(kCmdReadAck, Numbered(number));
-    }
-    return data;
-  }
 };
 
 TEST_F(InstrumentTest, TheDeviceInformationRecordHoldsItsFields) {
@@ -62,31 +27,21 @@ TEST_F(InstrumentTest, TheDeviceInformationRecordHoldsItsFields) {
   EXPECT_EQ(Exchange(kCmdDeviceInfo).Payload(), record);
 }
 
-TEST(InstrumentConfigTest, TheModelNameGoesOutInTheInstrumentsCodePage) {
-  VirtualClock clock;
-  sim::SimBus bus(clock);
-  bus.AttachInstrument(sim::InstrumentConfig{.model = "Виброметр ВХА",
-                                             .serialNumber = -5,
-                                             .deviceVersionMajor = 3,
-                                             .deviceVersionMinor = 7,
-                                             .programVersion = {4, 5, 6}});
-  std::unique_ptr<FtDevice> device;
-  ASSERT_EQ(bus.OpenByDescription("VXA-4410 Vibration Analyzer", &device), kFtOk);
-  ASSERT_EQ(device->SetTimeouts(1000, 1000), kFtOk);
-  const std::vector<uint8_t> packet = CommandPacket(kCmdDeviceInfo);
-  uint32_t n = 0;
-  ASSERT_EQ(device->Write(packet.data(), 12, &n), kFtOk);
-  std::vector<uint8_t> answer(8706);
-  ASSERT_EQ(device->Read(answer.data(), 8706, &n), kFtOk);
-  ASSERT_EQ(n, 8706u);
-  const uint8_t* record = answer.data() + 12;
+TEST_F(InstrumentTest, TheModelNameGoesOutInTheInstrumentsCodePage) {
+  UseInstrument(sim::InstrumentConfig{.model = "Виброметр ВХА",
+                                      .serialNumber = -5,
+                                      .deviceVersionMajor = 3,
+                                      .deviceVersionMinor = 7,
+                                      .programVersion = {4, 5, 6}});
+  const std::vector<uint8_t> record = Exchange(kCmdDeviceInfo).Payload();
+  ASSERT_EQ(record.size(), 8690u);
   const std::string expected = Utf8ToCp1251("Виброметр ВХА");
-  ASSERT_EQ(expected.size(), 13u);
-  EXPECT_EQ(std::string(record, record + 13), expected);
+  ASSERT_EQ(expected.size(), 13u);  // one byte per letter
+  EXPECT_EQ(std::string(record.begin(), record.begin() + 13), expected);
   EXPECT_EQ(record[13], 0);
-  EXPECT_EQ(GetI32(record + 56), -5);
-  EXPECT_EQ(GetU16(record + 60), 0x0307);
-  EXPECT_EQ(GetU16(record + 62), 0x0405);
+  EXPECT_EQ(GetI32(&record[56]), -5);
+  EXPECT_EQ(GetU16(&record[60]), 0x0307);
+  EXPECT_EQ(GetU16(&record[62]), 0x0405);
 }
 
 TEST_F(InstrumentTest, TheGinfRecordHoldsItsFields) {
@@ -229,28 +184,12 @@ TEST_F(InstrumentTest, TheFilesComeWithDifferentContents) {
   EXPECT_TRUE(instrument_.FileContent("nothing").empty());
 }
 
-TEST(ReadBlockSizeTest, TheInstrumentChoosesTheBlockSize) {
-  VirtualClock clock;
-  sim::SimBus bus(clock);
-  sim::SimInstrument& instrument =
-      bus.AttachInstrument(sim::InstrumentConfig{.readBlockSize = 1000});
-  instrument.SetFileContent("swap", Pattern(2500));
-  std::unique_ptr<FtDevice> device;
-  ASSERT_EQ(bus.OpenByDescription("VXA-4410 Vibration Analyzer", &device), kFtOk);
-  ASSERT_EQ(device->SetTimeouts(1000, 1000), kFtOk);
-  std::vector<uint32_t> sizes;
-  std::vector<uint8_t> packet = CommandPacket(kCmdReadRequest, Name("swap"));
-  for (uint32_t ack = 1; ack <= 4; ++ack) {
-    uint32_t n = 0;
-    ASSERT_EQ(device->Write(packet.data(), static_cast<uint32_t>(packet.size()), &n), kFtOk);
-    std::vector<uint8_t> answer(12 + 4 + 1000 + 4);
-    ASSERT_EQ(device->Read(answer.data(), 12, &n), kFtOk);
-    const uint32_t length = GetU32(answer.data() + kOffLength);
-    ASSERT_EQ(device->Read(answer.data() + 12, length, &n), kFtOk);
-    sizes.push_back(length - 8);
-    packet = CommandPacket(kCmdReadAck, Numbered(ack));
-  }
-  EXPECT_EQ(sizes, (std::vector<uint32_t>{1000, 1000, 500, 0}));
+TEST_F(InstrumentTest, TheInstrumentChoosesTheReadBlockSize) {
+  UseInstrument(sim::InstrumentConfig{.readBlockSize = 1000}).SetFileContent("swap", Pattern(2500));
+  std::vector<sim::ReceivedBlock> blocks;
+  EXPECT_EQ(ReadFile("swap", &blocks), Pattern(2500));
+  const std::vector<sim::ReceivedBlock> expected = {{1, 1000}, {2, 1000}, {3, 500}, {4, 0}};
+  EXPECT_EQ(blocks, expected);
 }
 
 TEST_F(InstrumentTest, TheReadNumbersWrapPastZero) {
@@ -320,21 +259,15 @@ TEST_F(InstrumentTest, AfterKernelTheInstrumentInstallsInSilenceAndReportsTheNew
   EXPECT_EQ(instrument_.FileContent("kernel"), image);
 }
 
-TEST(InstallTimeTest, TheInstallTakesTheConfiguredTimeAndVersion) {
-  VirtualClock clock;
-  sim::SimBus bus(clock);
-  sim::SimInstrument& instrument = bus.AttachInstrument(
-      sim::InstrumentConfig{.newProgramVersion = "7.8.9", .installTime = 200ms});
+TEST_F(InstrumentTest, TheInstallTakesTheConfiguredTimeAndGivesTheConfiguredVersion) {
+  sim::SimInstrument& instrument =
+      UseInstrument(sim::InstrumentConfig{.newProgramVersion = "7.8.9", .installTime = 200ms});
   instrument.SetFileContent("swap", Pattern(10));  // an image already in place
-  std::unique_ptr<FtDevice> device;
-  ASSERT_EQ(bus.OpenByDescription("VXA-4410 Vibration Analyzer", &device), kFtOk);
-  const std::vector<uint8_t> packet = CommandPacket(kCmdWriteRequest, Name("kernel"));
-  uint32_t n = 0;
-  ASSERT_EQ(device->Write(packet.data(), static_cast<uint32_t>(packet.size()), &n), kFtOk);
+  Send(kCmdWriteRequest, Name("kernel"));
   EXPECT_TRUE(instrument.Installing());
-  clock.Sleep(199ms);
+  clock_.Sleep(199ms);
   EXPECT_EQ(instrument.ProgramVersionText(), "1.22.0");
-  clock.Sleep(1ms);
+  clock_.Sleep(1ms);
   EXPECT_EQ(instrument.ProgramVersionText(), "7.8.9");
   EXPECT_TRUE(instrument.Installed());
 }

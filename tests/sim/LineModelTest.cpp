@@ -33,13 +33,9 @@ TEST_F(LineModelTest, AFullPacketTakesItsLineTimeAtEitherDivisor) {
 }
 
 TEST_F(LineModelTest, BeforeAnyDivisorIsSetTheLineRunsAtHalfRate) {
-  std::unique_ptr<FtDevice> device;
-  bus_.AttachInstrument(sim::InstrumentConfig{.description = "second"});
-  ASSERT_EQ(bus_.OpenByDescription("second", &device), kFtOk);
-  const std::vector<uint8_t> bytes(1000, 0);
-  uint32_t written = 0;
+  UseInstrument({}, false);
   const Clock::TimePoint start = clock_.Now();
-  ASSERT_EQ(device->Write(bytes.data(), 1000, &written), kFtOk);
+  Write(std::vector<uint8_t>(1000, 0));
   EXPECT_EQ(Since(start), LineTime(1000, 1'500'000));
 }
 

@@ -1,5 +1,6 @@
 #include "tests/sim/SimTestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/text/Cp1251.h"
@@ -81,8 +82,9 @@ int Judge(const Answer& answer, uint8_t commandCode) {
 SimTest::SimTest(sim::LineTiming timing)
     : bus_(clock_, timing), instrument_(bus_.AttachInstrument()) {}
 
-void SimTest::Open(uint16_t divisor) {
-  ASSERT_EQ(bus_.OpenByDescription("VXA-4410 Vibration Analyzer", &device_), kFtOk);
+void SimTest::Open(uint16_t divisor, const std::string& description) {
+  device_.reset();
+  ASSERT_EQ(bus_.OpenByDescription(description, &device_), kFtOk);
   ASSERT_EQ(device_->SetTimeouts(1000, 1000), kFtOk);
   ASSERT_EQ(device_->SetDivisor(divisor), kFtOk);
 }
@@ -122,6 +124,49 @@ Answer SimTest::Exchange(uint8_t code, std::span<const uint8_t> payload) {
   EXPECT_EQ(device_->Purge(kFtPurgeRx | kFtPurgeTx), kFtOk);
   Send(code, payload);
   return Receive();
+}
+
+sim::SimInstrument& SimTest::UseInstrument(sim::InstrumentConfig config, bool setUp) {
+  config.description = "VXA-4410 under test";
+  sim::SimInstrument& instrument = bus_.AttachInstrument(config);
+  device_.reset();
+  if (setUp) {
+    Open(kFtDivisor3M, config.description);
+  } else {
+    EXPECT_EQ(bus_.OpenByDescription(config.description, &device_), kFtOk);
+  }
+  return instrument;
+}
+
+void SimTest::WriteFile(std::string_view file, const std::vector<uint8_t>& data) {
+  Answer answer = Exchange(kCmdWriteRequest, Name(file));
+  ASSERT_EQ(answer.AnswerCode(), kAnsAck) << answer.Text();
+  ASSERT_EQ(answer.Number(), 0u);
+  const std::span<const uint8_t> all(data);
+  for (uint32_t number = 1;; ++number) {
+    const size_t offset = std::min(data.size(), (number - 1) * kWriteBlockData);
+    const size_t length = std::min(kWriteBlockData, data.size() - offset);
+    answer = Exchange(kCmdWriteBlock, Numbered(number, all.subspan(offset, length)));
+    ASSERT_EQ(answer.AnswerCode(), kAnsAck) << answer.Text();
+    ASSERT_EQ(answer.Number(), number);
+    if (length == 0) break;
+  }
+}
+
+std::vector<uint8_t> SimTest::ReadFile(std::string_view file,
+                                       std::vector<sim::ReceivedBlock>* blocks) {
+  std::vector<uint8_t> data;
+  Answer answer = Exchange(kCmdReadRequest, Name(file));
+  for (int count = 0; count < 1000; ++count) {
+    EXPECT_EQ(answer.AnswerCode(), kAnsData) << answer.Text();
+    const std::vector<uint8_t> payload = answer.Payload();
+    if (answer.AnswerCode() != kAnsData || payload.size() < 4) break;
+    if (blocks) blocks->push_back({GetU32(payload.data()), uint32_t(payload.size() - 4)});
+    if (payload.size() == 4 && count > 0) break;  // an empty first block does not end it
+    data.insert(data.end(), payload.begin() + 4, payload.end());
+    answer = Exchange(kCmdReadAck, Numbered(GetU32(payload.data())));
+  }
+  return data;
 }
 
 }  // namespace vxa::simtest

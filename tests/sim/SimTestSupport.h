@@ -64,7 +64,8 @@ class SimTest : public ::testing::Test {
   explicit SimTest(sim::LineTiming timing = {});
 
   // Opens the bridge and sets it up as the program does: 1000 ms timeouts, divisor 0.
-  void Open(uint16_t divisor = kFtDivisor3M);
+  void Open(uint16_t divisor = kFtDivisor3M,
+            const std::string& description = "VXA-4410 Vibration Analyzer");
   void Write(const std::vector<uint8_t>& bytes);
   void Send(uint8_t code, std::span<const uint8_t> payload = {}) {
     Write(CommandPacket(code, payload));
@@ -75,6 +76,12 @@ class SimTest : public ::testing::Test {
   Answer Receive();
   // Purge, send, receive: one exchange as the program makes it.
   Answer Exchange(uint8_t code, std::span<const uint8_t> payload = {});
+  // Puts another instrument with its own settings on the bus and opens it in place of the first.
+  sim::SimInstrument& UseInstrument(sim::InstrumentConfig config, bool setUp = true);
+  // Whole transfers as the program makes them, checking every answer on the way.
+  void WriteFile(std::string_view file, const std::vector<uint8_t>& data);
+  std::vector<uint8_t> ReadFile(std::string_view file,
+                                std::vector<sim::ReceivedBlock>* blocks = nullptr);
   Micros Since(Clock::TimePoint start) const {
     return std::chrono::duration_cast<Micros>(clock_.Now() - start);
   }
