@@ -1,0 +1,14 @@
+#pragma once
+
+class QApplication;
+
+namespace vxa {
+
+// The title the standard error display is captioned with.
+inline constexpr char kApplicationTitle[] = "LoaderVXA4410";
+
+// What the program sets on its application object before the window exists. The application
+// name is the title; the display name stays unset, or Qt would append it to the window caption.
+void ConfigureApplication(QApplication& application);
+
+}  // namespace vxa

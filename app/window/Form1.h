@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/LoaderView.h"
+#include "app/image/Resources.h"
+#include "app/window/MessageBoxes.h"
+#include "app/window/ThreadWake.h"
+
+class QCloseEvent;
+class QEventLoop;
+class QKeyEvent;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace vxa {
+
+class Clock;
+class FtDriver;
+class Loader;
+
+// The updater's one window: a fixed-size dialog laid out to the pixel. It shows what the search
+// and the update tell it, and owns the Loader that does them.
+class TForm1 final : public QDialog, public LoaderView {
+  Q_OBJECT
+
+ public:
+  // The driver, the clock and the boxes outlive the window.
+  TForm1(FtDriver& driver, Clock& clock, MessageBoxes& boxes,
+         std::span<const EmbeddedResource> resources = BuiltInResources(),
+         QWidget* parent = nullptr);
+  ~TForm1() override;
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // The command line as one text; only "-log" concerns the window.
+  void ParseCommandLine(std::string_view text);
+
+  Loader& loader() { return *loader_; }
+
+  // LoaderView.
+  void SetFindEnabled(bool enabled) override;
+  void SetLoadEnabled(bool enabled) override;
+  void SetCloseEnabled(bool enabled) override;
+  void SetStateText(const std::string& text) override;
+  void SetLoadLabelText(const std::string& text) override;
+  void SetProgressVisible(bool visible) override;
+  int ProgressMin() const override;
+  int ProgressMax() const override;
+  int ProgressPosition() const override;
+  void SetProgressMin(int value) override;
+  void SetProgressMax(int value) override;
+  void SetProgressPosition(int value) override;
+  void SetTimerEnabled(bool enabled) override;
+  void ClearMemo() override;
+  void AddMemoLine(const std::string& line) override;
+  void ShowMessageBox(BoxKind kind, const std::string& text) override;
+  void ShowAppBox(const std::string& text, BoxIcon icon) override;
+  bool AskYesNo(const std::string& text) override;
+  void ShowStandardError(const std::string& text) override;
+  void ProcessEvents(std::chrono::milliseconds maxWait) override;
+  void Wake() override;
+  void Terminate() override;
+  bool Terminating() const override { return terminating_; }
+
+ signals:
+  // Every text the state and progress labels are given, also those replaced before a repaint.
+  void StateTextChanged(const QString& text);
+  void LoadLabelTextChanged(const QString& text);
+
+ public slots:
+  // Every way a dialog is dismissed goes through the close request, and so through FormClose.
+  void reject() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void CreateControls();
+  void FindButtonClick();
+  void LoadButtonClick();
+  void CloseButtonClick();
+  // Runs a handler so that nothing it throws reaches Qt's event loop.
+  template <typename Handler>
+  void Guarded(Handler handler) noexcept;
+  void QuitWaitLoop();
+  void WakeWaitLoop();
+
+  // Controls in the order the window declares them.
+  QTimer* LoadTimer = nullptr;
+  QPushButton* LoadButton = nullptr;
+  QProgressBar* LoadProgressBar = nullptr;
+  QPushButton* CloseButton = nullptr;
+  QLabel* LoadLabel = nullptr;
+  QLabel* StateLabel = nullptr;
+  QLabel* Label1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QPushButton* FindButton = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+
+  MessageBoxes& boxes_;
+  bool terminating_ = false;
+  // Set by Wake from any thread and taken by the wait it ends, or by the next one.
+  std::atomic<bool> wakePending_{false};
+  ThreadWake wake_;
+  // The loop ProcessEvents is running, if any; touched on the window's thread only.
+  QEventLoop* waitLoop_ = nullptr;
+  std::unique_ptr<Loader> loader_;
+};
+
+}  // namespace vxa

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "app/text/Messages.h"
+#include "tests/window/WindowTestSupport.h"
+
+namespace vxa::test {
+namespace {
+
+class FormSearchTest : public FormFixture {
+ protected:
+  void Find() { Control<QPushButton>("FindButton")->click(); }
+  QStringList MemoLines() {
+    const QString text = Control<QPlainTextEdit>("Memo1")->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+  }
+  bool LoadEnabled() { return Control<QPushButton>("LoadButton")->isEnabled(); }
+  std::string Caption() { return form->windowTitle().toStdString(); }
+};
+
+TEST_F(FormSearchTest, NoDeviceWarnsAndLeavesLoadDisabled) {
+  MakeForm();
+  Find();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  ExpectBox(boxes.shown[0], BoxSource::kSystem, BoxSymbol::kWarning, "Предупреждение",
+            MessageText(msg::kNoDeviceConnected, 0));
+  EXPECT_EQ(boxes.shown[0].owner, nullptr);
+  EXPECT_FALSE(LoadEnabled());
+  EXPECT_TRUE(MemoLines().empty());
+  EXPECT_FALSE(form->Terminating());
+}
+
+TEST_F(FormSearchTest, AnyOtherFtdiDeviceBesideTheInstrumentCountsAsASecondDevice) {
+  bus.AttachInstrument();
+  bus.AttachForeignDevice("USB Serial Converter");
+  MakeForm();
+  Find();
+  bus.AttachInstrument();
+  Find();
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  for (const BoxRequest& box : boxes.shown) {
+    ExpectBox(box, BoxSource::kSystem, BoxSymbol::kWarning, "Предупреждение",
+              MessageText(msg::kMoreThanOneDevice, 0));
+  }
+  EXPECT_EQ(bus.OpenHandles(), 0);
+  EXPECT_FALSE(LoadEnabled());
+}
+
+TEST_F(FormSearchTest, AForeignDeviceAloneFailsToOpenInTheStandardErrorDisplay) {
+  bus.AttachForeignDevice("USB Serial Converter");
+  MakeForm();
+  Find();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  ExpectBox(boxes.shown[0], BoxSource::kStandardError, BoxSymbol::kError, "LoaderVXA4410",
+            "FT_Open failed");
+  EXPECT_EQ(boxes.shown[0].owner, nullptr);
+  EXPECT_FALSE(LoadEnabled());
+  EXPECT_FALSE(form->Terminating());
+}
+
+TEST_F(FormSearchTest, FoundInstrumentFillsTheMemoAndASilentOneLeavesItAsItWas) {
+  sim::SimInstrument& instrument = bus.AttachInstrument();
+  MakeForm();
+  Find();
+  Find();  // a second search replaces the lines, it does not add to them
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_TRUE(LoadEnabled());
+  const QStringList found = MemoLines();
+  ASSERT_EQ(found.size(), 4);
+  EXPECT_EQ(found[0], Utf8(StringTableText(str::kLabelModel) + "VXA-4410"));
+  for (int i = 1; i < 4; ++i) {
+    EXPECT_TRUE(found[i].startsWith(Utf8(StringTableText(str::kLabelModel + i)))) << i;
+    EXPECT_GT(found[i].size(), Utf8(StringTableText(str::kLabelModel + i)).size()) << i;
+  }
+
+  instrument.Inject({.fault = sim::Fault::Silent});
+  Find();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  ExpectBox(boxes.shown[0], BoxSource::kApplication, BoxSymbol::kWarning, Caption(),
+            StringTableText(str::kNotConnected));
+  EXPECT_EQ(boxes.shown[0].owner, form.get());
+  EXPECT_EQ(Caption(), MessageText(msg::kWindowCaption, 0));
+  EXPECT_FALSE(LoadEnabled());
+  EXPECT_EQ(MemoLines(), found);
+}
+
+}  // namespace
+}  // namespace vxa::test

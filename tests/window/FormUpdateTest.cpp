@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QMap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <thread>
+
+#include "app/Loader.h"
+#include "app/text/Messages.h"
+#include "link/Packet.h"
+#include "protocol/Connection.h"
+#include "protocol/FileKinds.h"
+#include "tests/window/WindowTestSupport.h"
+
+namespace vxa::test {
+namespace {
+
+constexpr int kImageSize = 2433882;
+
+// What the window showed while an update ran, taken at every change of the state and progress
+// labels, so that texts replaced before any repaint are seen too.
+struct Watched {
+  QStringList states;
+  QStringList progress;
+  QMap<QString, QStringList> progressByState;
+  int changes = 0;
+  int changesWithAButtonEnabled = 0;
+  int changesWithTheBarVisible = 0;
+  int changesWithTheTimerOn = 0;
+};
+
+class FormUpdateTest : public FormFixture {
+ protected:
+  void SetUp() override {
+    instrument = &bus.AttachInstrument();
+    MakeForm();
+    Control<QPushButton>("FindButton")->click();
+    ASSERT_TRUE(Control<QPushButton>("LoadButton")->isEnabled());
+    boxes.shown.clear();
+    auto look = [this] {
+      ++watched.changes;
+      for (const char* name : {"FindButton", "LoadButton", "CloseButton"}) {
+        if (Control<QPushButton>(name)->isEnabled()) ++watched.changesWithAButtonEnabled;
+      }
+      if (Control<QProgressBar>("LoadProgressBar")->isVisible()) {
+        ++watched.changesWithTheBarVisible;
+      }
+      if (Control<QTimer>("LoadTimer")->isActive()) ++watched.changesWithTheTimerOn;
+    };
+    QObject::connect(form.get(), &TForm1::StateTextChanged, form.get(),
+                     [this, look](const QString& text) {
+                       watched.states << text;
+                       look();
+                       if (onState) onState(text);
+                     });
+    QObject::connect(form.get(), &TForm1::LoadLabelTextChanged, form.get(),
+                     [this, look](const QString& text) {
+                       watched.progress << text;
+                       if (!watched.states.isEmpty()) {
+                         watched.progressByState[watched.states.back()] << text;
+                       }
+                       look();
+                     });
+    form->show();
+  }
+
+  void Load() { Control<QPushButton>("LoadButton")->click(); }
+  QString Label(const char* name) { return Control<QLabel>(name)->text(); }
+  static QString Message(int id) { return QString::fromUtf8(MessageText(id, 0)); }
+
+  sim::SimInstrument* instrument = nullptr;
+  Watched watched;
+  std::function<void(const QString&)> onState;
+};
+
+TEST_F(FormUpdateTest, WholeUpdateShowsEveryStageAndEndsWithTheSuccessBox) {
+  Load();
+
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  ExpectBox(boxes.shown[0], BoxSource::kApplication, BoxSymbol::kQuestion,
+            MessageText(msg::kWindowCaption, 0), StringTableText(str::kConfirmLoad));
+  EXPECT_EQ(boxes.shown[0].buttons, BoxButtons::kYesNo);
+  EXPECT_EQ(boxes.shown[0].owner, form.get());
+  ExpectBox(boxes.shown[1], BoxSource::kSystem, BoxSymbol::kInformation, "Информация",
+            MessageText(msg::kFirmwareCompleted, 0));
+  EXPECT_EQ(boxes.shown[1].owner, nullptr);
+
+  EXPECT_EQ(watched.states,
+            QStringList({Message(msg::kStateWriteRequest), Message(msg::kStateFileTransfer),
+                         Message(msg::kStateVerification), Message(msg::kStateFlashing)}));
+  EXPECT_EQ(Label("StateLabel"), Message(msg::kStateFlashing));
+  EXPECT_EQ(watched.changesWithAButtonEnabled, 0);
+  EXPECT_EQ(watched.changesWithTheBarVisible, 0);
+  EXPECT_EQ(watched.changesWithTheTimerOn, 0);
+
+  // "(position из size)" rising to the whole image in the write and again in the verification;
+  // cleared for the flashing.
+  ASSERT_FALSE(watched.progress.isEmpty());
+  EXPECT_EQ(watched.progress.back(), QString());
+  const QRegularExpression format(QString::fromUtf8("^\\((\\d+) из %1\\)$").arg(kImageSize));
+  for (const QString& stage :
+       {Message(msg::kStateFileTransfer), Message(msg::kStateVerification)}) {
+    const QStringList texts = watched.progressByState.value(stage);
+    ASSERT_FALSE(texts.isEmpty()) << stage.toStdString();
+    int previous = 0;
+    for (const QString& text : texts) {
+      const QRegularExpressionMatch match = format.match(text);
+      ASSERT_TRUE(match.hasMatch()) << text.toStdString();
+      EXPECT_GE(match.captured(1).toInt(), previous) << text.toStdString();
+      previous = match.captured(1).toInt();
+    }
+    EXPECT_EQ(previous, kImageSize) << stage.toStdString();
+  }
+  EXPECT_EQ(Control<QProgressBar>("LoadProgressBar")->maximum(), kImageSize);
+
+  EXPECT_TRUE(form->Terminating());
+  EXPECT_EQ(form->loader().LastOutcome(), Outcome::kUpdated);
+  EXPECT_EQ(instrument->KernelRequests(), 1);
+  EXPECT_TRUE(instrument->Installed());
+  EXPECT_TRUE(instrument->ClockSet());
+}
+
+TEST_F(FormUpdateTest, NoToTheConfirmationLeavesTheWindowReady) {
+  boxes.answerYes = [](const BoxRequest&) { return false; };
+  Load();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, StringTableText(str::kConfirmLoad));
+  for (const char* name : {"FindButton", "LoadButton", "CloseButton"}) {
+    EXPECT_TRUE(Control<QPushButton>(name)->isEnabled()) << name;
+  }
+  EXPECT_TRUE(watched.states.isEmpty());
+  EXPECT_EQ(Label("StateLabel"), QString());
+  EXPECT_FALSE(form->Terminating());
+  EXPECT_TRUE(instrument->WriteBlocks("swap").empty());
+}
+
+TEST_F(FormUpdateTest, RefusedVerificationReadLeavesTheWindowStuck) {
+  // The verification read is refused when the connection is still busy: make it so just before.
+  onState = [this](const QString& text) {
+    if (text != Message(msg::kStateVerification)) return;
+    std::string reason;
+    form->loader().Current()->StartWrite(kFileSwap, reason);
+  };
+  Load();
+
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  ExpectBox(boxes.shown[1], BoxSource::kSystem, BoxSymbol::kError, "Ошибка",
+            FormatText(MessageText(msg::kOpenFileFailed, 0),
+                       MessageText(msg::kRestartIncompleteTransaction, 0)));
+  EXPECT_EQ(Label("StateLabel"), Message(msg::kStateVerification));
+  EXPECT_EQ(Label("LoadLabel"), QString::fromUtf8("(%1 из %1)").arg(kImageSize));
+  for (const char* name : {"FindButton", "LoadButton", "CloseButton"}) {
+    EXPECT_FALSE(Control<QPushButton>(name)->isEnabled()) << name;
+  }
+  EXPECT_FALSE(form->Terminating());
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(instrument->KernelRequests(), 0);
+}
+
+// The close box while the write runs. The gate holds the traffic thread in its second block, so
+// the update is certainly under way when the question comes; answering opens the gate.
+class FormCloseDuringUpdateTest : public FormUpdateTest {
+ protected:
+  void CloseDuringTheWrite(bool stop) {
+    gate.Arm(std::this_thread::get_id(), 1);
+    onState = [this](const QString& text) {
+      if (text != Message(msg::kStateFileTransfer)) return;
+      gate.WaitUntilHeld();
+      form->close();
+    };
+    boxes.answerYes = [this, stop](const BoxRequest& box) {
+      if (box.text != MessageText(msg::kInterruptLoad, 0)) return true;
+      gate.Open();
+      return stop;
+    };
+    Load();
+    ASSERT_GE(boxes.shown.size(), 2u);
+    ExpectBox(boxes.shown[1], BoxSource::kApplication, BoxSymbol::kQuestion,
+              MessageText(msg::kWindowCaption, 0), MessageText(msg::kInterruptLoad, 0));
+    EXPECT_EQ(boxes.shown[1].buttons, BoxButtons::kYesNo);
+    EXPECT_EQ(gate.HeldWrites(), 1);
+  }
+};
+
+TEST_F(FormCloseDuringUpdateTest, YesStopsTheUpdateAndEndsTheProgramWithoutAnotherBox) {
+  CloseDuringTheWrite(true);
+  EXPECT_EQ(boxes.shown.size(), 2u);  // no error box follows
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_TRUE(form->Terminating());
+  EXPECT_EQ(form->loader().LastOutcome(), Outcome::kInterrupted);
+  // Neither the verification nor the install was begun.
+  EXPECT_EQ(instrument->counters().CommandsWithCode(kCmdReadRequest), 0u);
+  EXPECT_EQ(instrument->KernelRequests(), 0);
+}
+
+TEST_F(FormCloseDuringUpdateTest, NoLetsTheUpdateRunToItsEnd) {
+  CloseDuringTheWrite(false);
+  ASSERT_EQ(boxes.shown.size(), 3u);
+  EXPECT_EQ(boxes.shown[2].text, MessageText(msg::kFirmwareCompleted, 0));
+  EXPECT_EQ(form->loader().LastOutcome(), Outcome::kUpdated);
+  EXPECT_EQ(instrument->KernelRequests(), 1);
+}
+
+}  // namespace
+}  // namespace vxa::test

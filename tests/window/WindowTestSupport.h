@@ -1,0 +1,112 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/image/Resources.h"
+#include "app/text/Messages.h"
+#include "app/window/Form1.h"
+#include "app/window/MessageBoxes.h"
+#include "link/Clock.h"
+#include "link/FtDriver.h"
+#include "sim/SimBus.h"
+
+namespace vxa::test {
+
+inline QString Utf8(const std::string& text) {
+  return QString::fromUtf8(text);
+}
+
+// Stands in for the user in front of the boxes: keeps every box shown and answers the Yes/No
+// ones (Yes unless told otherwise).
+class ScriptedBoxes final : public MessageBoxes {
+ public:
+  BoxAnswer Show(const BoxRequest& request) override;
+
+  // Called for every box as it is shown, before it is answered.
+  std::function<void(const BoxRequest&)> onShow;
+  // The answer to a Yes/No box.
+  std::function<bool(const BoxRequest&)> answerYes;
+
+  std::vector<BoxRequest> shown;
+};
+
+// Checks a box against what it must be: who showed it, its symbol, its caption and its text.
+void ExpectBox(const BoxRequest& box, BoxSource source, BoxSymbol symbol,
+               const std::string& caption, const std::string& text);
+
+// A driver that passes everything through to another one, except that the writes of one thread
+// after the first `passFree` of them wait until the gate is opened. It holds a transfer in the
+// middle of a block, so that a test can act while the update is certainly running.
+class GatedDriver final : public FtDriver {
+ public:
+  explicit GatedDriver(FtDriver& inner) : inner_(inner) {}
+  ~GatedDriver() override { Open(); }
+
+  // Writes made by threads other than `free` are counted; from the (passFree + 1)-th on they wait.
+  void Arm(std::thread::id free, int passFree);
+  void Open();
+  // Returns once a write is held at the gate.
+  void WaitUntilHeld();
+  int HeldWrites() const;
+
+  FtStatus CountDevices(uint32_t* count) override { return inner_.CountDevices(count); }
+  FtStatus DeviceDescription(uint32_t index, std::string* description) override {
+    return inner_.DeviceDescription(index, description);
+  }
+  FtStatus OpenByDescription(const std::string& description,
+                             std::unique_ptr<FtDevice>* device) override;
+
+  // For the device wrapper.
+  void BeforeWrite();
+
+ private:
+  FtDriver& inner_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool armed_ = false;
+  bool open_ = false;
+  std::thread::id free_;
+  int passFree_ = 0;
+  int counted_ = 0;
+  int held_ = 0;
+};
+
+// A window over the simulated bus, in virtual time. Every call to the bus passes the gate, which
+// lets everything through until it is armed.
+class FormFixture : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    form.reset();
+    SetMessageLanguage(kLanguageRussian);
+  }
+
+  TForm1& MakeForm(std::span<const EmbeddedResource> resources = BuiltInResources()) {
+    form = std::make_unique<TForm1>(gate, clock, boxes, resources);
+    return *form;
+  }
+
+  template <typename Widget>
+  Widget* Control(const char* name) {
+    auto* widget = form->findChild<Widget*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+
+  VirtualClock clock;
+  sim::SimBus bus{clock};
+  GatedDriver gate{bus};
+  ScriptedBoxes boxes;
+  std::unique_ptr<TForm1> form;
+};
+
+}  // namespace vxa::test
