@@ -34,9 +34,10 @@ inline constexpr uint32_t kWriteTimeoutMs = 1000;
 inline constexpr uint32_t kBodyBytesPerExtraMs = 75;  // the body's read timeout grows 1 ms per 75 B
 inline constexpr uint32_t kLatencyTimerMs = 2;
 inline constexpr uint32_t kUsbTransferSize = 65536;
-// What a full 32768-byte body may take at the rate above: an answer announcing more is thrown
-// away after at most this long, however large the length it claims.
-inline constexpr uint32_t kMaxDiscardSleepMs = kMaxAnswerBody / kBodyBytesPerExtraMs;  // 436
+// The longest a full 32768-byte body may take to arrive (its read timeout): an answer announcing
+// more is thrown away after at most this long, however large the length it claims.
+inline constexpr uint32_t kMaxDiscardSleepMs =
+    kMaxAnswerBody / kBodyBytesPerExtraMs + kReadTimeoutMs;  // 1436
 inline constexpr uint32_t kDrainPauseMs = 1000;
 // A line that keeps sending is given up on after this long; the next send purges anyway.
 inline constexpr Clock::Duration kDrainLimit = std::chrono::seconds(10);

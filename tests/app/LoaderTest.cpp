@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/Loader.h"
+#include "app/text/Messages.h"
+#include "sim/SimBus.h"
+#include "tests/support/RecordingView.h"
+#include "tests/support/TempDir.h"
+
+namespace vxa {
+namespace {
+
+using sim::Fault;
+using sim::FaultSpec;
+using Box = test::RecordingView::Box;
+
+std::string Msg(int32_t id) { return MessageText(id, 0); }
+
+// The application against a simulated instrument in virtual time.
+class LoaderTest : public ::testing::Test {
+ protected:
+  LoaderTest() { SetMessageLanguage(kLanguageRussian); }
+
+  sim::SimInstrument& Attach(sim::InstrumentConfig config = {}) {
+    return bus_.AttachInstrument(std::move(config));
+  }
+  Loader& MakeLoader() {
+    loader_ = std::make_unique<Loader>(view_, bus_, clock_);
+    return *loader_;
+  }
+  // Find, then Load: the whole update as the user does it.
+  Loader& Update() {
+    Loader& loader = MakeLoader();
+    loader.Find();
+    EXPECT_TRUE(view_.loadEnabled) << "search failed";
+    loader.Load();
+    return loader;
+  }
+  const Box& LastBox() {
+    static const Box kNone{Box::Kind::kSystem, BoxKind::kError, BoxIcon::kWarning, "no box"};
+    return view_.boxes.empty() ? kNone : view_.boxes.back();
+  }
+
+  VirtualClock clock_;
+  sim::SimBus bus_{clock_};
+  test::RecordingView view_;
+  std::unique_ptr<Loader> loader_;
+};
+
+TEST_F(LoaderTest, AWholeUpdateEndsWithTheSuccessBoxAndTheInstrumentsClockSet) {
+  sim::SimInstrument& instrument = Attach();
+  clock_.SetLocalTime(LocalDateTime{2026, 12, 7, 14, 30, 0});
+  view_.onState = [&](const std::string& state) {
+    if (state == Msg(msg::kStateFlashing)) {
+      // Nothing but the verified image may be installed.
+      EXPECT_EQ(instrument.FileContent("swap").size(), 2433882u);
+      EXPECT_EQ(instrument.KernelRequests(), 1);
+    }
+  };
+  Loader& loader = Update();
+
+  EXPECT_EQ(view_.memo, (std::vector<std::string>{"Модель: VXA-4410", "Заводской номер: 4410017",
+                                                  "Версия прибора: 2.1",
+                                                  "Версия программы: 1.22.0"}));
+  EXPECT_EQ(view_.questions, (std::vector<std::string>{StringTableText(str::kConfirmLoad)}));
+  EXPECT_EQ(view_.states,
+            (std::vector<std::string>{Msg(msg::kStateWriteRequest), Msg(msg::kStateFileTransfer),
+                                      Msg(msg::kStateVerification), Msg(msg::kStateFlashing)}));
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(LastBox().kind, Box::Kind::kSystem);
+  EXPECT_EQ(LastBox().systemKind, BoxKind::kInformation);
+  EXPECT_EQ(LastBox().text, "Прошивка прибора успешно завершена");
+  EXPECT_TRUE(view_.terminating);
+  EXPECT_EQ(loader.LastOutcome(), Outcome::kUpdated);
+  EXPECT_FALSE(view_.buttonEnabledDuringUpdate);
+  EXPECT_FALSE(view_.findEnabled || view_.loadEnabled || view_.closeEnabled);
+
+  EXPECT_EQ(instrument.KernelRequests(), 1);
+  EXPECT_EQ(instrument.ProgramVersionText(), "1.23.1");
+  ASSERT_TRUE(instrument.ClockSet());
+  EXPECT_EQ(instrument.ClockRecord()[0], 26);
+  EXPECT_EQ(instrument.ClockRecord()[1], 12);
+  EXPECT_EQ(instrument.ClockRecord()[2], 7);
+  EXPECT_EQ(view_.progressMax, 2433882);
+  EXPECT_EQ(view_.progressPosition, 2433882);
+  EXPECT_FALSE(view_.progressVisible);
+  EXPECT_EQ(view_.loadLabel, "");
+  // The label counted up against the image size, twice.
+  ASSERT_FALSE(view_.loadLabels.empty());
+  EXPECT_EQ(view_.loadLabels.front(), "(0 из 2433882)");
+  EXPECT_NE(std::find(view_.loadLabels.begin(), view_.loadLabels.end(), "(2433882 из 2433882)"),
+            view_.loadLabels.end());
+}
+
+TEST_F(LoaderTest, TheLogOptionMakesTheSearchStartAFreshLog) {
+  test::ScopedTempDir dir;
+  Attach();
+  Loader& loader = MakeLoader();
+  loader.Find();
+  EXPECT_FALSE(dir.Exists(kLogFileName));
+  loader.LogEnabled = true;
+  loader.Find();
+  loader.Find();  // a second search starts the file again
+  EXPECT_EQ(dir.Read(kLogFileName), "CMD Code=30 Len=0\nCMD Code=255 Len=4\n");
+}
+
+TEST_F(LoaderTest, SayingNoLeavesEverythingAsItWas) {
+  sim::SimInstrument& instrument = Attach();
+  Loader& loader = MakeLoader();
+  loader.Find();
+  view_.answers = {false};
+  instrument.ClearCalls();
+  loader.Load();
+  EXPECT_TRUE(view_.loadEnabled);
+  EXPECT_TRUE(view_.findEnabled);
+  EXPECT_TRUE(view_.states.empty());
+  EXPECT_TRUE(instrument.Commands().empty());
+  EXPECT_FALSE(view_.terminating);
+}
+
+TEST_F(LoaderTest, SearchFailuresShowTheirBoxes) {
+  {
+    Loader& loader = MakeLoader();
+    loader.Find();
+    EXPECT_EQ(LastBox().systemKind, BoxKind::kWarning);
+    EXPECT_EQ(LastBox().text, Msg(msg::kNoDeviceConnected));
+    EXPECT_EQ(loader.LastOutcome(), Outcome::kNoDevice);
+  }
+  {
+    Attach();
+    Attach();
+    Loader& loader = MakeLoader();
+    loader.Find();
+    EXPECT_EQ(LastBox().text, Msg(msg::kMoreThanOneDevice));
+    EXPECT_TRUE(loader.Connections.empty());
+    EXPECT_EQ(bus_.OpenHandles(), 0);
+  }
+  {
+    bus_.DetachAll();
+    Attach();
+    bus_.AttachForeignDevice("USB Serial Converter");
+    MakeLoader().Find();
+    EXPECT_EQ(LastBox().text, Msg(msg::kMoreThanOneDevice));
+  }
+  EXPECT_FALSE(view_.loadEnabled);
+  EXPECT_FALSE(view_.terminating);
+}
+
+TEST_F(LoaderTest, AnotherAdapterAloneFailsToOpenAndTheStandardDisplayShowsWhy) {
+  bus_.AttachForeignDevice("USB Serial Converter");
+  Loader& loader = MakeLoader();
+  loader.Find();
+  EXPECT_EQ(LastBox().kind, Box::Kind::kStandardError);
+  EXPECT_EQ(LastBox().text, "FT_Open failed");
+  EXPECT_FALSE(view_.loadEnabled);
+  EXPECT_EQ(loader.Connections.size(), 1u);  // kept, closed, until the next search
+}
+
+TEST_F(LoaderTest, AnInstrumentThatDoesNotAnswerIsReportedAsNotConnected) {
+  sim::SimInstrument& instrument = Attach();
+  Loader& loader = MakeLoader();
+  loader.Find();
+  ASSERT_TRUE(view_.loadEnabled);
+  instrument.Inject(FaultSpec{.fault = Fault::Silent, .count = -1});
+  loader.Find();
+  EXPECT_EQ(LastBox().kind, Box::Kind::kApp);
+  EXPECT_EQ(LastBox().icon, BoxIcon::kWarning);
+  EXPECT_EQ(LastBox().text, "Прибор не подключен к USB порту");
+  EXPECT_FALSE(view_.loadEnabled);
+  EXPECT_EQ(view_.memo.size(), 4u);  // still the earlier instrument's lines
+  EXPECT_EQ(loader.LastOutcome(), Outcome::kNotResponding);
+  EXPECT_EQ(bus_.OpenHandles(), 1);  // open until the next search
+}
+
+TEST_F(LoaderTest, AFailedListingEndsTheProgram) {
+  Attach().FailNextCall(sim::Call::CountDevices, kFtIoError);
+  MakeLoader().Find();
+  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(LastBox().text, "Ошибка при поиске устройств (статус = 4)");
+  EXPECT_TRUE(view_.terminating);
+}
+
+struct UpdateFailure {
+  const char* name;
+  FaultSpec fault;
+  std::string text;
+};
+
+class UpdateFailureTest : public LoaderTest, public ::testing::WithParamInterface<UpdateFailure> {};
+
+TEST_P(UpdateFailureTest, EndsWithItsErrorBoxAndNeverRequestsTheInstall) {
+  sim::SimInstrument& instrument = Attach();
+  Loader& loader = MakeLoader();
+  loader.Find();
+  instrument.Inject(GetParam().fault);
+  loader.Load();
+  EXPECT_EQ(LastBox().kind, Box::Kind::kSystem);
+  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(LastBox().text, GetParam().text);
+  EXPECT_EQ(instrument.KernelRequests(), 0);
+  EXPECT_TRUE(view_.terminating);
+  EXPECT_EQ(loader.LastOutcome(), Outcome::kFailed);
+  EXPECT_FALSE(view_.findEnabled || view_.loadEnabled || view_.closeEnabled);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UpdateFailureTest,
+    ::testing::Values(
+        UpdateFailure{"Mismatch", FaultSpec{.fault = Fault::CorruptReadBack, .value = 1234567},
+                      "Несовпадение проверяемых данных"},
+        UpdateFailure{"ShortReadBack", FaultSpec{.fault = Fault::ShortReadBack, .value = 10},
+                      "Несовпадение проверяемых данных"},
+        UpdateFailure{"LongReadBack", FaultSpec{.fault = Fault::LongReadBack},
+                      "Недостаточно места для записи в файл"},
+        UpdateFailure{"RefusedWrite",
+                      FaultSpec{.fault = Fault::RefuseRequest, .text = "Батарея разряжена"},
+                      "Батарея разряжена"},
+        UpdateFailure{"SilentDuringWrite",
+                      FaultSpec{.fault = Fault::Silent, .count = -1, .onCommand = kCmdWriteBlock},
+                      "Ошибка связи с прибором"},
+        UpdateFailure{"UnpluggedDuringRead",
+                      FaultSpec{.fault = Fault::Unplug, .skip = 3, .onCommand = kCmdReadAck},
+                      "Ошибка чтения файла FTDI код 4"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LoaderTest, ARefusedVerificationLeavesTheWindowStuckWithItsReason) {
+  Attach();
+  Loader& loader = MakeLoader();
+  loader.Find();
+  std::string ignored;
+  view_.onState = [&](const std::string& state) {
+    // Something else holds the connection when the verification is about to start.
+    if (state == Msg(msg::kStateVerification)) loader.Current()->StartWrite(kFileDevInfo, ignored);
+  };
+  loader.Load();
+  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(LastBox().text,
+            "Не удалось открыть файл, ошибка: Попытка перезапустить незавершенную транзакцию");
+  EXPECT_FALSE(view_.terminating);
+  EXPECT_FALSE(view_.findEnabled || view_.loadEnabled || view_.closeEnabled);
+  EXPECT_EQ(view_.states.back(), Msg(msg::kStateVerification));
+  // Only the close box is left; it asks before interrupting.
+  view_.answers = {true};
+  EXPECT_TRUE(loader.FormClose());
+  EXPECT_EQ(view_.questions.back(), "Прервать процесс загрузки?");
+  EXPECT_TRUE(view_.terminating);
+}
+
+TEST_F(LoaderTest, ALinkFailureWhileSettingTheClockEndsWithoutTheSuccessBox) {
+  sim::InstrumentConfig config;
+  config.installTime = std::chrono::seconds(0);
+  sim::SimInstrument& instrument = Attach(config);
+  view_.onState = [&](const std::string& state) {
+    // The first text command after the install is the version poll, the second sets the clock.
+    if (state == Msg(msg::kStateFlashing)) {
+      instrument.Inject(FaultSpec{.fault = Fault::Unplug, .skip = 1, .onCommand = kCmdText});
+    }
+  };
+  Loader& loader = Update();
+  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(LastBox().text, "Ошибка чтения файла FTDI код 4");
+  const std::vector<std::string> texts = view_.BoxTexts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Прошивка прибора успешно завершена"), 0);
+  EXPECT_TRUE(view_.terminating);
+  EXPECT_EQ(loader.LastOutcome(), Outcome::kFailed);
+}
+
+TEST_F(LoaderTest, AVersionNeverReportedEndsAfterTheBoundWithoutSettingTheClock) {
+  sim::SimInstrument& instrument = Attach();
+  instrument.Inject(FaultSpec{.fault = Fault::NeverReportVersion});
+  Clock::TimePoint flashingAt{};
+  view_.onState = [&](const std::string& state) {
+    if (state == Msg(msg::kStateFlashing)) flashingAt = clock_.Now();
+  };
+  Loader& loader = Update();
+  EXPECT_EQ(LastBox().systemKind, BoxKind::kWarning);
+  EXPECT_EQ(LastBox().text, Msg(msg::kImageTransferred));
+  EXPECT_FALSE(instrument.ClockSet());
+  EXPECT_TRUE(view_.terminating);
+  EXPECT_EQ(loader.LastOutcome(), Outcome::kVersionTimeout);
+  const auto waited = std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - flashingAt);
+  EXPECT_GE(waited.count(), 300);
+  EXPECT_LT(waited.count(), 320);
+}
+
+TEST_F(LoaderTest, ClosingDuringTheTransferAsksAndStopsCleanly) {
+  sim::SimInstrument& instrument = Attach();
+  Loader& loader = MakeLoader();
+  loader.Find();
+  bool asked = false;
+  size_t sentWhenStopped = 0;
+  view_.onEvents = [&] {
+    if (!asked && view_.states.back() == Msg(msg::kStateFileTransfer)) {
+      asked = true;
+      view_.answers = {false};
+      EXPECT_FALSE(loader.FormClose());  // No: the update goes on
+      view_.answers = {true};
+      EXPECT_TRUE(loader.FormClose());
+      sentWhenStopped = instrument.Commands().size();
+    }
+  };
+  loader.Load();
+  EXPECT_TRUE(view_.terminating);
+  EXPECT_EQ(loader.LastOutcome(), Outcome::kInterrupted);
+  EXPECT_EQ(instrument.KernelRequests(), 0);
+  EXPECT_EQ(view_.questions.back(), "Прервать процесс загрузки?");
+  EXPECT_EQ(instrument.Commands().size(), sentWhenStopped);  // nothing after the stop
+}
+
+TEST_F(LoaderTest, ClosingWithNothingRunningNeedsNoQuestion) {
+  Attach();
+  Loader& loader = MakeLoader();
+  EXPECT_TRUE(loader.FormClose());
+  loader.Find();
+  EXPECT_TRUE(loader.FormClose());
+  EXPECT_TRUE(view_.questions.empty());
+}
+
+TEST_F(LoaderTest, AMissingBootImageIsReportedAndTheProgramEnds) {
+  const EmbeddedResource none[] = {{"OTHER", "LOADBIN", nullptr, 0}};
+  Loader loader(view_, bus_, clock_, none);
+  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(LastBox().text, "Не найден ресурс содержащий загрузочный образ");
+  EXPECT_TRUE(view_.terminating);
+  EXPECT_EQ(loader.BootImage, nullptr);
+}
+
+}  // namespace
+}  // namespace vxa
