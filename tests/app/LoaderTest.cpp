@@ -88,7 +88,10 @@ TEST_F(LoaderTest, AWholeUpdateEndsWithTheSuccessBoxAndTheInstrumentsClockSet) {
   EXPECT_EQ(view_.loadLabel, "");
   // The label counted up against the image size, twice.
   ASSERT_FALSE(view_.loadLabels.empty());
-  EXPECT_EQ(view_.loadLabels.front(), "(0 из 2433882)");
+  for (const std::string& label : view_.loadLabels) {
+    EXPECT_EQ(label.substr(0, 1), "(");
+    EXPECT_EQ(label.substr(label.size() - 14), " из 2433882)") << label;
+  }
   EXPECT_NE(std::find(view_.loadLabels.begin(), view_.loadLabels.end(), "(2433882 из 2433882)"),
             view_.loadLabels.end());
 }
