@@ -1,0 +1,69 @@
+// vxa4410-loader: the updater in its window.
+
+#include <QApplication>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "app/Backend.h"
+#include "app/CommandLine.h"
+#include "app/window/Application.h"
+#include "app/window/Form1.h"
+#include "app/window/MessageBoxes.h"
+
+namespace {
+
+// An error that escaped everything else, in the display the window uses for errors that escape
+// its handlers.
+void ShowStandardError(vxa::MessageBoxes& boxes, const std::string& text) noexcept {
+  try {
+    boxes.Show(vxa::StandardErrorBox(text));
+  } catch (...) {
+    // Nothing is left to show it with.
+  }
+}
+
+int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** argv) {
+  // Qt has taken its own options out of argv by now.
+  const std::string commandLine = vxa::JoinArguments(argc, argv);
+  const vxa::CommandLineOptions options = vxa::ParseCommandLine(commandLine);
+  if (!options.errors.empty()) {
+    boxes.Show(vxa::SystemBox(vxa::BoxKind::kError, options.errors.front()));
+    return 0;
+  }
+  vxa::BackendOptions backendOptions;
+  backendOptions.sim = options.sim;
+  backendOptions.port = options.port;
+  backendOptions.driver = options.driver;
+  std::string reason;
+  const std::unique_ptr<vxa::Backend> backend = vxa::Backend::Create(backendOptions, &reason);
+  if (!backend) {
+    boxes.Show(vxa::SystemBox(vxa::BoxKind::kError, reason));
+    return 0;
+  }
+
+  vxa::TForm1 form(backend->Driver(), backend->clock(), boxes);
+  form.ParseCommandLine(commandLine);
+  form.show();
+  // Told to end while the window was being made: it has been shown, and the program ends now.
+  if (form.Terminating()) return 0;
+  application.exec();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  vxa::ConfigureApplication(application);
+  vxa::QtMessageBoxes boxes;
+  try {
+    return Run(application, boxes, argc, argv);
+  } catch (const std::exception& e) {
+    ShowStandardError(boxes, e.what());
+  } catch (...) {
+    ShowStandardError(boxes, "");
+  }
+  return 0;
+}
