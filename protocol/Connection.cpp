@@ -25,6 +25,9 @@ void TVXA4410Connection::SetOutcomeListener(std::function<void()> listener) {
 }
 
 void TVXA4410Connection::CheckError() {
+  // The flag is set under the lock but may be read without it: the waiting side must not queue
+  // behind a whole block exchange on every pass just to learn that nothing went wrong.
+  if (!error_.load()) return;
   std::string text;
   {
     std::lock_guard lock(RxMutex);
