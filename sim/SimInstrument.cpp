@@ -61,6 +61,12 @@ void SimInstrument::FailNextCall(Call call, FtStatus status, int count) {
   failures_[static_cast<size_t>(call)] = PendingFailure{status, status == kFtOk ? 0 : count};
 }
 
+void SimInstrument::ReplaceAnswers(std::vector<std::vector<uint8_t>> answers) {
+  std::lock_guard lock(mutex_);
+  replacements_.assign(std::make_move_iterator(answers.begin()),
+                       std::make_move_iterator(answers.end()));
+}
+
 void SimInstrument::Unplug() {
   std::lock_guard lock(mutex_);
   unplugged_ = true;
@@ -448,6 +454,12 @@ void SimInstrument::Transmit(std::span<const uint8_t> packet, Clock::TimePoint r
   if (babbling_ && readyAt < babbleUntil_) {
     ++line_.answersLostInBabble;
     return;
+  }
+  std::vector<uint8_t> replacement;
+  if (!replacements_.empty()) {
+    replacement = std::move(replacements_.front());
+    replacements_.pop_front();
+    packet = replacement;
   }
   line_.bytesDeviceToHost += packet.size();
   if (!timing_.paced) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -23,7 +24,7 @@ class SimDevice;
 // One simulated instrument with its FTDI bridge, attached to a SimBus (which owns it). The bridge
 // part models the queues and the line; the instrument itself is an InstrumentModel. Every method
 // is thread-safe: tests may inject faults or read records while another thread drives a handle.
-class SimInstrument : private AnswerSink {
+class SimInstrument final : private AnswerSink {
  public:
   struct Counters : ProtocolCounters {
     uint64_t controlRequests = 0;  // purge, reset, latency, ... (each costs time on the line)
@@ -58,6 +59,9 @@ class SimInstrument : private AnswerSink {
   // the bridge leaves the listing.
   void Unplug();
   void SetCts(bool cts);
+  // The next answers to leave are replaced, one each and in order, by these bytes as they are:
+  // how a fuzzer puts arbitrary answers on the line while the instrument goes on as usual.
+  void ReplaceAnswers(std::vector<std::vector<uint8_t>> answers);
 
   // What tests read.
   std::vector<CallRecord> Calls() const;
@@ -151,6 +155,7 @@ class SimInstrument : private AnswerSink {
   uint16_t flowControl_ = kFtFlowNone;
   Clock::TimePoint lineFreeAt_ = Clock::TimePoint::min();
 
+  std::deque<std::vector<uint8_t>> replacements_;
   bool babbling_ = false;
   Clock::TimePoint babbleStart_{};
   Clock::TimePoint babbleUntil_{};
