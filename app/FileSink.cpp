@@ -17,7 +17,9 @@ namespace {
 // Tries this many names before giving up on finding a free one for the temporary file.
 constexpr int kTemporaryNameAttempts = 100;
 
-std::string ErrnoText(int error) { return std::strerror(error); }
+std::string ErrnoText(int error) {
+  return std::strerror(error);
+}
 
 }  // namespace
 
@@ -37,8 +39,8 @@ FileSink::FileSink(std::filesystem::path destination) : destination_(std::move(d
     error = errno;
     if (error != EEXIST) break;
   }
-  throw TBufferError(FormatText(VXA_MSG(msg::kFileCreateFailed), destination_.c_str(),
-                                ErrnoText(error).c_str()));
+  throw TBufferError(
+      FormatText(VXA_MSG(msg::kFileCreateFailed), destination_.c_str(), ErrnoText(error).c_str()));
 }
 
 FileSink::~FileSink() {
@@ -56,7 +58,9 @@ void FileSink::Discard() {
   }
 }
 
-int FileSink::Read(void* /*destination*/, int /*length*/) { return 0; }
+int FileSink::Read(void* /*destination*/, int /*length*/) {
+  return 0;
+}
 
 int FileSink::Write(const void* source, int length) {
   if (fd_ < 0 || length <= 0) return 0;
@@ -90,8 +94,8 @@ bool FileSink::Commit(std::string* error) {
   if (committed_) return true;
   auto fail = [&](int code) {
     if (error != nullptr) {
-      *error = FormatText(VXA_MSG(msg::kFileSaveFailed), destination_.c_str(),
-                          ErrnoText(code).c_str());
+      *error =
+          FormatText(VXA_MSG(msg::kFileSaveFailed), destination_.c_str(), ErrnoText(code).c_str());
     }
     Discard();
     return false;

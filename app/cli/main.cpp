@@ -1,9 +1,15 @@
+#include <unistd.h>
+
 #include <cstdio>
 
-#include "Version.h"
+#include "app/cli/CliApp.h"
 
-// The terminal front end grows here; for now it names the build.
-int main() {
-  std::printf("vxa4410-cli %s\n", VXA_PRODUCT_VERSION);
-  return 0;
+int main(int argc, char* argv[]) {
+  vxa::cli::TerminalStreams streams;
+  streams.out = stdout;
+  streams.err = stderr;
+  streams.inputFd = STDIN_FILENO;
+  streams.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
+  streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  return vxa::cli::RunCli(argc, argv, streams);
 }

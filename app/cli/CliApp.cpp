@@ -1,0 +1,264 @@
+#include "app/cli/CliApp.h"
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "Version.h"
+#include "app/Backend.h"
+#include "app/FileSink.h"
+#include "app/cli/SignalPipe.h"
+#include "app/cli/TerminalText.h"
+#include "app/text/Messages.h"
+#include "link/Errors.h"
+#include "protocol/FileKinds.h"
+#include "sim/SimBus.h"
+
+namespace vxa::cli {
+namespace {
+
+std::string ProgramName(const char* argv0) {
+  std::string name = argv0 != nullptr ? argv0 : "vxa4410-cli";
+  const size_t slash = name.rfind('/');
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  return name;
+}
+
+void PrintText(std::FILE* stream, const std::string& text) {
+  std::string plain = PlainTerminalText(text);
+  if (plain.empty() || plain.back() != '\n') plain.push_back('\n');
+  std::fputs(plain.c_str(), stream);
+  std::fflush(stream);
+}
+
+// One run of a command that talks to the instrument or lists the bridges.
+class CommandRun {
+ public:
+  CommandRun(const CliOptions& options, const TerminalStreams& streams)
+      : options_(options), streams_(streams) {
+    report_.command = options.command;
+  }
+
+  RunReport Run();
+
+ private:
+  bool SetUpBackend();
+  void SetUpSimulator();
+  void List();
+  void WithLoader();
+  void Fail(const std::string& text) {
+    PrintText(streams_.err, text);
+    report_.failed = true;
+  }
+
+  const CliOptions& options_;
+  const TerminalStreams& streams_;
+  RunReport report_;
+  std::unique_ptr<SignalPipe> signals_;
+  std::unique_ptr<Backend> backend_;
+};
+
+RunReport CommandRun::Run() {
+  // Asking is impossible without a terminal: say so before anything is touched.
+  if (options_.command == Command::kUpdate && !options_.yes && !streams_.inputIsTerminal) {
+    PrintText(streams_.err, VXA_MSG(msg::kConfirmNeedsTerminal));
+    report_.usageError = true;
+    return report_;
+  }
+  try {
+    signals_ = std::make_unique<SignalPipe>();
+  } catch (const std::system_error& e) {
+    Fail(e.what());
+    return report_;
+  }
+  if (!SetUpBackend()) return report_;
+  if (options_.command == Command::kList) {
+    List();
+    // The listing polls nothing: a Ctrl-C meanwhile is seen only now.
+    if (signals_->Signal() != 0) report_.interrupted = true;
+  } else {
+    // The view has acted on any signal it saw; one that comes after a finished update or read
+    // does not make it an interrupted one.
+    WithLoader();
+  }
+  return report_;
+}
+
+bool CommandRun::SetUpBackend() {
+  BackendOptions choice;
+  choice.sim = options_.sim;
+  choice.simFast = options_.fast;
+  choice.port = options_.port;
+  choice.driver = options_.driver;
+  std::string error;
+  {
+    SignalsBlockedForNewThreads block;
+    backend_ = Backend::Create(choice, &error);
+  }
+  if (!backend_) {
+    Fail(FormatText(VXA_MSG(msg::kBackendFailed), error.c_str()));
+    return false;
+  }
+  if (options_.sim) SetUpSimulator();
+  return true;
+}
+
+void CommandRun::SetUpSimulator() {
+  sim::SimBus* bus = backend_->Simulator();
+  if (bus == nullptr || (options_.faults.empty() && options_.simInstruments == 1)) return;
+  // The backend attaches its instrument without handing it out. Nothing is open yet, so it is
+  // exchanged for like ones that this run keeps hold of to inject the faults into.
+  bus->DetachAll();
+  for (int i = 0; i < options_.simInstruments; ++i) {
+    sim::SimInstrument& instrument = bus->AttachInstrument();
+    for (const sim::FaultSpec& fault : options_.faults) instrument.Inject(fault);
+  }
+}
+
+void CommandRun::List() {
+  FtDriver& driver = backend_->Driver();
+  uint32_t count = 0;
+  const FtStatus status = driver.CountDevices(&count);
+  if (status != kFtOk && status != kFtDeviceNotFound) {
+    Fail(FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(status)));
+    report_.outcome = Outcome::kFailed;
+    return;
+  }
+  if (status == kFtDeviceNotFound) count = 0;
+  PrintText(streams_.out, FormatText(VXA_MSG(msg::kDeviceCount), count));
+  if (count == 0) {
+    PrintText(streams_.err, VXA_MSG(msg::kNoDeviceConnected));
+    report_.outcome = Outcome::kNoDevice;
+    return;
+  }
+  for (uint32_t index = 0; index < count; ++index) {
+    std::string description;
+    const FtStatus described = driver.DeviceDescription(index, &description);
+    if (described != kFtOk) {
+      Fail(FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(described)));
+      report_.outcome = Outcome::kFailed;
+      return;
+    }
+    std::fprintf(streams_.out, "%u: %s\n", index, description.c_str());
+  }
+  std::fflush(streams_.out);
+  report_.outcome = Outcome::kFound;
+}
+
+void CommandRun::WithLoader() {
+  // The file is created before the search, so that a destination that cannot be written is
+  // reported before the instrument is talked to. It outlives the loader, whose connection keeps
+  // a pointer to it.
+  std::unique_ptr<FileSink> sink;
+  if (options_.command == Command::kRead) {
+    try {
+      sink = std::make_unique<FileSink>(options_.file);
+    } catch (const TBufferError& e) {
+      Fail(e.Text());
+      return;
+    }
+  }
+  TerminalView view(backend_->clock(), *signals_, streams_, options_.yes);
+  std::optional<Loader> loader;
+  {
+    SignalsBlockedForNewThreads block;
+    loader.emplace(view, backend_->Driver(), backend_->clock());
+  }
+  view.SetInterruptHandler([&loader] { loader->Interrupt(); });
+  // The loader could not set itself up (its boot image or its thread): the box has been shown.
+  if (view.Terminating()) {
+    report_.failed = true;
+    return;
+  }
+  loader->LogEnabled = options_.log;
+  loader->SetSearchBuffer(sink.get());
+
+  loader->Find();
+  // The search waits for the instrument without polling: a Ctrl-C meanwhile is seen here.
+  view.ProcessEvents(std::chrono::milliseconds(0));
+  if (!view.Interrupted() && !view.Terminating() && loader->LastOutcome() == Outcome::kFound) {
+    if (options_.command == Command::kUpdate) {
+      loader->Load();
+      if (loader->LastOutcome() == Outcome::kDeclined && !view.Interrupted() &&
+          !view.ConfirmationRefused()) {
+        PrintText(streams_.err, VXA_MSG(msg::kUpdateDeclined));
+      }
+    } else if (options_.command == Command::kRead) {
+      view.SetTotalKnown(false);
+      view.SetStateText(
+          FormatText(VXA_MSG(msg::kStateFileRead), kFileKindNames[options_.fileKind]));
+      if (loader->ReadFile(options_.fileKind)) {
+        view.FinishProgress();
+        std::string error;
+        if (sink->Commit(&error)) {
+          PrintText(streams_.out,
+                    FormatText(VXA_MSG(msg::kFileSaved), options_.file.c_str(), sink->GetSize()));
+        } else {
+          Fail(error);
+        }
+      }
+    }
+  }
+  view.FinishProgress();
+  report_.outcome = loader->LastOutcome();
+  report_.interrupted = view.Interrupted();
+  report_.usageError = report_.usageError || view.ConfirmationRefused();
+  report_.kernelRequested = loader->KernelRequested();
+  // The loader goes before the sink: its connection is bound to it.
+  loader.reset();
+}
+
+}  // namespace
+
+ExitCode DecideExitCode(const RunReport& report) {
+  if (report.usageError) return kExitUsage;
+  if (report.interrupted || report.outcome == Outcome::kInterrupted) return kExitInterrupted;
+  if (report.failed) return kExitFailed;
+  switch (report.outcome) {
+    case Outcome::kNoDevice:
+      return kExitNoDevice;
+    case Outcome::kFound:
+      return report.command == Command::kInfo || report.command == Command::kList ? kExitSuccess
+                                                                                  : kExitFailed;
+    case Outcome::kUpdated:
+      return report.command == Command::kUpdate ? kExitSuccess : kExitFailed;
+    case Outcome::kFileRead:
+      return report.command == Command::kRead ? kExitSuccess : kExitFailed;
+    default:
+      return kExitFailed;
+  }
+}
+
+const char* InterruptionConsequence(bool kernelRequested) {
+  return kernelRequested ? VXA_MSG(msg::kInstallUnderWay) : VXA_MSG(msg::kFirmwareUntouched);
+}
+
+int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
+  const std::string program = ProgramName(argc > 0 ? argv[0] : nullptr);
+  const ParsedCommandLine parsed = ParseCliArguments(argc, argv);
+  const std::string usage = FormatText(VXA_MSG(msg::kCliUsage), program.c_str());
+  if (!parsed.error.empty()) {
+    std::fprintf(streams.err, "%s: %s\n\n%s", program.c_str(), parsed.error.c_str(), usage.c_str());
+    return kExitUsage;
+  }
+  if (parsed.options.help) {
+    std::fputs(usage.c_str(), streams.out);
+    return kExitSuccess;
+  }
+  if (parsed.options.version) {
+    std::fprintf(streams.out, "%s %s\n", program.c_str(), VXA_PRODUCT_VERSION);
+    return kExitSuccess;
+  }
+
+  const RunReport report = CommandRun(parsed.options, streams).Run();
+  const ExitCode code = DecideExitCode(report);
+  if (code == kExitInterrupted) {
+    PrintText(streams.err, VXA_MSG(msg::kAbortedByUser));
+    PrintText(streams.err, InterruptionConsequence(report.kernelRequested));
+  }
+  return code;
+}
+
+}  // namespace vxa::cli

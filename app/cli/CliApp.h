@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/Loader.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/TerminalView.h"
+
+namespace vxa::cli {
+
+// The program's exit status: what scripts and production lines look at.
+enum ExitCode : int {
+  kExitSuccess = 0,
+  kExitFailed = 1,    // the operation failed; its text is on stderr
+  kExitUsage = 2,     // the command line, or a confirmation that could not be asked
+  kExitNoDevice = 3,  // no instrument, or more than one
+  kExitInterrupted = 130,
+};
+
+// What happened in one run, gathered as it goes; the exit status is decided from it alone.
+struct RunReport {
+  Command command = Command::kNone;
+  Outcome outcome = Outcome::kNone;  // the loader's last outcome, or the listing's own
+  bool usageError = false;
+  bool interrupted = false;
+  bool failed = false;  // something outside the loader failed (the file, the driver set-up)
+  bool kernelRequested = false;
+};
+
+ExitCode DecideExitCode(const RunReport& report);
+
+// The line printed after "Прервано пользователем": whether the instrument's firmware was touched.
+const char* InterruptionConsequence(bool kernelRequested);
+
+// The whole program: parses the command line, runs the command, reports and returns the status.
+int RunCli(int argc, char* argv[], const TerminalStreams& streams);
+
+}  // namespace vxa::cli

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/SimTypes.h"
+
+namespace vxa::cli {
+
+enum class Command { kNone, kList, kInfo, kUpdate, kRead };
+
+struct CliOptions {
+  Command command = Command::kNone;
+  bool help = false;
+  bool version = false;
+
+  bool sim = false;
+  bool fast = false;  // the simulator in virtual time
+  std::string port;
+  std::string driver;
+  bool log = false;
+  bool yes = false;
+
+  // read KIND FILE
+  uint32_t fileKind = 0;
+  std::string file;
+
+  // Hidden options for tests and demonstrations of failures, all with --sim only: faults injected
+  // into the simulated instrument, and how many instruments are on the simulated bus.
+  std::vector<sim::FaultSpec> faults;
+  int simInstruments = 1;
+};
+
+struct ParsedCommandLine {
+  CliOptions options;
+  std::string error;  // a usage error, in the catalogue's words; empty when the line is good
+};
+
+// GNU conventions: options before or after the command, "--" ends them, --opt=value or --opt
+// value. Reads argv without keeping pointers into it.
+ParsedCommandLine ParseCliArguments(int argc, char* const argv[]);
+
+// NAME[:count[:skip[:value[:command]]]], e.g. "silent", "corrupt-read-back:1:0:5000",
+// "refuse-request:1:0:0:0x33". count -1 fires for ever; numbers may be given in hex (0x...).
+bool ParseFaultSpec(const std::string& text, sim::FaultSpec* spec);
+
+}  // namespace vxa::cli

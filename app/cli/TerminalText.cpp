@@ -1,0 +1,104 @@
+#include "app/cli/TerminalText.h"
+
+#include "app/text/Messages.h"
+
+namespace vxa::cli {
+namespace {
+
+constexpr std::string_view kIndent = "    ";
+
+// Lower case for ASCII letters and for the Cyrillic capitals of UTF-8 (А..Я, Ё); other bytes pass.
+std::string FoldCase(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 'A' && byte <= 'Z') {
+      out.push_back(static_cast<char>(byte - 'A' + 'a'));
+    } else if (byte == 0xD0 && i + 1 < text.size()) {
+      const auto next = static_cast<unsigned char>(text[++i]);
+      if (next >= 0x90 && next <= 0x9F) {  // А..П -> а..п
+        out += {static_cast<char>(0xD0), static_cast<char>(next + 0x20)};
+      } else if (next >= 0xA0 && next <= 0xAF) {  // Р..Я -> р..я
+        out += {static_cast<char>(0xD1), static_cast<char>(next - 0x20)};
+      } else if (next == 0x81) {  // Ё -> ё
+        out += {static_cast<char>(0xD1), static_cast<char>(0x91)};
+      } else {
+        out += {static_cast<char>(byte), static_cast<char>(next)};
+      }
+    } else {
+      out.push_back(static_cast<char>(byte));
+    }
+  }
+  return out;
+}
+
+std::string_view Trim(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const size_t begin = text.find_first_not_of(kBlanks);
+  if (begin == std::string_view::npos) return {};
+  const size_t end = text.find_last_not_of(kBlanks);
+  return text.substr(begin, end - begin + 1);
+}
+
+}  // namespace
+
+std::string PlainTerminalText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out.push_back('\n');
+    } else if (c == '\t') {
+      out += kIndent;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::optional<bool> ParseYesNo(std::string_view answer) {
+  const std::string folded = FoldCase(Trim(answer));
+  for (std::string_view yes : {"y", "yes", "д", "да"}) {
+    if (folded == yes) return true;
+  }
+  for (std::string_view no : {"n", "no", "н", "нет"}) {
+    if (folded == no) return false;
+  }
+  return std::nullopt;
+}
+
+std::string FormatProgressLine(const ProgressLine& line) {
+  std::string text = line.stage;
+  if (!line.label.empty()) {
+    if (!text.empty()) text += ' ';
+    text += line.label;
+  }
+  if (line.bytesPerSecond) {
+    text += ", ";
+    text += FormatText(VXA_MSG(msg::kProgressRate), *line.bytesPerSecond / 1024.0);
+  }
+  if (line.timeLeft) {
+    const auto seconds = static_cast<int>(line.timeLeft->count());
+    text += ", ";
+    text += FormatText(VXA_MSG(msg::kProgressTimeLeft), seconds / 60, seconds % 60);
+  }
+  return text;
+}
+
+std::string FitToColumns(std::string_view text, size_t columns) {
+  if (columns == 0) return std::string(text);
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    // A byte 10xxxxxx continues a character; any other starts one.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && ++characters == columns) {
+      return std::string(text.substr(0, i));
+    }
+  }
+  return std::string(text);
+}
+
+}  // namespace vxa::cli

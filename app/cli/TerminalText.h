@@ -1,0 +1,33 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vxa::cli {
+
+// The catalogue's texts are laid out for message boxes: "\r\n" line ends and tabs. On a terminal
+// they become plain line breaks and a fixed indentation.
+std::string PlainTerminalText(std::string_view text);
+
+// An answer typed at the confirmation: yes/no in either language, any letter case, surrounding
+// blanks ignored ("y", "yes", "д", "да" / "n", "no", "н", "нет"). Nothing for anything else.
+std::optional<bool> ParseYesNo(std::string_view answer);
+
+// What the progress line shows: the stage, the numbers the loader put in its label, the rate and
+// the time left when they are known.
+struct ProgressLine {
+  std::string stage;
+  std::string label;
+  std::optional<double> bytesPerSecond;
+  std::optional<std::chrono::seconds> timeLeft;
+};
+std::string FormatProgressLine(const ProgressLine& line);
+
+// The text cut to fewer characters (UTF-8 code points) than `columns`, so that a line redrawn in
+// place never wraps: a wrapped line could not be rubbed out by a carriage return. 0 leaves the
+// text whole (the width is not known).
+std::string FitToColumns(std::string_view text, size_t columns);
+
+}  // namespace vxa::cli

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "app/LoaderView.h"
+#include "app/cli/ProgressMeter.h"
+#include "app/cli/SignalPipe.h"
+#include "link/Clock.h"
+
+namespace vxa::cli {
+
+// Where the terminal view writes and reads, and what it may assume about them.
+struct TerminalStreams {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  int inputFd = 0;
+  bool inputIsTerminal = false;
+  bool errIsTerminal = false;
+};
+
+// The search and the update shown on a terminal: the four information lines and the information
+// boxes on stdout, warnings, errors and the progress on stderr, the confirmation read from the
+// terminal. Waiting is a poll() on the signal pipe, which the traffic thread's Wake and Ctrl-C
+// both write to.
+class TerminalView final : public LoaderView {
+ public:
+  // Redraws of the progress line are at least this far apart (real time).
+  static constexpr std::chrono::milliseconds kRedrawInterval{100};
+
+  TerminalView(Clock& clock, SignalPipe& signals, TerminalStreams streams, bool assumeYes);
+
+  // Called on the main thread, from ProcessEvents or the confirmation, when Ctrl-C (or SIGTERM)
+  // has arrived: the front end stops the transfer there.
+  void SetInterruptHandler(std::function<void()> handler) { onInterrupt_ = std::move(handler); }
+  // For a read the instrument does not say how large the file is: no time left can be given.
+  void SetTotalKnown(bool known) { totalKnown_ = known; }
+  // Ends the progress line so that whatever follows starts on a line of its own.
+  void FinishProgress();
+
+  bool Interrupted() const { return interrupted_; }
+  // The confirmation could not be asked: no terminal to ask on, and no --yes.
+  bool ConfirmationRefused() const { return confirmationRefused_; }
+
+  void SetFindEnabled(bool) override {}
+  void SetLoadEnabled(bool) override {}
+  void SetCloseEnabled(bool) override {}
+  void SetStateText(const std::string& text) override;
+  void SetLoadLabelText(const std::string& text) override;
+  void SetProgressVisible(bool) override {}
+  int ProgressMin() const override { return min_; }
+  int ProgressMax() const override { return max_; }
+  int ProgressPosition() const override { return position_; }
+  void SetProgressMin(int value) override { min_ = value; }
+  void SetProgressMax(int value) override { max_ = value; }
+  void SetProgressPosition(int value) override;
+  void SetTimerEnabled(bool) override {}
+  void ClearMemo() override {}
+  void AddMemoLine(const std::string& line) override;
+
+  void ShowMessageBox(BoxKind kind, const std::string& text) override;
+  void ShowAppBox(const std::string& text, BoxIcon icon) override;
+  bool AskYesNo(const std::string& text) override;
+  void ShowStandardError(const std::string& text) override;
+
+  void ProcessEvents(std::chrono::milliseconds maxWait) override;
+  void Wake() override { signals_.Wake(); }
+  void Terminate() override { terminating_ = true; }
+  bool Terminating() const override { return terminating_; }
+
+ private:
+  void Print(std::FILE* stream, const std::string& text);
+  void Redraw(bool stageChanged);
+  void BreakProgressLine();
+  // Looks at the signal pipe; acts on a signal the first time it is seen.
+  void CheckSignal();
+  // One line typed on the input, waiting also for Ctrl-C. Nothing at the end of the input or on
+  // an interrupt.
+  bool ReadAnswerLine(std::string* line);
+
+  Clock& clock_;
+  SignalPipe& signals_;
+  TerminalStreams streams_;
+  const bool assumeYes_;
+  std::function<void()> onInterrupt_;
+
+  bool terminating_ = false;
+  bool interrupted_ = false;
+  bool confirmationRefused_ = false;
+
+  // The progress as the loader last set it.
+  std::string stage_;
+  std::string label_;
+  int min_ = 0;
+  int max_ = 0;
+  int position_ = 0;
+  bool totalKnown_ = true;
+  ProgressMeter meter_;
+  bool lineDrawn_ = false;
+  std::chrono::steady_clock::time_point lastRedraw_{};
+};
+
+}  // namespace vxa::cli

@@ -1,0 +1,380 @@
+// The terminal program run as a child process against its built-in simulated instrument, the way
+// a script or a production line runs it: arguments in, texts on stdout and stderr, an exit code.
+
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Version.h"
+#include "app/text/Messages.h"
+#include "link/Clock.h"
+#include "sim/SimBus.h"
+#include "tests/cli/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace vxa::test {
+namespace {
+
+const std::string kProgram = VXA_CLI_BINARY;
+
+// The catalogue's box layout as a terminal shows it, written out here independently of the
+// program's own conversion.
+std::string Plain(std::string text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (text[i] == '\t') {
+      out += "    ";
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string Msg(int id) {
+  return Plain(MessageText(id, 0));
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) != std::string::npos;
+}
+
+std::vector<std::string> Fast(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), {"--sim", "--fast"});
+  return arguments;
+}
+
+std::string ReadWhole(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The four lines of the default simulated instrument, from its own settings.
+std::vector<std::string> ExpectedInfoLines() {
+  const sim::InstrumentConfig config;
+  const auto& v = config.programVersion;
+  return {
+      StringTableText(str::kLabelModel) + config.model,
+      StringTableText(str::kLabelSerial) + std::to_string(config.serialNumber),
+      StringTableText(str::kLabelDeviceVersion) + std::to_string(config.deviceVersionMajor) + "." +
+          std::to_string(config.deviceVersionMinor),
+      StringTableText(str::kLabelProgramVersion) + std::to_string(v[0]) + "." +
+          std::to_string(v[1]) + "." + std::to_string(v[2]),
+  };
+}
+
+// Nothing but the files a test expects: no temporary file of a read may stay behind.
+std::vector<std::string> FilesIn(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class CliProcessTest : public ::testing::Test {
+ protected:
+  ScopedTempDir dir_;  // the child runs here: log files and read files land in it
+};
+
+TEST_F(CliProcessTest, VersionAndHelpNeedNoCommand) {
+  ChildResult version = RunChild(kProgram, {"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, std::string("vxa4410-cli ") + VXA_PRODUCT_VERSION + "\n");
+
+  ChildResult help = RunChild(kProgram, {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out, FormatText(MessageText(msg::kCliUsage, 0), "vxa4410-cli"));
+  EXPECT_EQ(help.err, "");
+}
+
+TEST_F(CliProcessTest, ListCountsTheSimulatedBridge) {
+  ChildResult r = RunChild(kProgram, Fast({"list"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, FormatText(MessageText(msg::kDeviceCount, 0), 1u) +
+                       "\n0: VXA-4410 Vibration Analyzer\n");
+}
+
+TEST_F(CliProcessTest, ListWithNothingAttachedSaysSoAndExitsThree) {
+  ChildResult r = RunChild(kProgram, Fast({"--sim-instruments", "0", "list"}));
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.out, FormatText(MessageText(msg::kDeviceCount, 0), 0u) + "\n");
+  EXPECT_EQ(r.err, Msg(msg::kNoDeviceConnected) + "\n");
+}
+
+TEST_F(CliProcessTest, ListShowsEveryBridge) {
+  ChildResult r = RunChild(kProgram, Fast({"list", "--sim-instruments=2"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
+                              FormatText(MessageText(msg::kDeviceCount, 0), 2u),
+                              "0: VXA-4410 Vibration Analyzer", "1: VXA-4410 Vibration Analyzer"}));
+}
+
+TEST_F(CliProcessTest, InfoPrintsTheFourLinesExactly) {
+  ChildResult r = RunChild(kProgram, Fast({"info"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), ExpectedInfoLines());
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliProcessTest, OptionsMayFollowTheCommand) {
+  ChildResult r = RunChild(kProgram, {"info", "--fast", "--sim"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), ExpectedInfoLines());
+}
+
+TEST_F(CliProcessTest, UpdateSucceedsWithStagesInOrder) {
+  ChildResult r = RunChild(kProgram, Fast({"update", "--yes"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> expectedOut = ExpectedInfoLines();
+  expectedOut.push_back(Msg(msg::kFirmwareCompleted));
+  EXPECT_EQ(Lines(r.out), expectedOut);
+  // Not a terminal: one plain line per stage and nothing else.
+  EXPECT_EQ(Lines(r.err),
+            (std::vector<std::string>{Msg(msg::kStateWriteRequest), Msg(msg::kStateFileTransfer),
+                                      Msg(msg::kStateVerification), Msg(msg::kStateFlashing)}));
+}
+
+TEST_F(CliProcessTest, LogOptionWritesTheExchangeLog) {
+  ChildResult r = RunChild(kProgram, Fast({"--log", "info"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_TRUE(dir_.Exists("log_file.txt"));
+  EXPECT_FALSE(dir_.Read("log_file.txt").empty());
+
+  ChildResult quiet = RunChild(kProgram, Fast({"info"}));
+  EXPECT_EQ(quiet.exitCode, 0);
+}
+
+TEST_F(CliProcessTest, UpdateWithoutYesAndWithoutTerminalIsRefusedBeforeAnySearch) {
+  ChildResult r = RunChild(kProgram, Fast({"update"}));
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "");  // no search: no information lines
+  EXPECT_EQ(r.err, Msg(msg::kConfirmNeedsTerminal) + "\n");
+}
+
+TEST_F(CliProcessTest, UsageErrorsExitTwoWithTheUsageOnStderr) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"--sim"},
+      {"--bogus", "info"},
+      {"-x", "info"},
+      {"info", "--port"},
+      {"--sim", "frobnicate"},
+      {"--sim", "info", "extra"},
+      {"--sim", "read", "dev_info"},
+      {"--sim", "read", "calibration", "out.bin"},
+      {"--fast", "info"},
+      {"--sim", "--port", "/dev/ttyUSB0", "info"},
+      {"--sim", "--driver", "serial", "info"},
+      {"--driver", "usb", "info"},
+      {"--port", "/dev/ttyUSB0", "--driver", "libftdi", "info"},
+      {"--sim", "--sim-fault", "no-such-fault", "info"},
+      {"--sim", "--sim-fault", "silent:0", "info"},
+      {"--sim-fault", "silent", "info"},
+  };
+  const std::string usage = FormatText(MessageText(msg::kCliUsage, 0), "vxa4410-cli");
+  for (const auto& arguments : cases) {
+    std::string shown;
+    for (const auto& a : arguments) shown += a + " ";
+    SCOPED_TRACE(shown);
+    ChildResult r = RunChild(kProgram, arguments);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("vxa4410-cli: ", 0), 0u) << r.err;
+    EXPECT_TRUE(Contains(r.err, usage));
+  }
+}
+
+TEST_F(CliProcessTest, UsageErrorsNameWhatIsWrong) {
+  EXPECT_TRUE(Contains(RunChild(kProgram, {"--bogus", "info"}).err,
+                       FormatText(MessageText(msg::kUnknownOption, 0), "--bogus")));
+  EXPECT_TRUE(Contains(RunChild(kProgram, {"info", "--port"}).err,
+                       FormatText(MessageText(msg::kMissingArgument, 0), "--port")));
+  EXPECT_TRUE(Contains(RunChild(kProgram, {"--sim", "read", "swapfile", "x"}).err,
+                       FormatText(MessageText(msg::kUnknownFileKind, 0), "swapfile")));
+}
+
+TEST_F(CliProcessTest, DoubleDashEndsTheOptions) {
+  // A file whose name starts with a dash can still be named.
+  ChildResult r = RunChild(kProgram, Fast({"read", "dev_info", "--", "-info.bin"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(dir_.Exists("-info.bin"));
+}
+
+TEST_F(CliProcessTest, ReadStoresWhatTheSimulatorHolds) {
+  ChildResult r = RunChild(kProgram, Fast({"read", "dev_info", "info.bin"}));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  VirtualClock clock;
+  sim::SimBus bus(clock);
+  const std::vector<uint8_t> held = bus.AttachInstrument().FileContent("dev_info");
+  ASSERT_FALSE(held.empty());
+  const std::string stored = ReadWhole(dir_.path() / "info.bin");
+  EXPECT_EQ(stored, std::string(held.begin(), held.end()));
+  EXPECT_TRUE(Contains(r.out, FormatText(MessageText(msg::kFileSaved, 0), "info.bin",
+                                         static_cast<int>(held.size()))));
+  EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"info.bin"});
+}
+
+TEST_F(CliProcessTest, ReadOfEachKindMatchesTheSimulator) {
+  VirtualClock clock;
+  sim::SimBus bus(clock);
+  sim::SimInstrument& instrument = bus.AttachInstrument();
+  for (const char* kind : {"dev_caliber", "sensor0", "sensor1"}) {
+    SCOPED_TRACE(kind);
+    ChildResult r = RunChild(kProgram, Fast({"read", kind, kind}));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> held = instrument.FileContent(kind);
+    EXPECT_EQ(ReadWhole(dir_.path() / kind), std::string(held.begin(), held.end()));
+  }
+}
+
+TEST_F(CliProcessTest, ReadReplacesAnExistingFileOnlyWhenComplete) {
+  {
+    std::ofstream old(dir_.path() / "cal.bin");
+    old << "kept until a read completes";
+  }
+  ChildResult refused =
+      RunChild(kProgram, Fast({"--sim-fault", "refuse-request", "read", "dev_caliber", "cal.bin"}));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err, "");
+  EXPECT_EQ(ReadWhole(dir_.path() / "cal.bin"), "kept until a read completes");
+  EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"cal.bin"});
+
+  ChildResult done = RunChild(kProgram, Fast({"read", "dev_caliber", "cal.bin"}));
+  EXPECT_EQ(done.exitCode, 0) << done.err;
+  EXPECT_NE(ReadWhole(dir_.path() / "cal.bin"), "kept until a read completes");
+}
+
+TEST_F(CliProcessTest, ReadBrokenOffByALinkFailureLeavesNoFile) {
+  // The first block has arrived when the bridge disappears at the acknowledgement (0x35).
+  ChildResult r =
+      RunChild(kProgram, Fast({"--sim-fault", "unplug:1:0:0:0x35", "read", "sensor1", "s.bin"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err, "");
+  EXPECT_TRUE(FilesIn(dir_.path()).empty());
+}
+
+TEST_F(CliProcessTest, ReadIntoADirectoryThatDoesNotExistFailsBeforeTheSearch) {
+  ChildResult r = RunChild(kProgram, Fast({"read", "kernel", "no/such/dir/k.bin"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind(Plain(MessageText(msg::kFileCreateFailed, 0)).substr(0, 20), 0), 0u)
+      << r.err;
+}
+
+TEST_F(CliProcessTest, NoInstrumentExitsThree) {
+  ChildResult r = RunChild(kProgram, Fast({"--sim-instruments", "0", "info"}));
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, Msg(msg::kNoDeviceConnected) + "\n");
+}
+
+TEST_F(CliProcessTest, TwoInstrumentsExitThree) {
+  ChildResult r = RunChild(kProgram, Fast({"--sim-instruments", "2", "update", "--yes"}));
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, Msg(msg::kMoreThanOneDevice) + "\n");
+}
+
+TEST_F(CliProcessTest, PortThatDoesNotExistExitsThree) {
+  ChildResult r = RunChild(kProgram, {"--port", (dir_.path() / "ttyNONE").string(), "info"});
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err, "");
+}
+
+TEST_F(CliProcessTest, SilentInstrumentFailsWithTheNotConnectedText) {
+  ChildResult r = RunChild(kProgram, Fast({"--sim-fault", "silent", "info"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, StringTableText(str::kNotConnected) + "\n");
+}
+
+TEST_F(CliProcessTest, VerificationMismatchFailsWithoutTheInstallRequest) {
+  ChildResult r =
+      RunChild(kProgram, Fast({"--sim-fault", "corrupt-read-back:1:0:5000", "update", "--yes"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, Msg(msg::kVerifiedDataMismatch))) << r.err;
+  EXPECT_FALSE(Contains(r.err, Msg(msg::kStateFlashing)));
+  EXPECT_FALSE(Contains(r.out, Msg(msg::kFirmwareCompleted)));
+}
+
+TEST_F(CliProcessTest, ShortReadBackFailsAsAMismatch) {
+  ChildResult r = RunChild(kProgram, Fast({"--sim-fault", "short-read-back", "update", "--yes"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, Msg(msg::kVerifiedDataMismatch))) << r.err;
+  EXPECT_FALSE(Contains(r.err, Msg(msg::kStateFlashing)));
+}
+
+TEST_F(CliProcessTest, LongReadBackFailsForLackOfSpace) {
+  ChildResult r = RunChild(kProgram, Fast({"--sim-fault", "long-read-back", "update", "--yes"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, Msg(msg::kInsufficientSpace))) << r.err;
+}
+
+TEST_F(CliProcessTest, VersionNeverReportedEndsWithTheTransferredWarning) {
+  ChildResult r =
+      RunChild(kProgram, Fast({"--sim-fault", "never-report-version", "update", "--yes"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, Msg(msg::kImageTransferred))) << r.err;
+  EXPECT_FALSE(Contains(r.out, Msg(msg::kFirmwareCompleted)));
+}
+
+TEST_F(CliProcessTest, UnplugDuringTheTransferFails) {
+  ChildResult r = RunChild(kProgram, Fast({"--sim-fault", "unplug:1:20", "update", "--yes"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, Msg(msg::kStateFileTransfer)));
+  EXPECT_FALSE(Contains(r.out, Msg(msg::kFirmwareCompleted)));
+}
+
+TEST_F(CliProcessTest, InterruptDuringARealTimeUpdateLeavesTheFirmwareUntouched) {
+  ChildProcess child(kProgram, {"--sim", "update", "--yes"});
+  ASSERT_TRUE(child.Started());
+  const std::string transfer = Msg(msg::kStateFileTransfer);
+  ASSERT_TRUE(child.WaitForStderr([&](const std::string& err) { return Contains(err, transfer); }));
+  ASSERT_EQ(::kill(child.Pid(), SIGINT), 0);
+  ChildResult r = child.Finish();
+  EXPECT_EQ(r.exitCode, 130);
+  const std::vector<std::string> err = Lines(r.err);
+  ASSERT_GE(err.size(), 2u) << r.err;
+  EXPECT_EQ(err[err.size() - 2], Msg(msg::kAbortedByUser));
+  EXPECT_EQ(err.back(), Msg(msg::kFirmwareUntouched));
+  EXPECT_FALSE(Contains(r.err, Msg(msg::kStateFlashing)));
+  EXPECT_FALSE(Contains(r.out, Msg(msg::kFirmwareCompleted)));
+}
+
+TEST_F(CliProcessTest, TerminateSignalDuringAReadIsAnInterruptAndKeepsNoFile) {
+  // The instrument falls silent after the first block, in real time: the read waits for it.
+  ChildProcess child(kProgram,
+                     {"--sim", "--sim-fault", "silent:1:0:0:0x35", "read", "sensor0", "s0.bin"});
+  ASSERT_TRUE(child.Started());
+  const std::string reading = FormatText(MessageText(msg::kStateFileRead, 0), "sensor0");
+  ASSERT_TRUE(child.WaitForStderr([&](const std::string& err) { return Contains(err, reading); }));
+  ASSERT_EQ(::kill(child.Pid(), SIGTERM), 0);
+  ChildResult r = child.Finish();
+  EXPECT_EQ(r.exitCode, 130);
+  EXPECT_TRUE(Contains(r.err, Msg(msg::kAbortedByUser)));
+  EXPECT_TRUE(Contains(r.err, Msg(msg::kFirmwareUntouched)));
+  // What was read so far is kept neither under the name asked for nor under any other.
+  EXPECT_TRUE(FilesIn(dir_.path()).empty());
+}
+
+}  // namespace
+}  // namespace vxa::test

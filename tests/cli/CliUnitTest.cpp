@@ -1,0 +1,403 @@
+// The pieces of the terminal program that decide things on their own: the command line, the
+// answers to the confirmation, the texts, the rate, the exit status and the file a read fills.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/FileSink.h"
+#include "app/cli/CliApp.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/ProgressMeter.h"
+#include "app/cli/TerminalText.h"
+#include "app/text/Messages.h"
+#include "link/Errors.h"
+#include "tests/support/TempDir.h"
+
+namespace vxa::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+ParsedCommandLine Parse(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "vxa4410-cli");
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return ParseCliArguments(static_cast<int>(arguments.size()), argv.data());
+}
+
+// --- command line ---
+
+TEST(CliOptionsTest, CommandWithOptionsOnBothSides) {
+  ParsedCommandLine p = Parse({"--sim", "update", "--fast", "--yes", "--log"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.options.command, Command::kUpdate);
+  EXPECT_TRUE(p.options.sim);
+  EXPECT_TRUE(p.options.fast);
+  EXPECT_TRUE(p.options.yes);
+  EXPECT_TRUE(p.options.log);
+}
+
+TEST(CliOptionsTest, ValuesSeparateOrJoined) {
+  ParsedCommandLine p = Parse({"--port=/dev/ttyUSB1", "info", "--driver", "serial"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.options.port, "/dev/ttyUSB1");
+  EXPECT_EQ(p.options.driver, "serial");
+  EXPECT_EQ(p.options.command, Command::kInfo);
+}
+
+TEST(CliOptionsTest, ReadTakesAKindAndAFile) {
+  ParsedCommandLine p = Parse({"read", "dev_caliber", "cal.bin", "--sim"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.options.command, Command::kRead);
+  EXPECT_EQ(p.options.fileKind, 2u);
+  EXPECT_EQ(p.options.file, "cal.bin");
+}
+
+TEST(CliOptionsTest, DoubleDashEndsOptions) {
+  ParsedCommandLine p = Parse({"--sim", "read", "--", "swap", "--yes"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.options.file, "--yes");
+  EXPECT_FALSE(p.options.yes);
+}
+
+TEST(CliOptionsTest, ShortForms) {
+  ParsedCommandLine p = Parse({"-y", "--sim", "update"});
+  ASSERT_EQ(p.error, "");
+  EXPECT_TRUE(p.options.yes);
+  EXPECT_TRUE(Parse({"-h"}).options.help);
+  EXPECT_TRUE(Parse({"-V"}).options.version);
+}
+
+TEST(CliOptionsTest, HelpAndVersionNeedNoCommand) {
+  EXPECT_EQ(Parse({"--help"}).error, "");
+  EXPECT_EQ(Parse({"--version"}).error, "");
+  EXPECT_EQ(Parse({"frobnicate", "--help"}).error, "");
+}
+
+TEST(CliOptionsTest, ParsingTwiceStartsAfresh) {
+  EXPECT_NE(Parse({"--bogus"}).error, "");
+  ParsedCommandLine p = Parse({"--sim", "list"});
+  EXPECT_EQ(p.error, "");
+  EXPECT_EQ(p.options.command, Command::kList);
+}
+
+TEST(CliOptionsTest, ErrorsAreNamed) {
+  EXPECT_EQ(Parse({}).error, MessageText(msg::kNoCommand, 0));
+  EXPECT_EQ(Parse({"--what", "info"}).error,
+            FormatText(MessageText(msg::kUnknownOption, 0), "--what"));
+  EXPECT_EQ(Parse({"--what=1", "info"}).error,
+            FormatText(MessageText(msg::kUnknownOption, 0), "--what"));
+  EXPECT_EQ(Parse({"-q", "info"}).error, FormatText(MessageText(msg::kUnknownOption, 0), "-q"));
+  EXPECT_EQ(Parse({"info", "--driver"}).error,
+            FormatText(MessageText(msg::kMissingArgument, 0), "--driver"));
+  EXPECT_EQ(Parse({"info", "--port="}).error,
+            FormatText(MessageText(msg::kMissingArgument, 0), "--port"));
+  EXPECT_EQ(Parse({"flash"}).error, FormatText(MessageText(msg::kUnknownCommand, 0), "flash"));
+  EXPECT_EQ(Parse({"list", "all"}).error,
+            FormatText(MessageText(msg::kWrongArgumentCount, 0), "list"));
+  EXPECT_EQ(Parse({"read", "kernel"}).error,
+            FormatText(MessageText(msg::kWrongArgumentCount, 0), "read"));
+  EXPECT_EQ(Parse({"read", "boot", "f"}).error,
+            FormatText(MessageText(msg::kUnknownFileKind, 0), "boot"));
+  EXPECT_EQ(Parse({"--sim", "--port", "p", "info"}).error,
+            FormatText(MessageText(msg::kConflictingOptions, 0), "--sim", "--port"));
+  EXPECT_EQ(Parse({"--fast", "info"}).error,
+            FormatText(MessageText(msg::kOptionNeedsSim, 0), "--fast"));
+  EXPECT_EQ(Parse({"--driver", "d2xx", "info"}).error,
+            FormatText(MessageText(msg::kUnknownDriver, 0), "d2xx"));
+}
+
+TEST(CliOptionsTest, FaultSpecifications) {
+  sim::FaultSpec spec;
+  ASSERT_TRUE(ParseFaultSpec("silent", &spec));
+  EXPECT_EQ(spec.fault, sim::Fault::Silent);
+  EXPECT_EQ(spec.count, 1);
+  EXPECT_EQ(spec.skip, 0);
+  EXPECT_EQ(spec.value, 0u);
+  EXPECT_EQ(spec.onCommand, -1);
+
+  ASSERT_TRUE(ParseFaultSpec("corrupt-read-back:-1:2:0x1000:0x34", &spec));
+  EXPECT_EQ(spec.fault, sim::Fault::CorruptReadBack);
+  EXPECT_EQ(spec.count, -1);
+  EXPECT_EQ(spec.skip, 2);
+  EXPECT_EQ(spec.value, 0x1000u);
+  EXPECT_EQ(spec.onCommand, 0x34);
+
+  for (const char* bad : {"", "nothing", "silent:", "silent:0", "silent:x", "silent:1:-1",
+                          "silent:1:0:0:256", "silent:1:0:0:0:9"}) {
+    EXPECT_FALSE(ParseFaultSpec(bad, &spec)) << bad;
+  }
+  ParsedCommandLine p = Parse({"--sim", "--sim-fault", "bad-crc", "--sim-fault=silent:2", "info"});
+  ASSERT_EQ(p.error, "");
+  ASSERT_EQ(p.options.faults.size(), 2u);
+  EXPECT_EQ(p.options.faults[1].count, 2);
+}
+
+// --- texts ---
+
+TEST(TerminalTextTest, BoxLayoutBecomesTerminalLines) {
+  EXPECT_EQ(PlainTerminalText("\tfirst.\r\nsecond\r\n\tthird"), "    first.\nsecond\n    third");
+  EXPECT_EQ(PlainTerminalText("a\rb\nc"), "a\nb\nc");
+  EXPECT_EQ(PlainTerminalText(""), "");
+}
+
+TEST(TerminalTextTest, AnswersInBothLanguages) {
+  for (const char* yes : {"y", "Y", "yes", "YES", " Yes ", "д", "Д", "да", "Да", "ДА\r"}) {
+    EXPECT_EQ(ParseYesNo(yes), std::optional<bool>(true)) << yes;
+  }
+  for (const char* no : {"n", "N", "no", "No", "н", "Н", "нет", "НЕТ", "\tнет "}) {
+    EXPECT_EQ(ParseYesNo(no), std::optional<bool>(false)) << no;
+  }
+  for (const char* neither : {"", " ", "ye", "yess", "да!", "не", "ok", "1", "дан"}) {
+    EXPECT_EQ(ParseYesNo(neither), std::nullopt) << neither;
+  }
+}
+
+TEST(TerminalTextTest, ProgressLineShowsWhatIsKnown) {
+  ProgressLine line;
+  line.stage = "Stage";
+  EXPECT_EQ(FormatProgressLine(line), "Stage");
+  line.label = "(1 из 2)";
+  EXPECT_EQ(FormatProgressLine(line), "Stage (1 из 2)");
+  line.bytesPerSecond = 2048.0;
+  line.timeLeft = std::chrono::seconds(75);
+  EXPECT_EQ(FormatProgressLine(line),
+            "Stage (1 из 2), " + FormatText(MessageText(msg::kProgressRate, 0), 2.0) + ", " +
+                FormatText(MessageText(msg::kProgressTimeLeft, 0), 1, 15));
+}
+
+TEST(TerminalTextTest, ALineIsCutShortOfTheTerminalWidth) {
+  EXPECT_EQ(FitToColumns("Передача файла", 0), "Передача файла");
+  EXPECT_EQ(FitToColumns("Передача файла", 100), "Передача файла");
+  EXPECT_EQ(FitToColumns("Передача файла", 15), "Передача файла");
+  EXPECT_EQ(FitToColumns("Передача файла", 14), "Передача файл");
+  EXPECT_EQ(FitToColumns("abc", 3), "ab");
+  EXPECT_EQ(FitToColumns("abc", 1), "");
+}
+
+// --- rate and time left ---
+
+Clock::TimePoint At(std::chrono::milliseconds ms) {
+  return Clock::TimePoint{} + ms;
+}
+
+TEST(ProgressMeterTest, NoRateFromOneSampleOrATooShortSpan) {
+  ProgressMeter meter;
+  EXPECT_FALSE(meter.BytesPerSecond(At(0ms)));
+  meter.Add(At(0ms), 0);
+  EXPECT_FALSE(meter.BytesPerSecond(At(0ms)));
+  meter.Add(At(50ms), 1000);
+  EXPECT_FALSE(meter.BytesPerSecond(At(50ms)));
+}
+
+TEST(ProgressMeterTest, RateBetweenMovesAndTimeLeft) {
+  ProgressMeter meter;
+  meter.Add(At(0ms), 0);
+  meter.Add(At(500ms), 50000);
+  meter.Add(At(1000ms), 100000);
+  // Looks in between moves change nothing.
+  meter.Add(At(1200ms), 100000);
+  ASSERT_TRUE(meter.BytesPerSecond(At(1200ms)));
+  EXPECT_DOUBLE_EQ(*meter.BytesPerSecond(At(1200ms)), 100000.0);
+  EXPECT_EQ(meter.TimeLeft(350000, At(1200ms)), std::chrono::seconds(3));
+  EXPECT_EQ(meter.TimeLeft(100001, At(1200ms)), std::chrono::seconds(1));  // rounded up
+  EXPECT_EQ(meter.TimeLeft(100000, At(1200ms)), std::chrono::seconds(0));
+}
+
+TEST(ProgressMeterTest, OnlyTheRecentWindowCounts) {
+  ProgressMeter meter;
+  meter.Add(At(0ms), 0);
+  meter.Add(At(1000ms), 1000);  // slow at first
+  for (int s = 2; s <= 10; ++s)
+    meter.Add(At(std::chrono::milliseconds(s * 1000)), (s - 1) * 10000 + 1000);
+  ASSERT_TRUE(meter.BytesPerSecond(At(10000ms)));
+  EXPECT_DOUBLE_EQ(*meter.BytesPerSecond(At(10000ms)), 10000.0);
+}
+
+TEST(ProgressMeterTest, AStallShowsAFallingRate) {
+  ProgressMeter meter;
+  meter.Add(At(0ms), 0);
+  meter.Add(At(1000ms), 10000);
+  EXPECT_DOUBLE_EQ(*meter.BytesPerSecond(At(1500ms)), 10000.0);
+  EXPECT_DOUBLE_EQ(*meter.BytesPerSecond(At(4000ms)), 2500.0);
+}
+
+TEST(ProgressMeterTest, PositionGoingBackStartsOver) {
+  ProgressMeter meter;
+  meter.Add(At(0ms), 0);
+  meter.Add(At(1000ms), 10000);
+  meter.Add(At(1100ms), 0);  // the verification starts from the beginning
+  EXPECT_FALSE(meter.BytesPerSecond(At(1100ms)));
+  meter.Reset();
+  EXPECT_FALSE(meter.BytesPerSecond(At(1100ms)));
+}
+
+// --- exit status ---
+
+RunReport Report(Command command, Outcome outcome) {
+  RunReport report;
+  report.command = command;
+  report.outcome = outcome;
+  return report;
+}
+
+TEST(ExitCodeTest, EachOutcomeHasItsStatus) {
+  EXPECT_EQ(DecideExitCode(Report(Command::kInfo, Outcome::kFound)), kExitSuccess);
+  EXPECT_EQ(DecideExitCode(Report(Command::kList, Outcome::kFound)), kExitSuccess);
+  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kUpdated)), kExitSuccess);
+  EXPECT_EQ(DecideExitCode(Report(Command::kRead, Outcome::kFileRead)), kExitSuccess);
+  // Found but never run: the update or the read did not happen.
+  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kFound)), kExitFailed);
+  EXPECT_EQ(DecideExitCode(Report(Command::kRead, Outcome::kFound)), kExitFailed);
+  EXPECT_EQ(DecideExitCode(Report(Command::kInfo, Outcome::kNoDevice)), kExitNoDevice);
+  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kNoDevice)), kExitNoDevice);
+  EXPECT_EQ(DecideExitCode(Report(Command::kInfo, Outcome::kNotResponding)), kExitFailed);
+  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kFailed)), kExitFailed);
+  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kVersionTimeout)), kExitFailed);
+  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kDeclined)), kExitFailed);
+  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kInterrupted)), kExitInterrupted);
+  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kNone)), kExitFailed);
+}
+
+TEST(ExitCodeTest, UsageThenInterruptThenFailureTakePrecedence) {
+  RunReport report = Report(Command::kUpdate, Outcome::kDeclined);
+  report.usageError = true;
+  report.interrupted = true;
+  EXPECT_EQ(DecideExitCode(report), kExitUsage);
+  report.usageError = false;
+  EXPECT_EQ(DecideExitCode(report), kExitInterrupted);
+
+  RunReport read = Report(Command::kRead, Outcome::kFileRead);
+  read.failed = true;  // e.g. the file could not be renamed
+  EXPECT_EQ(DecideExitCode(read), kExitFailed);
+  read.interrupted = true;
+  EXPECT_EQ(DecideExitCode(read), kExitInterrupted);
+}
+
+TEST(ExitCodeTest, InterruptionSaysWhetherTheFirmwareWasTouched) {
+  EXPECT_STREQ(InterruptionConsequence(false), MessageText(msg::kFirmwareUntouched, 0));
+  EXPECT_STREQ(InterruptionConsequence(true), MessageText(msg::kInstallUnderWay, 0));
+}
+
+// --- the file a read fills ---
+
+std::string ReadWhole(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+size_t EntriesIn(const std::filesystem::path& directory) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(directory),
+                                           std::filesystem::directory_iterator()));
+}
+
+class FileSinkTest : public ::testing::Test {
+ protected:
+  test::ScopedTempDir dir_;
+};
+
+TEST_F(FileSinkTest, CommitGivesTheFileItsNameAndContent) {
+  const auto destination = dir_.path() / "out.bin";
+  FileSink sink(destination);
+  EXPECT_FALSE(std::filesystem::exists(destination));
+  EXPECT_EQ(sink.TemporaryPath().parent_path(), dir_.path());
+  EXPECT_TRUE(std::filesystem::exists(sink.TemporaryPath()));
+
+  EXPECT_EQ(sink.Write("hello ", 6), 6);
+  EXPECT_EQ(sink.Write("world", 5), 5);
+  EXPECT_EQ(sink.GetPosition(), 11);
+  // The size of a file being read is what has arrived so far.
+  EXPECT_EQ(sink.GetSize(), 11);
+  EXPECT_FALSE(std::filesystem::exists(destination));
+
+  std::string error;
+  ASSERT_TRUE(sink.Commit(&error)) << error;
+  EXPECT_TRUE(sink.Committed());
+  EXPECT_EQ(ReadWhole(destination), "hello world");
+  EXPECT_EQ(EntriesIn(dir_.path()), 1u);
+}
+
+TEST_F(FileSinkTest, WithoutCommitNothingStays) {
+  {
+    FileSink sink(dir_.path() / "out.bin");
+    sink.Write("partial", 7);
+  }
+  EXPECT_EQ(EntriesIn(dir_.path()), 0u);
+}
+
+TEST_F(FileSinkTest, AnExistingFileIsReplacedOnlyAtCommit) {
+  const auto destination = dir_.path() / "cal.bin";
+  std::ofstream(destination) << "old";
+  {
+    FileSink abandoned(destination);
+    abandoned.Write("new", 3);
+  }
+  EXPECT_EQ(ReadWhole(destination), "old");
+  FileSink sink(destination);
+  sink.Write("new", 3);
+  ASSERT_TRUE(sink.Commit(nullptr));
+  EXPECT_EQ(ReadWhole(destination), "new");
+}
+
+TEST_F(FileSinkTest, RestartFromZeroDropsWhatWasWritten) {
+  const auto destination = dir_.path() / "out.bin";
+  FileSink sink(destination);
+  sink.Write("first try", 9);
+  EXPECT_EQ(sink.SetPosition(0), 0);
+  EXPECT_EQ(sink.GetSize(), 0);
+  sink.Write("again", 5);
+  // Forward past what was written is not a place to go.
+  EXPECT_EQ(sink.SetPosition(100), 5);
+  EXPECT_EQ(sink.SetPosition(-1), 5);
+  ASSERT_TRUE(sink.Commit(nullptr));
+  EXPECT_EQ(ReadWhole(destination), "again");
+}
+
+TEST_F(FileSinkTest, CannotBeReadBack) {
+  FileSink sink(dir_.path() / "out.bin");
+  sink.Write("data", 4);
+  char buffer[4] = {};
+  EXPECT_EQ(sink.Peek(buffer, 4), 0);
+  EXPECT_EQ(sink.Read(buffer, 4), 0);
+  EXPECT_EQ(sink.GetPosition(), 4);
+}
+
+TEST_F(FileSinkTest, CreationFailureNamesTheFile) {
+  const auto destination = dir_.path() / "missing" / "out.bin";
+  try {
+    FileSink sink(destination);
+    FAIL() << "created in a directory that does not exist";
+  } catch (const TBufferError& e) {
+    const std::string text = e.Text();
+    EXPECT_NE(text.find(destination.string()), std::string::npos) << text;
+  }
+}
+
+TEST_F(FileSinkTest, CommitFailureRemovesTheTemporaryFile) {
+  // The destination is a directory that is not empty: rename cannot replace it.
+  const auto destination = dir_.path() / "taken";
+  std::filesystem::create_directories(destination / "inside");
+  FileSink sink(destination);
+  sink.Write("x", 1);
+  std::string error;
+  EXPECT_FALSE(sink.Commit(&error));
+  EXPECT_NE(error.find(destination.string()), std::string::npos) << error;
+  EXPECT_EQ(EntriesIn(dir_.path()), 1u);  // only the directory
+}
+
+TEST_F(FileSinkTest, TwoSinksForOneNameDoNotShareATemporaryFile) {
+  FileSink a(dir_.path() / "same.bin");
+  FileSink b(dir_.path() / "same.bin");
+  EXPECT_NE(a.TemporaryPath(), b.TemporaryPath());
+}
+
+}  // namespace
+}  // namespace vxa::cli

@@ -1,0 +1,292 @@
+// The terminal view in-process: where each text goes, the confirmation, the progress lines, the
+// waiting and the interrupt, and the interrupt of an update whose install has been requested.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/Loader.h"
+#include "app/cli/CliApp.h"
+#include "app/cli/SignalPipe.h"
+#include "app/cli/TerminalView.h"
+#include "app/text/Messages.h"
+#include "link/Clock.h"
+#include "sim/SimBus.h"
+#include "tests/support/TempDir.h"
+
+namespace vxa::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A FILE* whose text the test can read.
+class MemoryStream {
+ public:
+  MemoryStream() : file_(open_memstream(&data_, &size_)) {}
+  ~MemoryStream() {
+    std::fclose(file_);
+    std::free(data_);
+  }
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+
+  std::FILE* file() { return file_; }
+  std::string Text() {
+    std::fflush(file_);
+    return std::string(data_, size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  std::FILE* file_;
+};
+
+// What the user types, through a pipe that the view is told is a terminal.
+class TypedInput {
+ public:
+  TypedInput() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) == 0) {
+      read_ = UniqueFd(fds[0]);
+      write_ = UniqueFd(fds[1]);
+    }
+  }
+  void Type(const std::string& text) {
+    EXPECT_EQ(::write(write_.Get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  void Close() { write_.Reset(); }
+  int Fd() const { return read_.Get(); }
+
+ private:
+  UniqueFd read_;
+  UniqueFd write_;
+};
+
+class TerminalViewTest : public ::testing::Test {
+ protected:
+  TerminalStreams Streams(bool inputIsTerminal, bool errIsTerminal) {
+    TerminalStreams streams;
+    streams.out = out_.file();
+    streams.err = err_.file();
+    streams.inputFd = input_.Fd();
+    streams.inputIsTerminal = inputIsTerminal;
+    streams.errIsTerminal = errIsTerminal;
+    return streams;
+  }
+
+  VirtualClock clock_;
+  SignalPipe signals_;
+  MemoryStream out_;
+  MemoryStream err_;
+  TypedInput input_;
+};
+
+std::string Msg(int id) {
+  return MessageText(id, 0);
+}
+
+TEST_F(TerminalViewTest, ResultsToStdoutProblemsToStderr) {
+  TerminalView view(clock_, signals_, Streams(false, false), false);
+  view.AddMemoLine("Модель: X");
+  view.ShowMessageBox(BoxKind::kInformation, "done");
+  view.ShowMessageBox(BoxKind::kWarning, "\tcareful\r\nnow");
+  view.ShowMessageBox(BoxKind::kError, "broken");
+  view.ShowAppBox("not connected", BoxIcon::kWarning);
+  view.ShowAppBox("note", BoxIcon::kInformation);
+  view.ShowStandardError("escaped");
+  EXPECT_EQ(out_.Text(), "Модель: X\ndone\nnote\n");
+  EXPECT_EQ(err_.Text(), "    careful\nnow\nbroken\nnot connected\nescaped\n");
+}
+
+TEST_F(TerminalViewTest, WithYesNothingIsAsked) {
+  TerminalView view(clock_, signals_, Streams(false, false), true);
+  EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad)));
+  EXPECT_EQ(err_.Text(), "");
+  EXPECT_FALSE(view.ConfirmationRefused());
+}
+
+TEST_F(TerminalViewTest, WithoutATerminalTheConfirmationIsRefused) {
+  TerminalView view(clock_, signals_, Streams(false, false), false);
+  input_.Type("y\n");  // not a terminal: not read, whatever it holds
+  EXPECT_FALSE(view.AskYesNo(StringTableText(str::kConfirmLoad)));
+  EXPECT_TRUE(view.ConfirmationRefused());
+  EXPECT_EQ(err_.Text(),
+            "Загрузка требует подтверждения, но ввод идёт не с терминала.\n"
+            "Чтобы загрузить без вопроса, добавьте --yes.\n");
+}
+
+TEST_F(TerminalViewTest, AsksUntilTheAnswerIsYesOrNo) {
+  TerminalView view(clock_, signals_, Streams(true, false), false);
+  input_.Type("может быть\nДа\n");
+  EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad)));
+  const std::string prompt = Msg(msg::kAnswerPrompt);
+  EXPECT_EQ(err_.Text(), StringTableText(str::kConfirmLoad) + prompt + prompt);
+}
+
+TEST_F(TerminalViewTest, NoMeansNo) {
+  TerminalView view(clock_, signals_, Streams(true, false), false);
+  input_.Type("n\n");
+  EXPECT_FALSE(view.AskYesNo("?"));
+  EXPECT_FALSE(view.ConfirmationRefused());
+}
+
+TEST_F(TerminalViewTest, EndOfInputIsNotAYes) {
+  TerminalView view(clock_, signals_, Streams(true, false), false);
+  input_.Type("y");  // no line end before the input closes: still an answer
+  input_.Close();
+  EXPECT_TRUE(view.AskYesNo("?"));
+  TerminalView again(clock_, signals_, Streams(true, false), false);
+  EXPECT_FALSE(again.AskYesNo("?"));
+}
+
+TEST_F(TerminalViewTest, ProgressWithoutATerminalIsOneLinePerStage) {
+  TerminalView view(clock_, signals_, Streams(false, false), false);
+  view.SetStateText(Msg(msg::kStateFileTransfer));
+  for (int position = 0; position <= 1000; position += 100) {
+    view.SetProgressPosition(position);
+    view.SetLoadLabelText("(" + std::to_string(position) + " из 1000)");
+    clock_.Sleep(50ms);
+  }
+  view.SetStateText(Msg(msg::kStateFileTransfer));
+  view.SetStateText(Msg(msg::kStateVerification));
+  view.FinishProgress();
+  EXPECT_EQ(err_.Text(), Msg(msg::kStateFileTransfer) + "\n" + Msg(msg::kStateVerification) + "\n");
+}
+
+TEST_F(TerminalViewTest, ProgressOnATerminalIsRedrawnInPlace) {
+  TerminalView view(clock_, signals_, Streams(false, true), false);
+  view.SetStateText("Stage");
+  view.SetProgressMax(1000);
+  view.SetProgressPosition(0);
+  view.SetLoadLabelText("(0 из 1000)");
+  const std::string first = err_.Text();
+  EXPECT_EQ(first, "\rStage\033[K");  // the stage at once; the label waits for the next redraw
+  std::this_thread::sleep_for(TerminalView::kRedrawInterval);
+  clock_.Sleep(1s);
+  view.SetProgressPosition(500);
+  view.SetLoadLabelText("(500 из 1000)");
+  const std::string second = err_.Text().substr(first.size());
+  EXPECT_EQ(second, "\rStage (500 из 1000), " +
+                        FormatText(Msg(msg::kProgressRate).c_str(), 500 / 1024.0) + ", " +
+                        FormatText(Msg(msg::kProgressTimeLeft).c_str(), 0, 1) + "\033[K");
+  // A message starts a line of its own, after the progress line.
+  view.ShowMessageBox(BoxKind::kError, "broken");
+  EXPECT_EQ(err_.Text().substr(first.size() + second.size()), "\nbroken\n");
+  view.FinishProgress();  // nothing drawn since: nothing to end
+  EXPECT_EQ(err_.Text().substr(first.size() + second.size()), "\nbroken\n");
+}
+
+TEST_F(TerminalViewTest, AReadShowsNoTimeLeft) {
+  TerminalView view(clock_, signals_, Streams(false, true), false);
+  view.SetTotalKnown(false);
+  view.SetStateText("Read");
+  view.SetProgressPosition(0);
+  clock_.Sleep(1s);
+  view.SetProgressMax(4096);
+  view.SetProgressPosition(4096);
+  std::this_thread::sleep_for(TerminalView::kRedrawInterval);
+  view.SetLoadLabelText("(4096 из 4096)");
+  const std::string text = err_.Text();
+  EXPECT_NE(text.find(FormatText(Msg(msg::kProgressRate).c_str(), 4.0)), std::string::npos) << text;
+  EXPECT_EQ(text.find(FormatText(Msg(msg::kProgressTimeLeft).c_str(), 0, 0)), std::string::npos)
+      << text;
+}
+
+TEST_F(TerminalViewTest, WakeEndsTheWaitEarly) {
+  TerminalView view(clock_, signals_, Streams(false, false), false);
+  std::thread waker([&view] {
+    std::this_thread::sleep_for(20ms);
+    view.Wake();
+  });
+  // Without the wake this would wait an hour (the test would time out, not fail slowly).
+  view.ProcessEvents(std::chrono::hours(1));
+  waker.join();
+  EXPECT_FALSE(view.Interrupted());
+  EXPECT_FALSE(view.Terminating());
+}
+
+TEST_F(TerminalViewTest, ASignalInterruptsOnceThroughTheHandler) {
+  TerminalView view(clock_, signals_, Streams(false, false), false);
+  int calls = 0;
+  view.SetInterruptHandler([&calls] { ++calls; });
+  view.ProcessEvents(0ms);
+  EXPECT_EQ(calls, 0);
+  ASSERT_EQ(::raise(SIGINT), 0);
+  view.ProcessEvents(std::chrono::hours(1));
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(view.Interrupted());
+  EXPECT_TRUE(view.Terminating());
+  view.ProcessEvents(0ms);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(TerminalViewTest, ASignalAnswersTheConfirmationWithNo) {
+  TerminalView view(clock_, signals_, Streams(true, false), false);
+  ASSERT_EQ(::raise(SIGTERM), 0);
+  EXPECT_FALSE(view.AskYesNo("?"));
+  EXPECT_TRUE(view.Interrupted());
+}
+
+// The whole road of an interrupt once the install has been requested: the loader stops, the
+// outcome is an interruption, and what the user is told is that the instrument is installing.
+TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
+  test::ScopedTempDir dir;
+  RealClock clock;
+  sim::LineTiming timing;
+  timing.paced = false;  // the transfers take no line time; the install keeps its real seconds
+  SignalPipe signals;
+  std::optional<sim::SimBus> bus;
+  std::optional<TerminalView> view;
+  std::optional<Loader> loader;
+  std::thread interrupter;
+  {
+    // As the program does: only the main thread takes the signal.
+    SignalsBlockedForNewThreads block;
+    bus.emplace(clock, timing);
+    TerminalStreams streams;
+    streams.out = stdout;
+    streams.err = stderr;
+    view.emplace(clock, signals, streams, true);
+    loader.emplace(*view, *bus, clock);
+  }
+  sim::SimInstrument& instrument = bus->AttachInstrument();
+  view->SetInterruptHandler([&loader] { loader->Interrupt(); });
+  loader->Find();
+  ASSERT_EQ(loader->LastOutcome(), Outcome::kFound);
+  {
+    SignalsBlockedForNewThreads block;
+    interrupter = std::thread([&instrument] {
+      while (!instrument.Installing()) std::this_thread::sleep_for(5ms);
+      ::kill(::getpid(), SIGINT);
+    });
+  }
+  loader->Load();
+  interrupter.join();
+
+  EXPECT_TRUE(view->Interrupted());
+  EXPECT_TRUE(loader->KernelRequested());
+  EXPECT_EQ(loader->LastOutcome(), Outcome::kInterrupted);
+  RunReport report;
+  report.command = Command::kUpdate;
+  report.outcome = loader->LastOutcome();
+  report.interrupted = view->Interrupted();
+  report.kernelRequested = loader->KernelRequested();
+  EXPECT_EQ(DecideExitCode(report), kExitInterrupted);
+  EXPECT_STREQ(InterruptionConsequence(report.kernelRequested), Msg(msg::kInstallUnderWay).c_str());
+  EXPECT_FALSE(instrument.ClockSet());  // nothing was sent after the interrupt
+  loader.reset();
+}
+
+}  // namespace
+}  // namespace vxa::cli
