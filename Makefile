@@ -23,7 +23,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
 
 bench: configure
-	@cmake --build $(BUILD) --target bench_update
+	@cmake --build $(BUILD) --target bench_update bench_micro
 	@scripts/bench.sh $(BUILD)
 
 clean:

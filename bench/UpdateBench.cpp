@@ -1,0 +1,285 @@
+// The whole update, as the program runs it (vxa::Loader against the simulated instrument), timed
+// in several ways. One way per run of the program, named by its argument, so that each is
+// measured in a process of its own:
+//
+//   line  the update at both line rates in virtual time with the line model: stage times, the
+//         line-rate floor, the efficiency, and where the time beyond the floor goes;
+//   cpu   process CPU time of an update without line delay;
+//   rss   peak resident set of an update without line delay;
+//   wait  CPU time of the waiting thread during a transfer in real time, for the terminal's view
+//         and for a view that waits like the window.
+//
+// Figures go to stdout as "name value unit"; everything else to stderr.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Loader.h"
+#include "app/cli/SignalPipe.h"
+#include "app/cli/TerminalView.h"
+#include "app/image/Resources.h"
+#include "app/text/Messages.h"
+#include "bench/BenchSupport.h"
+#include "link/Packet.h"
+#include "sim/SimBus.h"
+
+namespace vxa::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kBitsPerByte = 11;  // start, 8 data, 2 stop
+
+double Seconds(Clock::Duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+// What the instrument's bridge has counted up to a moment of the update.
+struct LineSnapshot {
+  sim::SimInstrument::Counters counters;
+  uint64_t setTimeouts = 0;
+  uint64_t getStatus = 0;
+};
+
+LineSnapshot Snapshot(const sim::SimInstrument& instrument) {
+  LineSnapshot s{instrument.counters()};
+  for (const sim::CallRecord& record : instrument.Calls()) {
+    if (record.call == sim::Call::SetTimeouts) ++s.setTimeouts;
+    if (record.call == sim::Call::GetStatus) ++s.getStatus;
+  }
+  return s;
+}
+
+bool Succeeded(const Loader& loader, const WaitingView& view, const char* what) {
+  if (loader.LastOutcome() == Outcome::kUpdated && view.Complaints().empty()) return true;
+  std::fprintf(stderr, "%s: the update did not succeed\n", what);
+  for (const std::string& text : view.Complaints()) std::fprintf(stderr, "  %s\n", text.c_str());
+  return false;
+}
+
+// ---- line -----------------------------------------------------------------------------------
+
+bool LineUpdate(bool cts, const std::string& prefix) {
+  VirtualClock clock;
+  sim::SimBus bus(clock);
+  sim::InstrumentConfig config;
+  config.cts = cts;
+  sim::SimInstrument& instrument = bus.AttachInstrument(config);
+  HoldingDriver driver(bus);
+  WaitingView waiting;
+  TimedView view(waiting, clock);
+
+  const std::string writeRequest = VXA_MSG(msg::kStateWriteRequest);
+  const std::string fileTransfer = VXA_MSG(msg::kStateFileTransfer);
+  const std::string verification = VXA_MSG(msg::kStateVerification);
+  const std::string flashing = VXA_MSG(msg::kStateFlashing);
+  std::optional<LineSnapshot> atTransfer, atVerification, atFlashing;
+  view.SetOnStage([&](const StageMark& mark) {
+    if (mark.text == writeRequest) {
+      // The traffic thread starts on the blocks as soon as the request is accepted; it waits
+      // here until the stage text that follows has been marked.
+      driver.HoldOthers();
+    } else if (mark.text == fileTransfer) {
+      atTransfer = Snapshot(instrument);
+      driver.Release();
+    } else if (mark.text == verification) {
+      atVerification = Snapshot(instrument);
+    } else if (mark.text == flashing) {
+      atFlashing = Snapshot(instrument);
+    }
+  });
+
+  Loader loader(view, driver, clock);
+  loader.Find();
+  loader.Load();
+  driver.Release();
+  if (!Succeeded(loader, waiting, prefix.c_str())) return false;
+  const StageMark* t10 = view.Find(fileTransfer);
+  const StageMark* t11 = view.Find(verification);
+  const StageMark* t49 = view.Find(flashing);
+  if (!t10 || !t11 || !t49 || !atTransfer || !atVerification || !atFlashing) {
+    std::fprintf(stderr, "%s: a stage text is missing\n", prefix.c_str());
+    return false;
+  }
+
+  const double baud = BaudRateOfDivisor(cts ? kFtDivisor3M : kFtDivisor1M5);
+  const double image = loader.BootImage->GetSize();
+  const double write = Seconds(t11->clock - t10->clock);
+  const double verify = Seconds(t49->clock - t11->clock);
+  const double transfer = Seconds(t49->clock - t10->clock);
+  const double floor = 2 * image * kBitsPerByte / baud;
+
+  // Where the time beyond the floor goes, over both stages.
+  const auto& a = atTransfer->counters;
+  const auto& v = atVerification->counters;
+  const auto& b = atFlashing->counters;
+  const double lineBytes = static_cast<double>((b.bytesHostToDevice - a.bytesHostToDevice) +
+                                               (b.bytesDeviceToHost - a.bytesDeviceToHost));
+  const double line = lineBytes * kBitsPerByte / baud;
+  const double controlRequests = static_cast<double>(b.controlRequests - a.controlRequests);
+  const double control = controlRequests * Seconds(bus.timing().controlRequestCost);
+  const double writeBlocks =
+      static_cast<double>(v.CommandsWithCode(kCmdWriteBlock) - a.CommandsWithCode(kCmdWriteBlock));
+  const double readAcks =
+      static_cast<double>(b.CommandsWithCode(kCmdReadAck) - v.CommandsWithCode(kCmdReadAck));
+  const double exchanges = static_cast<double>(b.commands - a.commands);
+
+  PrintFigure(prefix + ".write_s", write, "s");
+  PrintFigure(prefix + ".verify_s", verify, "s");
+  PrintFigure(prefix + ".transfer_s", transfer, "s");
+  PrintFigure(prefix + ".line_floor_s", floor, "s");
+  PrintFigure(prefix + ".efficiency", floor / transfer, "ratio");
+  PrintFigure(prefix + ".exchanges", exchanges, "count");
+  PrintFigure(prefix + ".blocks", writeBlocks + readAcks + 1, "count");
+  PrintFigure(prefix + ".overhead_ms_per_exchange", (transfer - line) / exchanges * 1e3, "ms");
+  PrintFigure(prefix + ".control_requests_per_exchange", controlRequests / exchanges, "count");
+  PrintFigure(prefix + ".set_timeouts_per_exchange",
+              static_cast<double>(atFlashing->setTimeouts - atTransfer->setTimeouts) / exchanges,
+              "count");
+  PrintFigure(prefix + ".overhead.framing_s", line - floor, "s");
+  PrintFigure(prefix + ".overhead.control_s", control, "s");
+  PrintFigure(prefix + ".overhead.latency_and_pauses_s", transfer - line - control, "s");
+  return true;
+}
+
+// ---- cpu, rss -------------------------------------------------------------------------------
+
+// One update against the simulator without line delay, in virtual time.
+bool QuickUpdate() {
+  VirtualClock clock;
+  sim::SimBus bus(clock, sim::LineTiming{.paced = false});
+  bus.AttachInstrument();
+  WaitingView view;
+  Loader loader(view, bus, clock);
+  loader.Find();
+  loader.Load();
+  return Succeeded(loader, view, "update without line delay");
+}
+
+bool CpuOfUpdate() {
+  constexpr int kRuns = 7;
+  std::vector<double> ms;
+  for (int run = 0; run < kRuns; ++run) {
+    const double start = ProcessCpuSeconds();
+    if (!QuickUpdate()) return false;
+    ms.push_back((ProcessCpuSeconds() - start) * 1e3);
+  }
+  std::sort(ms.begin(), ms.end());
+  std::fprintf(stderr, "update CPU over %d runs: min %.1f ms, median %.1f ms, max %.1f ms\n", kRuns,
+               ms.front(), ms[kRuns / 2], ms.back());
+  PrintFigure("host.update_cpu_ms", ms[kRuns / 2], "ms");
+  return true;
+}
+
+bool RssOfUpdate() {
+  if (!QuickUpdate()) return false;
+  PrintFigure("host.peak_rss_mb", PeakRssMb(), "MiB");
+  return true;
+}
+
+// ---- wait -----------------------------------------------------------------------------------
+
+// Enough of the image for a transfer of a few hundred kilobytes: ten full write blocks.
+constexpr size_t kWaitImageSize = 10 * kWriteBlockData;
+
+// CPU time of the waiting thread over wall time, from the start of the write to the end of the
+// verification, of an update in real time through `front`.
+std::optional<double> WaitFraction(LoaderView& front, WaitingView* complaints, Clock& clock,
+                                   sim::SimBus& bus) {
+  const EmbeddedResource* image =
+      FindEmbeddedResource(BuiltInResources(), kBootImageName, kBootImageType);
+  if (image == nullptr) return std::nullopt;
+  const EmbeddedResource small[] = {
+      {kBootImageName, kBootImageType, image->data, std::min(image->size, kWaitImageSize)}};
+  TimedView view(front, clock);
+  std::optional<Loader> loader;
+  {
+    // As the terminal program does it: signals go to the waiting thread only.
+    cli::SignalsBlockedForNewThreads block;
+    loader.emplace(view, bus, clock, small);
+  }
+  loader->Find();
+  loader->Load();
+  if (loader->LastOutcome() != Outcome::kUpdated ||
+      (complaints != nullptr && !complaints->Complaints().empty())) {
+    std::fprintf(stderr, "real-time update did not succeed\n");
+    return std::nullopt;
+  }
+  const StageMark* from = view.Find(VXA_MSG(msg::kStateFileTransfer));
+  const StageMark* to = view.Find(VXA_MSG(msg::kStateFlashing));
+  if (from == nullptr || to == nullptr) return std::nullopt;
+  const double wall = std::chrono::duration<double>(to->wall - from->wall).count();
+  std::fprintf(stderr, "  %.2f s of transfer, %.2f ms CPU on the waiting thread\n", wall,
+               (to->threadCpu - from->threadCpu) * 1e3);
+  return (to->threadCpu - from->threadCpu) / wall;
+}
+
+sim::InstrumentConfig QuickInstall() {
+  sim::InstrumentConfig config;
+  config.installTime = 0s;  // the new version is there at the first poll
+  return config;
+}
+
+bool WaitCpu() {
+  RealClock clock;
+  double worst = 0;
+
+  std::fprintf(stderr, "waiting like the window (condition variable, 100 ms at most):\n");
+  {
+    sim::SimBus bus(clock);
+    bus.AttachInstrument(QuickInstall());
+    WaitingView window;
+    const std::optional<double> fraction = WaitFraction(window, &window, clock, bus);
+    if (!fraction) return false;
+    PrintFigure("host.wait_cpu_fraction.window", *fraction, "ratio");
+    worst = std::max(worst, *fraction);
+  }
+
+  std::fprintf(stderr, "waiting in the terminal's view (progress redrawn as on a terminal):\n");
+  {
+    sim::SimBus bus(clock);
+    bus.AttachInstrument(QuickInstall());
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    if (sink == nullptr) return false;
+    std::optional<double> fraction;
+    {
+      cli::SignalPipe signals;
+      cli::TerminalStreams streams{
+          .out = sink, .err = sink, .inputFd = -1, .inputIsTerminal = false, .errIsTerminal = true};
+      cli::TerminalView terminal(clock, signals, streams, /*assumeYes=*/true);
+      fraction = WaitFraction(terminal, nullptr, clock, bus);
+    }
+    std::fclose(sink);
+    if (!fraction) return false;
+    PrintFigure("host.wait_cpu_fraction.terminal", *fraction, "ratio");
+    worst = std::max(worst, *fraction);
+  }
+  PrintFigure("host.wait_cpu_fraction", worst, "ratio");
+  return true;
+}
+
+}  // namespace
+}  // namespace vxa::bench
+
+int main(int argc, char** argv) {
+  using namespace vxa::bench;
+  const std::string mode = argc > 1 ? argv[1] : "";
+  bool ok = false;
+  if (mode == "line") {
+    ok = LineUpdate(true, "update") && LineUpdate(false, "update_1m5");
+  } else if (mode == "cpu") {
+    ok = CpuOfUpdate();
+  } else if (mode == "rss") {
+    ok = RssOfUpdate();
+  } else if (mode == "wait") {
+    ok = WaitCpu();
+  } else {
+    std::fprintf(stderr, "usage: %s line|cpu|rss|wait\n", argv[0]);
+    return 2;
+  }
+  return ok ? 0 : 1;
+}
