@@ -45,6 +45,9 @@ class TVXA4410Connection final : public TUsbChannel {
   TBasicTransBuffer* BoundBuffer() const { return bound_; }
 
   bool IsIdle() const { return rxHandler_.load() == RxHandler::kIdle; }
+  // Counts the transfers started, so that the traffic thread serves only the one it was woken
+  // for and never carries on a start that is meant to stop at its request (the install).
+  uint64_t TransferNumber() const { return transferNumber_.load(); }
   bool Done() const { return done_.load(); }
   bool Failed() const { return error_.load(); }
   // Raises the last transfer's failure, if any, on the calling thread. The flag stays set until
@@ -105,6 +108,7 @@ class TVXA4410Connection final : public TUsbChannel {
   const int deviceIndex_;
   std::atomic<bool> done_{false};
   std::atomic<bool> error_{false};
+  std::atomic<uint64_t> transferNumber_{0};
   std::string errorText_;
   TBasicTransBuffer* bound_ = nullptr;
   std::atomic<RxHandler> rxHandler_{RxHandler::kIdle};

@@ -21,6 +21,7 @@ int TVXA4410Connection::StartRead(uint32_t fileKind, std::string& errorText) {
   if (bound_ == nullptr) throw std::logic_error("StartRead on a connection without a buffer");
 
   bound_->SetPosition(0);
+  transferNumber_.fetch_add(1);
   done_.store(false);
   error_.store(false);
   BuildFileRequest(kCmdReadRequest, fileKind);

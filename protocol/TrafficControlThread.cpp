@@ -10,9 +10,11 @@ TrafficControlThread::TrafficControlThread(std::function<TVXA4410Connection*()> 
 TrafficControlThread::~TrafficControlThread() { Stop(); }
 
 void TrafficControlThread::Resume() {
+  TVXA4410Connection* connection = current_();
   {
     std::lock_guard lock(mutex_);
     pending_ = true;
+    transfer_ = connection != nullptr ? connection->TransferNumber() : 0;
   }
   wake_.notify_one();
 }
@@ -32,9 +34,14 @@ void TrafficControlThread::Run() {
     wake_.wait(lock, [this] { return pending_ || stop_.load(); });
     if (stop_.load()) return;
     pending_ = false;
+    const uint64_t transfer = transfer_;
     lock.unlock();
     if (TVXA4410Connection* connection = current_()) {
-      while (!stop_.load() && !connection->IsIdle()) connection->TrafficStep();
+      // A transfer can only be started once the last one is idle; the number tells a new start
+      // that slipped in right after the last step from the transfer this thread was woken for.
+      while (!stop_.load() && !connection->IsIdle() && connection->TransferNumber() == transfer) {
+        connection->TrafficStep();
+      }
     }
     lock.lock();
   }

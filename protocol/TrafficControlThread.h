@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -21,6 +22,7 @@ class TrafficControlThread {
   TrafficControlThread(const TrafficControlThread&) = delete;
   TrafficControlThread& operator=(const TrafficControlThread&) = delete;
 
+  // Carries on the transfer just started on the current connection, and only that one.
   void Resume();
   // No exchange starts after this; the one in flight, if any, is finished. Joins the thread.
   void Stop();
@@ -33,6 +35,7 @@ class TrafficControlThread {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool pending_ = false;
+  uint64_t transfer_ = 0;  // the transfer the last Resume was for
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

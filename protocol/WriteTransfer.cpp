@@ -22,6 +22,7 @@ int TVXA4410Connection::StartWrite(uint32_t fileKind, std::string& errorText) {
   if (bound_->GetSize() == 0) return 0;
 
   bound_->SetPosition(0);
+  transferNumber_.fetch_add(1);
   done_.store(false);
   error_.store(false);
   requestRetry_ = 1;

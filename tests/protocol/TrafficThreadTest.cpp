@@ -58,6 +58,23 @@ TEST_F(TrafficThreadTest, ManyShortTransfersBackToBackNeverLoseAWakeUp) {
   EXPECT_EQ(instrument_.FileContent("swap"), data_);
 }
 
+TEST_F(TrafficThreadTest, ATransferStartedWithoutAResumeIsNotCarriedOn) {
+  // The install request is such a start: its answer is all there is to it, and the traffic
+  // thread must not take it for more of the transfer it has just finished.
+  for (int round = 0; round < 300; ++round) {
+    ASSERT_EQ(connection_->StartWrite(kFileSwap, errorText_), 3000);
+    thread_.Resume();
+    ASSERT_TRUE(outcome_.WaitFor(round + 1));
+    ASSERT_EQ(connection_->StartWrite(kFileDevInfo, errorText_), 3000);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ASSERT_TRUE(instrument_.WriteBlocks("dev_info").empty()) << "round " << round;
+    ASSERT_FALSE(connection_->IsIdle());
+    connection_->SetOutcomeListener({});
+    while (!connection_->IsIdle()) connection_->TrafficStep();  // finish it on this thread
+    connection_->SetOutcomeListener([this] { outcome_.Notify(); });
+  }
+}
+
 TEST_F(TrafficThreadTest, AResumeWithNothingStartedSendsNothing) {
   instrument_.ClearCalls();
   thread_.Resume();

@@ -1,0 +1,267 @@
+// Every fault the simulated instrument knows, at every stage of an update where it can strike.
+// Whatever happens, the instrument is told to install only an image that was read back and
+// compared to the last byte, and the run ends with a clear outcome within a bound of virtual time.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/Loader.h"
+#include "app/text/Messages.h"
+#include "sim/SimBus.h"
+#include "tests/support/RecordingView.h"
+
+namespace vxa {
+namespace {
+
+using sim::Fault;
+using sim::FaultSpec;
+using Box = test::RecordingView::Box;
+
+std::string Msg(int32_t id) { return MessageText(id, 0); }
+
+// A small image keeps 300 updates quick and still has a first, a middle and a last block both
+// ways: 4 blocks with data and the empty one when writing, 4 and the empty one when reading.
+constexpr size_t kImageSize = 100000;
+
+enum class StageId { kSearch, kWriteRequest, kFirstBlock, kMiddleBlock, kLastBlock, kReadRequest,
+                     kReadBlock, kKernel, kVersionWait, kClock };
+
+struct Stage {
+  StageId id;
+  const char* name;
+  int onCommand;
+  int skip;
+};
+
+const Stage kStages[] = {
+    {StageId::kSearch, "search", -1, 0},
+    {StageId::kWriteRequest, "wrq", kCmdWriteRequest, 0},
+    {StageId::kFirstBlock, "blk1", kCmdWriteBlock, 0},
+    {StageId::kMiddleBlock, "blk2", kCmdWriteBlock, 1},
+    {StageId::kLastBlock, "blk5", kCmdWriteBlock, 4},  // the empty block
+    {StageId::kReadRequest, "rrq", kCmdReadRequest, 0},
+    {StageId::kReadBlock, "rblk", kCmdReadAck, 1},
+    {StageId::kKernel, "kernel", kCmdWriteRequest, 0},
+    {StageId::kVersionWait, "ginf", kCmdText, 0},
+    {StageId::kClock, "clock", kCmdText, 1},
+};
+
+enum class End { kUpdated, kErrorBox, kNotConnected, kVersionTimeout };
+
+struct Result {
+  End end;
+  std::string text;  // the error box's text
+  bool operator==(const Result&) const = default;
+};
+
+const char kRefusal[] = "Отказ прибора";
+
+Result Updated() { return {End::kUpdated, ""}; }
+Result Error(const std::string& text) { return {End::kErrorBox, text}; }
+Result NotConnected() { return {End::kNotConnected, ""}; }
+Result VersionTimeout() { return {End::kVersionTimeout, ""}; }
+
+// What each fault must lead to at each stage. Faults that pass are retried or tolerated by the
+// protocol; those with no occasion at a stage never fire there.
+Result Expected(Fault fault, StageId stage) {
+  const std::string linkLost = Msg(msg::kFtdiReadError) + std::to_string(kFtIoError);
+  const bool writeBlock = stage == StageId::kFirstBlock || stage == StageId::kMiddleBlock ||
+                          stage == StageId::kLastBlock;
+  switch (fault) {
+    case Fault::Silent:
+      if (stage == StageId::kSearch) return NotConnected();
+      if (stage == StageId::kKernel || stage == StageId::kVersionWait) return VersionTimeout();
+      if (stage == StageId::kClock) return Updated();  // a clock not set is not reported
+      return Error(Msg(msg::kCommunicationError));
+    case Fault::Unplug:
+      if (stage == StageId::kSearch) return NotConnected();
+      if (stage == StageId::kVersionWait) return VersionTimeout();
+      return Error(linkLost);
+    case Fault::RefuseRequest:
+      if (stage == StageId::kWriteRequest || stage == StageId::kReadRequest) return Error(kRefusal);
+      if (stage == StageId::kKernel) return VersionTimeout();
+      return Updated();
+    case Fault::RefuseBlock:
+      return writeBlock || stage == StageId::kReadBlock ? Error(kRefusal) : Updated();
+    case Fault::UnrecognisedWrqAnswer:
+    case Fault::NeverReportVersion:
+      // Only the install request decides; a refused or unanswered install shows as a version
+      // that never comes.
+      return stage == StageId::kKernel ||
+                     (fault == Fault::NeverReportVersion && stage == StageId::kWriteRequest)
+                 ? VersionTimeout()
+                 : Updated();
+    case Fault::FirstReadBlockNumber:
+      return stage == StageId::kReadRequest ? Error(Msg(msg::kReceiveNotFromBlock1)) : Updated();
+    case Fault::CorruptReadBack:
+    case Fault::ShortReadBack:
+      return stage == StageId::kReadRequest ? Error(Msg(msg::kVerifiedDataMismatch)) : Updated();
+    case Fault::LongReadBack:
+      return stage == StageId::kReadRequest ? Error(Msg(msg::kInsufficientSpace)) : Updated();
+    case Fault::UnrecognisedAnswer:
+      if (writeBlock || stage == StageId::kReadRequest || stage == StageId::kReadBlock) {
+        return Error(FormatText(Msg(msg::kInvalidConfirmCode).c_str(), 0x37));
+      }
+      return Updated();
+    case Fault::BadAckLength:
+      return stage == StageId::kWriteRequest || writeBlock ? Error(Msg(msg::kInvalidPacketLength))
+                                                           : Updated();
+    case Fault::WrqNonZeroBlock:
+      return stage == StageId::kWriteRequest ? Error(Msg(msg::kTransferFromNonZeroBlock))
+                                             : Updated();
+    case Fault::ShortReadBlock:
+      return stage == StageId::kReadRequest || stage == StageId::kReadBlock
+                 ? Error(Msg(msg::kInvalidPacketLength))
+                 : Updated();
+    case Fault::WrongAckNumber:
+      // The end of the file counts as acknowledged whatever number the answer names, so the
+      // instrument that did not take the empty block holds no complete image: the read-back
+      // catches it before anything is installed.
+      return stage == StageId::kLastBlock ? Error(Msg(msg::kVerifiedDataMismatch)) : Updated();
+    case Fault::RecordLength:
+      return stage == StageId::kSearch ? NotConnected() : Updated();
+    default:
+      // Lost, late, garbled or babbled answers, wrong acknowledgements and repeated blocks: the
+      // exchange is repeated and the update goes through.
+      return Updated();
+  }
+}
+
+FaultSpec SpecFor(Fault fault, const Stage& stage) {
+  FaultSpec spec{.fault = fault, .skip = stage.skip, .onCommand = stage.onCommand};
+  if (fault == Fault::Silent) spec.count = -1;
+  if (fault == Fault::Babble) spec.value = 2000;  // a burst of noise, then quiet again
+  if (fault == Fault::CorruptReadBack) spec.value = 70000;
+  if (fault == Fault::ShortReadBack) spec.value = 10;
+  if (fault == Fault::RefuseRequest || fault == Fault::RefuseBlock) spec.text = kRefusal;
+  return spec;
+}
+
+class FaultMatrix {
+ public:
+  FaultMatrix() {
+    image_.resize(kImageSize);
+    for (size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<uint8_t>(i * 17 + i / 997);
+    resources_[0] = {kBootImageName, kBootImageType, image_.data(), image_.size()};
+  }
+
+  Result Run(Fault fault, const Stage& stage, std::string* problem) {
+    VirtualClock clock;
+    sim::SimBus bus(clock);
+    sim::InstrumentConfig config;
+    if (stage.id == StageId::kClock) config.installTime = std::chrono::seconds(0);
+    sim::SimInstrument& instrument = bus.AttachInstrument(config);
+    test::RecordingView view;
+    Loader loader(view, bus, clock, resources_);
+    const FaultSpec spec = SpecFor(fault, stage);
+
+    if (stage.id == StageId::kSearch) instrument.Inject(spec);
+    loader.Find();
+    instrument.ClearFaults();
+    if (!view.loadEnabled) return Classify(view, instrument, problem);
+
+    const bool late = stage.id == StageId::kVersionWait || stage.id == StageId::kClock;
+    boxesBeforeInstall_ = SIZE_MAX;
+    view.onState = [&](const std::string& state) {
+      if (state == Msg(msg::kStateFlashing)) boxesBeforeInstall_ = view.boxes.size();
+      if (stage.id == StageId::kKernel && state == Msg(msg::kStateVerification)) {
+        instrument.Inject(spec);
+      }
+      if (late && state == Msg(msg::kStateFlashing)) instrument.Inject(spec);
+    };
+    if (stage.id != StageId::kSearch && stage.id != StageId::kKernel && !late) {
+      instrument.Inject(spec);
+    }
+    const Clock::TimePoint start = clock.Now();
+    loader.Load();
+    if (clock.Now() - start > std::chrono::minutes(10)) *problem += " ran past 10 min;";
+    if (!view.terminating && view.boxes.empty()) *problem += " did not end;";
+    return Classify(view, instrument, problem);
+  }
+
+ private:
+  Result Classify(const test::RecordingView& view, const sim::SimInstrument& instrument,
+                  std::string* problem) {
+    if (instrument.KernelRequests() > 0) {
+      if (instrument.FileContent("swap") != image_) *problem += " installed a wrong image;";
+      for (size_t i = 0; i < view.boxes.size() && i < boxesBeforeInstall_; ++i) {
+        *problem += " installed after a box: " + view.boxes[i].text + ";";
+      }
+    }
+    if (view.boxes.empty()) return {End::kErrorBox, "no box"};
+    const Box& last = view.boxes.back();
+    if (last.kind == Box::Kind::kApp && last.text == StringTableText(str::kNotConnected)) {
+      return NotConnected();
+    }
+    if (last.kind == Box::Kind::kSystem && last.systemKind == BoxKind::kInformation &&
+        last.text == Msg(msg::kFirmwareCompleted)) {
+      return Updated();
+    }
+    if (last.kind == Box::Kind::kSystem && last.systemKind == BoxKind::kWarning &&
+        last.text == Msg(msg::kImageTransferred)) {
+      return VersionTimeout();
+    }
+    if (last.kind == Box::Kind::kSystem && last.systemKind == BoxKind::kError) {
+      return Error(last.text);
+    }
+    return {End::kErrorBox, "unexpected box: " + last.text};
+  }
+
+  std::vector<uint8_t> image_;
+  EmbeddedResource resources_[1];
+  size_t boxesBeforeInstall_ = SIZE_MAX;
+};
+
+std::string Cell(const Result& result) {
+  switch (result.end) {
+    case End::kUpdated:
+      return "ok";
+    case End::kNotConnected:
+      return "no-dev";
+    case End::kVersionTimeout:
+      return "no-ver";
+    case End::kErrorBox:
+      break;
+  }
+  static const std::map<std::string, std::string> kShort = {
+      {Msg(msg::kCommunicationError), "E51"},     {Msg(msg::kVerifiedDataMismatch), "E21"},
+      {Msg(msg::kInsufficientSpace), "E39"},      {Msg(msg::kReceiveNotFromBlock1), "E38"},
+      {Msg(msg::kInvalidPacketLength), "E35"},    {Msg(msg::kTransferFromNonZeroBlock), "E36"},
+      {Msg(msg::kFtdiReadError) + "4", "E33"},    {kRefusal, "refused"},
+      {FormatText(Msg(msg::kInvalidConfirmCode).c_str(), 0x37), "E37"},
+  };
+  const auto found = kShort.find(result.text);
+  return found != kShort.end() ? found->second : "?" + result.text;
+}
+
+TEST(FaultMatrixTest, EveryFaultAtEveryStageEndsAsExpectedAndNeverInstallsAnUnverifiedImage) {
+  SetMessageLanguage(kLanguageRussian);
+  FaultMatrix matrix;
+  std::string table = "fault \\ stage        ";
+  for (const Stage& stage : kStages) table += FormatText("%-8s", stage.name);
+  table += "\n";
+  for (const Fault fault : sim::AllFaults()) {
+    table += FormatText("%-21s", std::string(sim::FaultName(fault)).c_str());
+    for (const Stage& stage : kStages) {
+      std::string problem;
+      const Result result = matrix.Run(fault, stage, &problem);
+      const Result expected = Expected(fault, stage.id);
+      EXPECT_EQ(Cell(result), Cell(expected)) << sim::FaultName(fault) << " at " << stage.name;
+      EXPECT_EQ(problem, "") << sim::FaultName(fault) << " at " << stage.name;
+      std::string cell = Cell(result);
+      if (!(result == expected) || !problem.empty()) cell += "!";
+      table += FormatText("%-8s", cell.c_str());
+    }
+    table += "\n";
+  }
+  std::printf("%s", table.c_str());
+  std::printf("ok: updated   no-dev: search ends with 'not connected'   no-ver: version wait bound"
+              "   En: error box with message n   !: not as expected\n");
+}
+
+}  // namespace
+}  // namespace vxa
