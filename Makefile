@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench sanitize fuzz clean
 
 all: build
 
@@ -25,6 +25,16 @@ test: build
 bench: configure
 	@cmake --build $(BUILD) --target bench_update bench_micro
 	@scripts/bench.sh $(BUILD)
+
+# The suite again under AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer,
+# each in its own build folder; any report fails.
+sanitize: deps
+	@scripts/sanitize.sh address,undefined build-asan
+	@scripts/sanitize.sh thread build-tsan
+
+# The answer fuzzer (clang's libFuzzer) for a fixed number of runs.
+fuzz: deps
+	@scripts/fuzz.sh build-fuzz $(FUZZ_RUNS)
 
 clean:
 	@rm -rf $(BUILD)
