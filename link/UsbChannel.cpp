@@ -22,6 +22,8 @@ TUsbChannel::~TUsbChannel() {
 }
 
 void TUsbChannel::CloseDevice() {
+  timeoutsKnown_ = false;
+  lastAnswerComplete_ = false;
   if (FtHandle) {
     FtHandle->Close();
     FtHandle.reset();
@@ -46,6 +48,9 @@ bool TUsbChannel::Open() {
     Fail("FT_SetUSBParameters failed");
   }
   if (dev.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs) != kFtOk) Fail("FT_SetTimeouts failed");
+  timeoutsKnown_ = true;
+  readTimeoutSet_ = kReadTimeoutMs;
+  writeTimeoutSet_ = kWriteTimeoutMs;
   if (dev.SetDataCharacteristics(kFtBits8, kFtStopBits2, kFtParityNone) != kFtOk) {
     Fail("FT_SetDataCharacteristics failed");
   }
@@ -59,6 +64,7 @@ bool TUsbChannel::Open() {
   }
   if (dev.SetDivisor(cts ? kFtDivisor3M : kFtDivisor1M5) != kFtOk) Fail("FT_SetDivisor failed");
   if (dev.Purge(kFtPurgeRx | kFtPurgeTx) != kFtOk) Fail("FT_Purge failed");
+  lastAnswerComplete_ = false;
   Opened = true;
   return true;
 }
@@ -69,7 +75,32 @@ void TUsbChannel::PrepareCommand(uint8_t code, uint32_t payloadLength) {
   TxLength = payloadLength;
 }
 
+void TUsbChannel::SetTimeouts(FtDevice& dev, uint32_t readTimeoutMs, uint32_t writeTimeoutMs) {
+  if (timeoutsKnown_ && readTimeoutMs == readTimeoutSet_ && writeTimeoutMs == writeTimeoutSet_) {
+    return;
+  }
+  // The status is ignored, as it always was here; a call that failed is simply made again the
+  // next time instead of being taken for done.
+  timeoutsKnown_ = dev.SetTimeouts(readTimeoutMs, writeTimeoutMs) == kFtOk;
+  readTimeoutSet_ = readTimeoutMs;
+  writeTimeoutSet_ = writeTimeoutMs;
+}
+
+bool TUsbChannel::MayHoldLeftovers(FtDevice& dev, bool lastAnswerComplete) {
+  // After anything but a good answer read to its end, something may still be on its way: the
+  // rest of a bad answer, or a late answer to an earlier command.
+  if (!lastAnswerComplete) return true;
+  // The instrument answers each command once, and that answer has been read whole. Whatever
+  // has arrived since (noise, an answer sent twice) is in the queues; asking costs nothing on
+  // the computer, where a purge is a request to the bridge.
+  uint32_t rxQueue = 0, txQueue = 0, events = 0;
+  if (dev.GetStatus(&rxQueue, &txQueue, &events) != kFtOk) return true;
+  return rxQueue != 0 || txQueue != 0;
+}
+
 void TUsbChannel::SendPacket() {
+  const bool lastAnswerComplete = lastAnswerComplete_;
+  lastAnswerComplete_ = false;
   TxPacket.SetStartMark(kStartMark);
   TxPacket.SetAnswer(0);
   TxPacket.SetReserved(0);
@@ -85,8 +116,9 @@ void TUsbChannel::SendPacket() {
   }
   FtDevice* dev = FtHandle.get();
   if (dev == nullptr) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), kFtInvalidHandle);
-  dev->Purge(kFtPurgeRx | kFtPurgeTx);
-  dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+  // Nothing left from an earlier exchange may be taken for the answer to this command.
+  if (MayHoldLeftovers(*dev, lastAnswerComplete)) dev->Purge(kFtPurgeRx | kFtPurgeTx);
+  SetTimeouts(*dev, kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t written = 0;
   const FtStatus status = dev->Write(TxBuffer.get(), TxLength, &written);
   if (status != kFtOk) {
@@ -98,7 +130,8 @@ void TUsbChannel::SendPacket() {
 int32_t TUsbChannel::ReceivePacket() {
   FtDevice* dev = FtHandle.get();
   if (dev == nullptr) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), kFtInvalidHandle);
-  dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+  lastAnswerComplete_ = false;
+  SetTimeouts(*dev, kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t got = 0;
   FtStatus status = dev->Read(RxHeader, kHeaderSize, &got);
   if (status != kFtOk) {
@@ -111,8 +144,11 @@ int32_t TUsbChannel::ReceivePacket() {
   if (header.EndMark() != kEndMark) return kRxBadEndMark;
   if (header.Code() != TxPacket.Code()) return kRxWrongCode;
   const uint32_t length = header.Length();
-  if (length == 0) return kRxOk;
-  dev->SetTimeouts(length / kBodyBytesPerExtraMs + kReadTimeoutMs, kWriteTimeoutMs);
+  if (length == 0) {
+    lastAnswerComplete_ = true;
+    return kRxOk;
+  }
+  SetTimeouts(*dev, length / kBodyBytesPerExtraMs + kReadTimeoutMs, kWriteTimeoutMs);
   if (length > kMaxAnswerBody) {
     // Let the rest of the oversized answer arrive before throwing it away, but never longer than
     // a real body could take: the length may be anything up to 4 GiB.
@@ -128,6 +164,7 @@ int32_t TUsbChannel::ReceivePacket() {
   if (length <= kCrcSize) return kRxLengthTooSmall;
   if (Crc32Jam(RxBuffer.get(), length) != 0) return kRxBadCrc;
   header.SetLength(length - kCrcSize);
+  lastAnswerComplete_ = true;
   return kRxOk;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -287,6 +288,99 @@ TEST_F(ExchangeTest, DriverFailuresCarryTheirStatus) {
   instrument_.FailNextCall(Call::Write, kFtIoError);
   EXPECT_EQ(ExchangeError(0x1E), "Error while writing into FTDI file code4");
   SetMessageLanguage(kLanguageRussian);
+}
+
+// The calls made on the bridge from the first Write on, up to the next Write.
+std::vector<Call> CallsBeforeSecondWrite(const std::vector<sim::CallRecord>& records) {
+  std::vector<Call> calls;
+  int writes = 0;
+  for (const sim::CallRecord& record : records) {
+    if (record.call == Call::Write && ++writes == 2) break;
+    if (writes == 1 && record.call != Call::Write) calls.push_back(record.call);
+  }
+  return calls;
+}
+
+bool Contains(const std::vector<Call>& calls, Call call) {
+  return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+TEST_F(ExchangeTest, AfterAGoodAnswerReadWholeTheNextCommandGoesWithoutAPurge) {
+  instrument_.ClearCalls();
+  ASSERT_EQ(channel_.Send(0x1E, {}), kRxOk);
+  ASSERT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
+  const std::vector<Call> between = CallsBeforeSecondWrite(instrument_.Calls());
+  // The queues are looked at instead: they are empty.
+  EXPECT_TRUE(Contains(between, Call::GetStatus));
+  EXPECT_FALSE(Contains(between, Call::Purge));
+  EXPECT_EQ(channel_.RxHead().Length(), 68u);
+}
+
+TEST_F(ExchangeTest, WhatFollowsAGoodAnswerIsThrownAwayBeforeTheNextCommand) {
+  // The device information answered with an empty record, and the same answer once more behind
+  // it, in one go: the first is good and read whole, the second is left in the receive queue.
+  const std::vector<uint8_t> answer = {0x69, 0x58, 0x1E, 0x35, 0x00, 0x00,
+                                       0x00, 0x00, 0x00, 0x00, 0x85, 0x96};
+  std::vector<uint8_t> twice = answer;
+  twice.insert(twice.end(), answer.begin(), answer.end());
+  instrument_.ReplaceAnswers({twice});
+  instrument_.ClearCalls();
+  ASSERT_EQ(channel_.Send(0x1E, {}), kRxOk);
+  EXPECT_EQ(channel_.RxHead().Length(), 0u);
+  // Taken for the answer to GINF, the leftover would be rejected as another command's.
+  EXPECT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
+  EXPECT_EQ(channel_.RxHead().Length(), 68u);
+  EXPECT_TRUE(Contains(CallsBeforeSecondWrite(instrument_.Calls()), Call::Purge));
+}
+
+TEST_F(ExchangeTest, ALateAnswerIsThrownAwayBeforeTheNextCommand) {
+  // Later than the read timeout: the exchange gives up before it arrives.
+  instrument_.Inject(FaultSpec{.fault = Fault::LateAnswer, .value = 1500});
+  instrument_.ClearCalls();
+  EXPECT_EQ(channel_.Send(0x1E, {}), kRxNoHeader);
+  EXPECT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
+  EXPECT_EQ(channel_.RxHead().Length(), 68u);
+  EXPECT_TRUE(Contains(CallsBeforeSecondWrite(instrument_.Calls()), Call::Purge));
+  // Well after the late answer was due: nothing of it comes instead of the next answer.
+  clock_.Sleep(1s);
+  EXPECT_EQ(channel_.Send(0x1E, {}), kRxOk);
+  EXPECT_EQ(channel_.RxHead().Length(), 8690u);
+}
+
+TEST_F(ExchangeTest, AfterABadAnswerTheNextCommandGoesAfterAPurge) {
+  instrument_.Inject(FaultSpec{.fault = Fault::BadCrc});
+  instrument_.ClearCalls();
+  EXPECT_EQ(channel_.Send(0x1E, {}), kRxBadCrc);
+  EXPECT_EQ(channel_.Send(0x1E, {}), kRxOk);
+  EXPECT_TRUE(Contains(CallsBeforeSecondWrite(instrument_.Calls()), Call::Purge));
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> TimeoutsSet(const std::vector<sim::CallRecord>& calls) {
+  std::vector<std::pair<uint32_t, uint32_t>> set;
+  for (const sim::CallRecord& record : calls) {
+    if (record.call == Call::SetTimeouts) set.push_back({record.a, record.b});
+  }
+  return set;
+}
+
+TEST_F(ExchangeTest, TimeoutsAreSetOnlyWhenTheyChange) {
+  instrument_.ClearCalls();
+  // Open left 1000 ms; the device information's body (8694 bytes) needs 1000 + 8694 / 75.
+  ASSERT_EQ(channel_.Send(0x1E, {}), kRxOk);
+  ASSERT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
+  ASSERT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
+  const std::vector<std::pair<uint32_t, uint32_t>> expected = {{1115, 1000}, {1000, 1000}};
+  EXPECT_EQ(TimeoutsSet(instrument_.Calls()), expected);
+}
+
+TEST_F(ExchangeTest, TimeoutsThatFailedToBeSetAreSetAgain) {
+  ASSERT_EQ(channel_.Send(0x1E, {}), kRxOk);  // leaves the body's 1115 ms
+  instrument_.FailNextCall(Call::SetTimeouts, kFtIoError);
+  instrument_.ClearCalls();
+  // Before sending the bridge refuses; before reading the header it is asked again.
+  ASSERT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
+  const std::vector<std::pair<uint32_t, uint32_t>> expected = {{1000, 1000}, {1000, 1000}};
+  EXPECT_EQ(TimeoutsSet(instrument_.Calls()), expected);
 }
 
 TEST_F(ExchangeTest, TheLogShowsEveryTransmissionWithThePayloadLength) {
