@@ -1,0 +1,91 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "link/Clock.h"
+#include "sim/InstrumentModel.h"
+
+namespace vxa::sim {
+
+class RxQueue;
+
+// The serial line between the program and the instrument when the instrument is served on a
+// pseudo-terminal. A pty moves bytes as fast as both sides take them, so the line is played here:
+// both directions cost 11 bits per byte at the line's baud rate, answers leave in 62-byte USB
+// packets with a short tail held for the latency timer, and a babbling line sends noise. It keeps
+// time only by the time points it is given, so the pacing can be checked without waiting.
+class PtyLine final : public AnswerSink {
+ public:
+  struct Timing {
+    uint32_t baud = 3'000'000;
+    Clock::Duration latencyTimer = std::chrono::milliseconds(2);
+  };
+
+  struct Counters {
+    uint64_t bytesFromHost = 0;
+    uint64_t bytesToHost = 0;   // put on the line, noise included
+    uint64_t overrunBytes = 0;  // lost because a queue was full (noise nobody reads, mostly)
+    uint64_t answersLostInBabble = 0;
+  };
+
+  explicit PtyLine(Timing timing);
+  ~PtyLine();
+  PtyLine(const PtyLine&) = delete;
+  PtyLine& operator=(const PtyLine&) = delete;
+
+  // Host to instrument: bytes the program wrote, taken from the pty at `now`. They reach the
+  // instrument once the line has carried them, one after the other.
+  void FromHost(std::span<const uint8_t> bytes, Clock::TimePoint now);
+  // The bytes that have reached the instrument by `now` (at most out.size()), and when the last of
+  // them arrived. Returns how many were taken.
+  size_t TakeArrived(Clock::TimePoint now, std::span<uint8_t> out, Clock::TimePoint* arrivedAt);
+
+  // Lets the line's own time run to `now`: a babbling line puts out its noise. Call before the
+  // other methods at each wake-up.
+  void Advance(Clock::TimePoint now);
+
+  // Instrument to host: bytes that have come down the line by `now` (at most out.size()), in
+  // order. Returns how many were taken.
+  size_t TakeForHost(Clock::TimePoint now, std::span<uint8_t> out);
+
+  // The next moment after `now` something is due in either direction (Advance(now) first). With
+  // `hostBlocked` (the program is not reading) noise does not call for a wake-up: it would only be
+  // lost.
+  std::optional<Clock::TimePoint> NextEvent(Clock::TimePoint now, bool hostBlocked) const;
+
+  // Drops everything on its way to the host: the program reopened the port.
+  void ClearToHost(Clock::TimePoint now);
+
+  bool Unplugged() const { return unplugged_; }
+  bool Babbling() const { return babbling_; }
+  const Counters& counters() const { return counters_; }
+  Clock::Duration LineTime(uint64_t bytes) const;
+
+  // AnswerSink.
+  void Transmit(std::span<const uint8_t> packet, Clock::TimePoint readyAt) override;
+  void StartBabble(Clock::TimePoint from, Clock::TimePoint until) override;
+  void Disconnect() override { unplugged_ = true; }
+
+ private:
+  const Timing timing_;
+  std::unique_ptr<RxQueue> toInstrument_;
+  std::unique_ptr<RxQueue> toHost_;
+  Clock::TimePoint hostLineFreeAt_ = Clock::TimePoint::min();
+  Clock::TimePoint instrumentLineFreeAt_ = Clock::TimePoint::min();
+  Counters counters_;
+  bool unplugged_ = false;
+
+  bool babbling_ = false;
+  Clock::TimePoint babbleStart_{};
+  Clock::TimePoint babbleUntil_{};
+  uint64_t babbleChunks_ = 0;  // USB packets of noise accounted for since babbleStart_
+  std::array<uint8_t, 62> babbleChunk_{};
+};
+
+}  // namespace vxa::sim

@@ -1,0 +1,202 @@
+// vxa4410-sim: the simulated instrument on a pseudo-terminal. The first line on stdout is the
+// port to give the program (vxa4410-cli --port PATH, vxa4410-loader -port PATH); the server then
+// answers on it until it is stopped or the program closes the port.
+
+#include <signal.h>
+#include <sys/signalfd.h>
+
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "Version.h"
+#include "link/FtDriver.h"
+#include "link/drivers/UniqueFd.h"
+#include "sim/FaultArgument.h"
+#include "sim/PtyServer.h"
+
+namespace {
+
+using vxa::sim::PtyServer;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// An install longer than an hour is a typing mistake, not a simulation.
+constexpr double kMaxInstallSeconds = 3600;
+
+constexpr const char* kUsage =
+    "usage: vxa4410-sim [--fault NAME[:count[:skip[:value[:command]]]]]... [--install-time "
+    "SECONDS] [--no-cts]\n";
+
+void PrintHelp() {
+  std::fputs(kUsage, stdout);
+  std::fputs(
+      "\n"
+      "Serves a simulated VXA-4410 on a pseudo-terminal. The first line on stdout is the\n"
+      "port's path; give it to the other program:\n"
+      "  vxa4410-cli --port PATH info        vxa4410-loader -port PATH\n"
+      "The line is played in real time: 11 bits per byte at 3,000,000 baud in both directions,\n"
+      "the 2 ms latency timer on the tail of each answer.\n"
+      "\n"
+      "  --fault SPEC          inject a fault (repeatable). SPEC is NAME[:count[:skip[:value\n"
+      "                        [:command]]]]: count -1 fires for ever, skip lets that many\n"
+      "                        occasions pass first, value is the fault's parameter, command\n"
+      "                        keeps it to one command code (e.g. 0x35). Empty fields keep the\n"
+      "                        defaults. Example: --fault corrupt-read-back:1:0:1000\n"
+      "  --install-time SECONDS  how long the instrument takes to install an image (default 5)\n"
+      "  --no-cts              an instrument that cannot hold the line back with CTS: the\n"
+      "                        program would then choose 1,500,000 baud, and the line runs at\n"
+      "                        that rate (a pty carries no modem lines, so the program itself\n"
+      "                        always reads them low)\n"
+      "  --help, --version\n"
+      "\n"
+      "It ends, with exit code 0, on SIGINT or SIGTERM, when the program has closed the port\n"
+      "and not reopened it within a second, or when an injected unplug takes the instrument\n"
+      "away. Exit code 1: the pseudo-terminal failed; 2: a usage error.\n"
+      "\nFaults:",
+      stdout);
+  int column = 80;
+  for (const vxa::sim::Fault fault : vxa::sim::AllFaults()) {
+    const std::string_view name = vxa::sim::FaultName(fault);
+    if (column + 1 + static_cast<int>(name.size()) > 78) {
+      std::fputs("\n ", stdout);
+      column = 1;
+    }
+    std::printf(" %.*s", static_cast<int>(name.size()), name.data());
+    column += 1 + static_cast<int>(name.size());
+  }
+  std::fputs("\n", stdout);
+}
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "vxa4410-sim: %s\n%s", text.c_str(), kUsage);
+  return kExitUsage;
+}
+
+bool ParseSeconds(std::string_view text, vxa::Clock::Duration* duration) {
+  double seconds = -1;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (ec != std::errc() || end != text.data() + text.size()) return false;
+  if (!(seconds >= 0 && seconds <= kMaxInstallSeconds)) return false;
+  *duration = vxa::Clock::Duration(static_cast<int64_t>(seconds * 1e6));
+  return true;
+}
+
+// "--name VALUE" or "--name=VALUE". Returns false when `arg` is not that option.
+bool TakeValue(std::string_view name, int argc, char* argv[], int* i, std::string_view* value,
+               bool* missing) {
+  const std::string_view arg = argv[*i];
+  if (arg == name) {
+    if (*i + 1 >= argc) {
+      *missing = true;
+      return true;
+    }
+    *value = argv[++*i];
+    return true;
+  }
+  if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+    *value = arg.substr(name.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+const char* EndText(PtyServer::End end) {
+  switch (end) {
+    case PtyServer::End::kStopped:
+      return "stopped";
+    case PtyServer::End::kHungUp:
+      return "the program closed the port";
+    case PtyServer::End::kUnplugged:
+      return "the instrument was unplugged (injected fault)";
+    case PtyServer::End::kFailed:
+      return "the pseudo-terminal failed";
+  }
+  return "?";
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  PtyServer::Options options;
+  bool cts = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    std::string_view value;
+    bool missing = false;
+    if (arg == "--help" || arg == "-h") {
+      PrintHelp();
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      std::printf("vxa4410-sim %s\n", VXA_PRODUCT_VERSION);
+      return kExitOk;
+    }
+    if (arg == "--no-cts") {
+      cts = false;
+    } else if (TakeValue("--fault", argc, argv, &i, &value, &missing)) {
+      if (missing) return UsageError("--fault needs NAME[:count[:skip[:value[:command]]]]");
+      vxa::sim::FaultSpec spec{.fault = vxa::sim::Fault::DropAnswer};
+      std::string error;
+      if (!vxa::sim::ParseFaultArgument(value, &spec, &error)) return UsageError(error);
+      options.faults.push_back(spec);
+    } else if (TakeValue("--install-time", argc, argv, &i, &value, &missing)) {
+      if (missing || !ParseSeconds(value, &options.instrument.installTime)) {
+        return UsageError("--install-time needs a number of seconds from 0 to 3600");
+      }
+    } else {
+      return UsageError("unknown argument \"" + std::string(arg) + "\"");
+    }
+  }
+  options.instrument.cts = cts;
+  // Without CTS the program halves the rate to spare the instrument's receiver (divisor 2).
+  options.line.baud = vxa::BaudRateOfDivisor(cts ? vxa::kFtDivisor3M : vxa::kFtDivisor1M5);
+
+  // The stop signals are taken as events in the poll loop, not handled asynchronously. A reader
+  // of stdout that went away must not kill the server either.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
+  if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+    std::perror("vxa4410-sim: sigprocmask");
+    return kExitFailed;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  vxa::UniqueFd stop(::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (!stop.IsOpen()) {
+    std::perror("vxa4410-sim: signalfd");
+    return kExitFailed;
+  }
+
+  std::string error;
+  std::unique_ptr<PtyServer> server = PtyServer::Open(std::move(options), &error);
+  if (!server) {
+    std::fprintf(stderr, "vxa4410-sim: cannot open a pseudo-terminal: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  std::printf("%s\n", server->SlavePath().c_str());
+  std::fflush(stdout);
+
+  const PtyServer::End end = server->Serve(stop.Get());
+  const vxa::sim::ProtocolCounters& counters = server->model().counters();
+  uint64_t faultsFired = 0;
+  for (const uint64_t fired : counters.faultsFired) faultsFired += fired;
+  std::fprintf(stderr,
+               "vxa4410-sim: %s; %llu commands taken, %llu answers sent, %llu faults fired; "
+               "program version %s\n",
+               EndText(end), static_cast<unsigned long long>(counters.commands),
+               static_cast<unsigned long long>(counters.answersSent),
+               static_cast<unsigned long long>(faultsFired), server->ProgramVersion().c_str());
+  if (end == PtyServer::End::kFailed) {
+    std::fprintf(stderr, "vxa4410-sim: %s\n", server->LastError().c_str());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
