@@ -1,0 +1,146 @@
+// The programs as a user runs them: vxa4410-sim serves the instrument on a pseudo-terminal in one
+// process, vxa4410-cli talks to it through the serial-port backend in another. Everything runs in
+// real time; the deadlines below only keep a hung program from hanging the suite.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "Version.h"
+#include "tests/e2e/Child.h"
+
+namespace vxa::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kStartLimit = 10s;
+constexpr auto kShortRunLimit = 60s;
+constexpr auto kUpdateLimit = 110s;
+
+constexpr const char* kSuccessText = "Прошивка прибора успешно завершена";
+constexpr const char* kFlashingStage = "Прошивка...";
+constexpr const char* kOldVersion = "program version 1.22.0";
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  // Starts the simulator and returns the port it printed first.
+  std::string StartSim(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), VXA_SIM_PROGRAM);
+    std::string error;
+    sim_ = Child::Start(args, &error);
+    if (!sim_) {
+      ADD_FAILURE() << error;
+      return {};
+    }
+    std::optional<std::string> port = sim_->ReadLine(kStartLimit);
+    if (!port || !port->starts_with("/dev/")) {
+      ADD_FAILURE() << "vxa4410-sim printed no port first: " << port.value_or("(nothing)");
+      return {};
+    }
+    return *port;
+  }
+
+  static Child::Result RunCli(std::vector<std::string> args, std::chrono::milliseconds limit) {
+    args.insert(args.begin(), VXA_CLI_PROGRAM);
+    std::string error;
+    std::unique_ptr<Child> cli = Child::Start(args, &error);
+    if (!cli) {
+      ADD_FAILURE() << error;
+      return {};
+    }
+    Child::Result result = cli->Wait(limit);
+    EXPECT_TRUE(result.finished) << "vxa4410-cli still running; stderr so far:\n" << result.err;
+    EXPECT_EQ(result.signal, 0) << result.err;
+    return result;
+  }
+
+  // The simulator ends by itself once the program has closed the port for good.
+  Child::Result SimAfterSession() {
+    Child::Result result = sim_->Wait(kShortRunLimit);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("the program closed the port"), std::string::npos) << result.err;
+    return result;
+  }
+
+  std::unique_ptr<Child> sim_;
+};
+
+TEST_F(EndToEnd, InfoPrintsTheFourLinesAndTheSimulatorEndsWithTheSession) {
+  const std::string port = StartSim();
+  ASSERT_FALSE(port.empty());
+  const Child::Result cli = RunCli({"--port", port, "info"}, kShortRunLimit);
+  EXPECT_EQ(cli.exitCode, 0) << cli.err;
+  EXPECT_EQ(cli.out,
+            "Модель: VXA-4410\nЗаводской номер: 4410017\nВерсия прибора: 2.1\n"
+            "Версия программы: 1.22.0\n");
+  EXPECT_NE(SimAfterSession().err.find(kOldVersion), std::string::npos);
+}
+
+TEST_F(EndToEnd, RefusedWriteRequestFailsTheUpdateWithTheInstrumentsText) {
+  const std::string port = StartSim({"--fault", "refuse-request"});
+  ASSERT_FALSE(port.empty());
+  const Child::Result cli = RunCli({"--port", port, "--yes", "update"}, kShortRunLimit);
+  EXPECT_EQ(cli.exitCode, 1);
+  EXPECT_NE(cli.err.find("Запрос отклонён"), std::string::npos) << cli.err;
+  EXPECT_EQ(cli.out.find(kSuccessText), std::string::npos);
+  const Child::Result sim = SimAfterSession();
+  EXPECT_NE(sim.err.find("1 faults fired"), std::string::npos) << sim.err;
+  EXPECT_NE(sim.err.find(kOldVersion), std::string::npos) << sim.err;
+}
+
+TEST_F(EndToEnd, MissingPortIsNoInstrument) {
+  const Child::Result cli = RunCli({"--port", "/dev/nonexistent", "info"}, kShortRunLimit);
+  EXPECT_EQ(cli.exitCode, 3);
+  EXPECT_TRUE(cli.out.empty()) << cli.out;
+  EXPECT_NE(cli.err.find("Не найдено"), std::string::npos) << cli.err;
+}
+
+TEST_F(EndToEnd, SimulatorEndsCleanlyOnStopSignalsAndRejectsBadArguments) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    ASSERT_FALSE(StartSim({"--install-time", "0.5", "--no-cts"}).empty());
+    sim_->Signal(signal);
+    const Child::Result result = sim_->Wait(kShortRunLimit);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0) << "signal " << signal << ": " << result.err;
+    EXPECT_NE(result.err.find("stopped"), std::string::npos) << result.err;
+  }
+  for (const char* bad : {"--fault=no-such-fault", "--install-time=-1", "--bogus"}) {
+    std::string error;
+    std::unique_ptr<Child> sim = Child::Start({VXA_SIM_PROGRAM, bad}, &error);
+    ASSERT_TRUE(sim) << error;
+    const Child::Result result = sim->Wait(kShortRunLimit);
+    EXPECT_EQ(result.exitCode, 2) << bad;
+    EXPECT_TRUE(result.out.empty()) << bad << ": no port for a server that never started";
+    EXPECT_NE(result.err.find("usage:"), std::string::npos) << result.err;
+  }
+}
+
+// ---- Real-time transfers of the whole image (labelled "slow") --------------------------------
+
+TEST_F(EndToEnd, SlowFullUpdateInstallsTheNewVersion) {
+  const std::string port = StartSim({"--install-time", "1"});
+  ASSERT_FALSE(port.empty());
+  const Child::Result cli = RunCli({"--port", port, "--yes", "update"}, kUpdateLimit);
+  EXPECT_EQ(cli.exitCode, 0) << cli.err;
+  EXPECT_NE(cli.out.find("Версия программы: 1.22.0\n"), std::string::npos) << cli.out;
+  EXPECT_NE(cli.out.find(kSuccessText), std::string::npos) << cli.out;
+  const Child::Result sim = SimAfterSession();
+  EXPECT_NE(sim.err.find(std::string("program version ") + VXA_PRODUCT_VERSION), std::string::npos)
+      << sim.err;
+}
+
+TEST_F(EndToEnd, SlowCorruptedReadBackStopsBeforeTheInstall) {
+  const std::string port = StartSim({"--fault", "corrupt-read-back:1:0:1000"});
+  ASSERT_FALSE(port.empty());
+  const Child::Result cli = RunCli({"--port", port, "--yes", "update"}, kUpdateLimit);
+  EXPECT_EQ(cli.exitCode, 1);
+  EXPECT_NE(cli.err.find("Несовпадение проверяемых данных"), std::string::npos) << cli.err;
+  EXPECT_EQ(cli.err.find(kFlashingStage), std::string::npos) << cli.err;
+  EXPECT_EQ(cli.out.find(kSuccessText), std::string::npos);
+  EXPECT_NE(SimAfterSession().err.find(kOldVersion), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vxa::e2e
