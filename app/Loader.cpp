@@ -204,8 +204,12 @@ void Loader::RefreshProgressBar() {
 }
 
 void Loader::RefreshProgressLabel() {
-  view_.SetLoadLabelText("(" + std::to_string(view_.ProgressPosition()) +
-                         VXA_MSG(msg::kProgressFrom) + std::to_string(view_.ProgressMax()) + ")");
+  std::string text = "(";
+  text += std::to_string(view_.ProgressPosition());
+  text += VXA_MSG(msg::kProgressFrom);
+  text += std::to_string(view_.ProgressMax());
+  text += ')';
+  view_.SetLoadLabelText(text);
 }
 
 void Loader::Pause(std::chrono::milliseconds duration) {

@@ -57,6 +57,27 @@ void TVXA4410Connection::FinishTransfer() {
   if (outcomeListener_) outcomeListener_();
 }
 
+int TVXA4410Connection::CheckStart(uint32_t fileKind, std::string& errorText, int32_t busyText,
+                                   int32_t kindText) {
+  if (!IsIdle()) {
+    errorText = VXA_MSG(busyText);
+    return -1;
+  }
+  if (fileKind >= kFileKindCount) {
+    errorText = VXA_MSG(kindText);
+    return -3;
+  }
+  if (bound_ == nullptr) throw std::logic_error("a transfer needs a bound buffer");
+  return 0;
+}
+
+void TVXA4410Connection::BeginTransfer() {
+  bound_->SetPosition(0);
+  transferNumber_.fetch_add(1);
+  done_.store(false);
+  error_.store(false);
+}
+
 void TVXA4410Connection::Rearm() {
   TxPacket.SetLength(lastPayloadLength_);
   TxLength = lastPayloadLength_;

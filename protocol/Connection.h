@@ -98,6 +98,10 @@ class TVXA4410Connection final : public TUsbChannel {
   void tx_state_Read();
   void rx_stt_Read();
 
+  // Refusals common to both starts: -1 busy, -3 unknown kind, with the reason in `errorText`.
+  int CheckStart(uint32_t fileKind, std::string& errorText, int32_t busyText, int32_t kindText);
+  // A new transfer: position at the start, outcome cleared, a new number for the traffic thread.
+  void BeginTransfer();
   void BuildFileRequest(uint8_t code, uint32_t fileKind);
   void Rearm();
   bool HandToBuffer(const uint8_t* data, uint32_t length);

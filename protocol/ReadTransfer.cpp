@@ -10,20 +10,10 @@ namespace vxa {
 int TVXA4410Connection::StartRead(uint32_t fileKind, std::string& errorText) {
   errorText.clear();
   std::lock_guard lock(RxMutex);
-  if (!IsIdle()) {
-    errorText = VXA_MSG(msg::kRestartIncompleteTransaction);
-    return -1;
-  }
-  if (fileKind >= kFileKindCount) {
-    errorText = VXA_MSG(msg::kInvalidFileTypeToReceive);
-    return -3;
-  }
-  if (bound_ == nullptr) throw std::logic_error("StartRead on a connection without a buffer");
-
-  bound_->SetPosition(0);
-  transferNumber_.fetch_add(1);
-  done_.store(false);
-  error_.store(false);
+  const int refused = CheckStart(fileKind, errorText, msg::kRestartIncompleteTransaction,
+                                 msg::kInvalidFileTypeToReceive);
+  if (refused != 0) return refused;
+  BeginTransfer();
   BuildFileRequest(kCmdReadRequest, fileKind);
   lastAnswerAt_ = clock().Now();
   // The first block comes with the answer to the request, so a lost answer cannot be told from a

@@ -10,21 +10,11 @@ namespace vxa {
 int TVXA4410Connection::StartWrite(uint32_t fileKind, std::string& errorText) {
   errorText.clear();
   std::lock_guard lock(RxMutex);
-  if (!IsIdle()) {
-    errorText = VXA_MSG(msg::kRestartCurrentTransaction);
-    return -1;
-  }
-  if (fileKind >= kFileKindCount) {
-    errorText = VXA_MSG(msg::kInvalidFileTypeToSend);
-    return -3;
-  }
-  if (bound_ == nullptr) throw std::logic_error("StartWrite on a connection without a buffer");
+  const int refused = CheckStart(fileKind, errorText, msg::kRestartCurrentTransaction,
+                                 msg::kInvalidFileTypeToSend);
+  if (refused != 0) return refused;
   if (bound_->GetSize() == 0) return 0;
-
-  bound_->SetPosition(0);
-  transferNumber_.fetch_add(1);
-  done_.store(false);
-  error_.store(false);
+  BeginTransfer();
   requestRetry_ = 1;
   EnterState(RxHandler::kWriteRequest, TxHandler::kIdle);
   BuildFileRequest(kCmdWriteRequest, fileKind);

@@ -60,8 +60,8 @@ SignalPipe::SignalPipe() {
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
     throw std::system_error(errno, std::generic_category(), "pipe2");
   }
-  read_.Reset(fds[0]);
-  write_.Reset(fds[1]);
+  read_ = UniqueFd(fds[0]);
+  write_ = UniqueFd(fds[1]);
   g_signal = 0;
   g_wakeFd.store(write_.Get());
   try {

@@ -2,7 +2,7 @@
 
 #include <signal.h>
 
-#include "app/cli/UniqueFd.h"
+#include "link/drivers/UniqueFd.h"
 
 namespace vxa::cli {
 
