@@ -13,6 +13,7 @@
 #include "app/cli/TerminalText.h"
 #include "app/text/Messages.h"
 #include "link/Errors.h"
+#include "link/drivers/DriverErrorReport.h"
 #include "protocol/FileKinds.h"
 #include "sim/SimBus.h"
 
@@ -48,6 +49,14 @@ class CommandRun {
   void SetUpSimulator();
   void List();
   void WithLoader();
+  // The catalogue's texts say that no instrument was found or opened; the backend knows why
+  // (no such port, no permission), and a terminal user can act on that.
+  void ExplainDriverFailure() {
+    const auto* report = dynamic_cast<const DriverErrorReport*>(&backend_->Driver());
+    if (report == nullptr) return;
+    const std::string cause = report->LastError();
+    if (!cause.empty()) PrintText(streams_.err, cause);
+  }
   void Fail(const std::string& text) {
     PrintText(streams_.err, text);
     report_.failed = true;
@@ -130,6 +139,7 @@ void CommandRun::List() {
   PrintText(streams_.out, FormatText(VXA_MSG(msg::kDeviceCount), count));
   if (count == 0) {
     PrintText(streams_.err, VXA_MSG(msg::kNoDeviceConnected));
+    ExplainDriverFailure();
     report_.outcome = Outcome::kNoDevice;
     return;
   }
@@ -176,6 +186,7 @@ void CommandRun::WithLoader() {
   loader->SetSearchBuffer(sink.get());
 
   loader->Find();
+  if (loader->LastOutcome() == Outcome::kNoDevice) ExplainDriverFailure();
   // The search waits for the instrument without polling: a Ctrl-C meanwhile is seen here.
   view.ProcessEvents(std::chrono::milliseconds(0));
   if (!view.Interrupted() && !view.Terminating() && loader->LastOutcome() == Outcome::kFound) {

@@ -95,6 +95,7 @@ TEST_F(EndToEnd, MissingPortIsNoInstrument) {
   EXPECT_EQ(cli.exitCode, 3);
   EXPECT_TRUE(cli.out.empty()) << cli.out;
   EXPECT_NE(cli.err.find("Не найдено"), std::string::npos) << cli.err;
+  EXPECT_NE(cli.err.find("/dev/nonexistent"), std::string::npos) << cli.err;  // and why
 }
 
 TEST_F(EndToEnd, SimulatorEndsCleanlyOnStopSignalsAndRejectsBadArguments) {
