@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libftdi1-dev
+  qt6-base-dev qt6-translations-l10n libftdi1-dev
   clang libclang-rt-14-dev
 )
 

@@ -1,12 +1,22 @@
 #include "app/window/Application.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QString>
+#include <QTranslator>
 
 namespace vxa {
 
 void ConfigureApplication(QApplication& application) {
   application.setApplicationName(QString::fromUtf8(kApplicationTitle));
+  // The program speaks Russian whatever the machine's locale, and so must the buttons Qt names
+  // itself ("Да"/"Нет" in the boxes). Without the translations installed they stay English.
+  auto* translator = new QTranslator(&application);
+  if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(translator);
+  }
 }
 
 }  // namespace vxa
