@@ -79,6 +79,8 @@ void Loader::FindButtonClick() {
 
 int Loader::EnumerateDevices() {
   DeviceCount = 0;
+  // The traffic thread may still be looking at the connection it has just finished with.
+  if (TrafficThread) TrafficThread->WaitUntilParked();
   Connections.clear();
   // Only the count is asked for: however many bridges are attached, nothing is written past the
   // room the search has for their descriptions.

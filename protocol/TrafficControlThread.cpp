@@ -25,7 +25,13 @@ void TrafficControlThread::Stop() {
     stop_.store(true);
   }
   wake_.notify_one();
+  parked_.notify_all();
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void TrafficControlThread::WaitUntilParked() {
+  std::unique_lock lock(mutex_);
+  parked_.wait(lock, [this] { return (!serving_ && !pending_) || stop_.load(); });
 }
 
 void TrafficControlThread::Run() {
@@ -34,6 +40,7 @@ void TrafficControlThread::Run() {
     wake_.wait(lock, [this] { return pending_ || stop_.load(); });
     if (stop_.load()) return;
     pending_ = false;
+    serving_ = true;
     const uint64_t transfer = transfer_;
     lock.unlock();
     if (TVXA4410Connection* connection = current_()) {
@@ -44,6 +51,8 @@ void TrafficControlThread::Run() {
       }
     }
     lock.lock();
+    serving_ = false;
+    parked_.notify_all();
   }
 }
 

@@ -24,6 +24,10 @@ class TrafficControlThread {
 
   // Carries on the transfer just started on the current connection, and only that one.
   void Resume();
+  // Returns once the thread has let go of the connection it served, so that the caller may
+  // destroy it. A transfer ends in a step on this thread, and the thread still looks at the
+  // connection after that step: the waiting side learns of the end before the thread is done.
+  void WaitUntilParked();
   // No exchange starts after this; the one in flight, if any, is finished. Joins the thread.
   void Stop();
   bool Stopped() const { return stop_.load(); }
@@ -34,7 +38,9 @@ class TrafficControlThread {
   std::function<TVXA4410Connection*()> current_;
   std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable parked_;
   bool pending_ = false;
+  bool serving_ = false;
   uint64_t transfer_ = 0;  // the transfer the last Resume was for
   std::atomic<bool> stop_{false};
   std::thread thread_;

@@ -75,7 +75,12 @@ TEST(ResourceTest, AThousandSearchesAndTransfersLeaveNothingBehind) {
   const Usage after = Measure();
   EXPECT_EQ(after.fds, before.fds);
   EXPECT_EQ(after.threads, before.threads);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers hold freed memory back on purpose; LeakSanitizer speaks for leaks there.
+  (void)before.residentKb;
+#else
   EXPECT_LT(after.residentKb - before.residentKb, 2048) << before.residentKb << " KB before";
+#endif
   EXPECT_EQ(bus.OpenHandles(), 1);
 }
 
