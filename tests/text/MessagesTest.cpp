@@ -60,6 +60,8 @@ const Expected kCatalogue[] = {
     {49, "Прошивка...", "Flashing..."},
     {50, "Прошивка прибора успешно завершена", "The firmware is successfully completed"},
     {51, "Ошибка связи с прибором", "Communication error with the instrument"},
+    {52, "Прибор подтвердил конец файла до окончания передачи данных",
+     "The instrument acknowledged the end of file before all data was sent"},
 };
 
 class MessagesTest : public ::testing::Test {
@@ -72,6 +74,19 @@ TEST_F(MessagesTest, EveryIdHasItsTextInBothLanguages) {
   for (const Expected& e : kCatalogue) EXPECT_STREQ(MessageText(e.id, 1), e.russian) << e.id;
   SetMessageLanguage(kLanguageEnglish);
   for (const Expected& e : kCatalogue) EXPECT_STREQ(MessageText(e.id, 1), e.english) << e.id;
+}
+
+TEST_F(MessagesTest, BothLanguagesHoldTheSameIdsAndLeaveTheGapsFree) {
+  auto known = [](int32_t id) {
+    return std::string(MessageText(id, -777)) != "UNKNOWN MESSAGE -777";
+  };
+  for (int32_t id = -5; id < 300; ++id) {
+    SetMessageLanguage(kLanguageRussian);
+    const bool russian = known(id);
+    SetMessageLanguage(kLanguageEnglish);
+    EXPECT_EQ(known(id), russian) << id;
+    if ((id >= 16 && id <= 20) || (id >= 26 && id <= 30)) EXPECT_FALSE(russian) << id;
+  }
 }
 
 TEST_F(MessagesTest, DriverStatusTextsEndWithASpaceOnlyInRussian) {
