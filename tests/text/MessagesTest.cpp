@@ -85,7 +85,9 @@ TEST_F(MessagesTest, BothLanguagesHoldTheSameIdsAndLeaveTheGapsFree) {
     const bool russian = known(id);
     SetMessageLanguage(kLanguageEnglish);
     EXPECT_EQ(known(id), russian) << id;
-    if ((id >= 16 && id <= 20) || (id >= 26 && id <= 30)) EXPECT_FALSE(russian) << id;
+    if ((id >= 16 && id <= 20) || (id >= 26 && id <= 30)) {
+      EXPECT_FALSE(russian) << id;
+    }
   }
 }
 
