@@ -189,6 +189,7 @@ struct UpdateFailure {
   FaultSpec fault;
   std::string text;
 };
+void PrintTo(const UpdateFailure& failure, std::ostream* out) { *out << failure.name; }
 
 class UpdateFailureTest : public LoaderTest, public ::testing::WithParamInterface<UpdateFailure> {};
 

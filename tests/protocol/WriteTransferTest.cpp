@@ -16,6 +16,7 @@ struct SequenceCase {
   size_t size;
   std::vector<ReceivedBlock> blocks;
 };
+void PrintTo(const SequenceCase& c, std::ostream* out) { *out << c.size << " bytes"; }
 
 class BlockSequenceTest : public ProtocolTest,
                           public ::testing::WithParamInterface<SequenceCase> {};

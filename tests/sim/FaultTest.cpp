@@ -79,6 +79,7 @@ struct HeaderCase {
   uint32_t value;
   int verdict;
 };
+void PrintTo(const HeaderCase& c, std::ostream* out) { *out << sim::FaultName(c.fault); }
 
 class HeaderFaultTest : public FaultTest, public ::testing::WithParamInterface<HeaderCase> {};
 
@@ -113,6 +114,7 @@ struct ValueCase {
   uint32_t (*seen)(const Answer&);
   uint32_t expected;
 };
+void PrintTo(const ValueCase& c, std::ostream* out) { *out << sim::FaultName(c.fault); }
 
 class FaultValueTest : public FaultTest, public ::testing::WithParamInterface<ValueCase> {};
 

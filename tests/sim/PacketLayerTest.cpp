@@ -37,6 +37,7 @@ struct Mangle {
   size_t offset;  // byte of the GINF command to change
   uint8_t value;
 };
+void PrintTo(const Mangle& m, std::ostream* out) { *out << m.name; }
 
 class BadCommandTest : public PacketLayerTest, public ::testing::WithParamInterface<Mangle> {};
 
