@@ -3,7 +3,7 @@
 # that crashes is written to tests/fuzz/corpus/, where the normal suite replays it from then on.
 set -euo pipefail
 build=${1:-build-fuzz}
-runs=${2:-2000}
+runs=${2:-10000}
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVXA_FUZZ=ON -DVXA_BUILD_WINDOW=OFF -DVXA_BUILD_BENCH=OFF \
   -DVXA_SANITIZE=address,undefined,fuzzer-no-link >/dev/null
