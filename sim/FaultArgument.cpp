@@ -44,7 +44,7 @@ bool ParseNumber(std::string_view text, int64_t min, int64_t max, int64_t* value
 
 }  // namespace
 
-bool ParseFaultArgument(std::string_view argument, FaultSpec* spec, std::string* error) {
+bool ParseFaultArgument(std::string_view argument, FaultSpec* faultSpec, std::string* error) {
   const std::vector<std::string_view> fields = SplitFields(argument);
   auto fail = [&](std::string text) {
     if (error != nullptr) *error = std::move(text);
@@ -83,7 +83,7 @@ bool ParseFaultArgument(std::string_view argument, FaultSpec* spec, std::string*
   parsed.skip = static_cast<int>(values[1]);
   parsed.value = static_cast<uint32_t>(values[2]);
   parsed.onCommand = static_cast<int>(values[3]);
-  *spec = std::move(parsed);
+  *faultSpec = std::move(parsed);
   return true;
 }
 

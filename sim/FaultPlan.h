@@ -21,7 +21,7 @@ class FaultPlan {
 
   FaultPlan() { specs_.reserve(16); }
 
-  void Add(const FaultSpec& spec);
+  void Add(const FaultSpec& faultSpec);
   void Clear() { specs_.clear(); }
   bool Empty() const { return live_ == 0; }
 

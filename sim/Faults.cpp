@@ -105,9 +105,9 @@ std::string_view CallName(Call call) {
   return index < kCallNames.size() ? kCallNames[index] : std::string_view("?");
 }
 
-void FaultPlan::Add(const FaultSpec& spec) {
-  if (spec.count == 0) return;
-  specs_.push_back(spec);
+void FaultPlan::Add(const FaultSpec& faultSpec) {
+  if (faultSpec.count == 0) return;
+  specs_.push_back(faultSpec);
   ++live_;
 }
 
@@ -116,16 +116,16 @@ std::optional<FaultPlan::Fired> FaultPlan::Offer(Fault fault, uint8_t code) {
   // Every waiting fault of this kind sees the occasion (its skip runs down); the first ready one
   // takes it.
   std::optional<Fired> fired;
-  for (FaultSpec& spec : specs_) {
-    if (spec.fault != fault || spec.count == 0) continue;
-    if (spec.onCommand >= 0 && spec.onCommand != code) continue;
-    if (spec.skip > 0) {
-      --spec.skip;
+  for (FaultSpec& faultSpec : specs_) {
+    if (faultSpec.fault != fault || faultSpec.count == 0) continue;
+    if (faultSpec.onCommand >= 0 && faultSpec.onCommand != code) continue;
+    if (faultSpec.skip > 0) {
+      --faultSpec.skip;
       continue;
     }
     if (fired) continue;
-    if (spec.count > 0 && --spec.count == 0) --live_;
-    fired = Fired{spec.value, spec.text};
+    if (faultSpec.count > 0 && --faultSpec.count == 0) --live_;
+    fired = Fired{faultSpec.value, faultSpec.text};
   }
   return fired;
 }

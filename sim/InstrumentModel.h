@@ -60,7 +60,7 @@ class InstrumentModel {
   // once through `sink`.
   void Receive(std::span<const uint8_t> bytes, Clock::TimePoint now, AnswerSink& sink);
 
-  void Inject(const FaultSpec& spec) { faults_.Add(spec); }
+  void Inject(const FaultSpec& faultSpec) { faults_.Add(faultSpec); }
   // Removes every fault and ends a silence. (A babbling line is the sink's to stop.)
   void ClearFaults();
 

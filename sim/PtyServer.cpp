@@ -90,7 +90,7 @@ PtyServer::PtyServer(Options options, UniqueFd master, UniqueFd watch, std::stri
       reopenGrace_(options.reopenGrace),
       buffer_(kBufferBytes),
       staged_(kBufferBytes) {
-  for (const FaultSpec& spec : options.faults) model_.Inject(spec);
+  for (const FaultSpec& faultSpec : options.faults) model_.Inject(faultSpec);
 }
 
 PtyServer::~PtyServer() = default;

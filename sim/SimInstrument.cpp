@@ -44,9 +44,9 @@ SimInstrument::~SimInstrument() = default;
 
 // ---- What tests set and read ----------------------------------------------------------------
 
-void SimInstrument::Inject(const FaultSpec& spec) {
+void SimInstrument::Inject(const FaultSpec& faultSpec) {
   std::lock_guard lock(mutex_);
-  if (model_) model_->Inject(spec);
+  if (model_) model_->Inject(faultSpec);
 }
 
 void SimInstrument::ClearFaults() {

@@ -51,7 +51,7 @@ class SimInstrument final : private AnswerSink {
   SimInstrument& operator=(const SimInstrument&) = delete;
 
   // Faults. ClearFaults also stops a babbling line, ends a silence and forgets FailNextCall.
-  void Inject(const FaultSpec& spec);
+  void Inject(const FaultSpec& faultSpec);
   void ClearFaults();
   // The next `count` calls of that kind on this bridge return `status` and do nothing else.
   void FailNextCall(Call call, FtStatus status, int count = 1);

@@ -43,7 +43,7 @@ void PrintHelp() {
       "The line is played in real time: 11 bits per byte at 3,000,000 baud in both directions,\n"
       "the 2 ms latency timer on the tail of each answer.\n"
       "\n"
-      "  --fault SPEC          inject a fault (repeatable). SPEC is NAME[:count[:skip[:value\n"
+      "  --fault FAULT         inject a fault (repeatable). FAULT is NAME[:count[:skip[:value\n"
       "                        [:command]]]]: count -1 fires for ever, skip lets that many\n"
       "                        occasions pass first, value is the fault's parameter, command\n"
       "                        keeps it to one command code (e.g. 0x35). Empty fields keep the\n"
@@ -141,10 +141,10 @@ int main(int argc, char* argv[]) {
       cts = false;
     } else if (TakeValue("--fault", argc, argv, &i, &value, &missing)) {
       if (missing) return UsageError("--fault needs NAME[:count[:skip[:value[:command]]]]");
-      vxa::sim::FaultSpec spec{.fault = vxa::sim::Fault::DropAnswer};
+      vxa::sim::FaultSpec faultSpec{.fault = vxa::sim::Fault::DropAnswer};
       std::string error;
-      if (!vxa::sim::ParseFaultArgument(value, &spec, &error)) return UsageError(error);
-      options.faults.push_back(spec);
+      if (!vxa::sim::ParseFaultArgument(value, &faultSpec, &error)) return UsageError(error);
+      options.faults.push_back(faultSpec);
     } else if (TakeValue("--install-time", argc, argv, &i, &value, &missing)) {
       if (missing || !ParseSeconds(value, &options.instrument.installTime)) {
         return UsageError("--install-time needs a number of seconds from 0 to 3600");

@@ -119,7 +119,7 @@ std::string CheckCombinations(const CliOptions& options) {
 
 }  // namespace
 
-bool ParseFaultSpec(const std::string& text, sim::FaultSpec* spec) {
+bool ParseFaultSpec(const std::string& text, sim::FaultSpec* faultSpec) {
   std::vector<std::string> fields;
   size_t start = 0;
   for (;;) {
@@ -150,7 +150,7 @@ bool ParseFaultSpec(const std::string& text, sim::FaultSpec* spec) {
     if (!ParseLong(fields[4], -1, 255, &value)) return false;
     parsed.onCommand = static_cast<int>(value);
   }
-  *spec = parsed;
+  *faultSpec = parsed;
   return true;
 }
 
@@ -196,11 +196,11 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         options.version = true;
         break;
       case kOptSimFault: {
-        sim::FaultSpec spec;
-        if (!ParseFaultSpec(optarg, &spec)) {
+        sim::FaultSpec faultSpec;
+        if (!ParseFaultSpec(optarg, &faultSpec)) {
           result.error = FormatText(VXA_MSG(msg::kInvalidFault), optarg);
         } else {
-          options.faults.push_back(spec);
+          options.faults.push_back(faultSpec);
         }
         break;
       }

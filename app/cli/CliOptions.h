@@ -43,6 +43,6 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]);
 
 // NAME[:count[:skip[:value[:command]]]], e.g. "silent", "corrupt-read-back:1:0:5000",
 // "refuse-request:1:0:0:0x33". count -1 fires for ever; numbers may be given in hex (0x...).
-bool ParseFaultSpec(const std::string& text, sim::FaultSpec* spec);
+bool ParseFaultSpec(const std::string& text, sim::FaultSpec* faultSpec);
 
 }  // namespace vxa::cli

@@ -116,24 +116,24 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
 }
 
 TEST(CliOptionsTest, FaultSpecifications) {
-  sim::FaultSpec spec;
-  ASSERT_TRUE(ParseFaultSpec("silent", &spec));
-  EXPECT_EQ(spec.fault, sim::Fault::Silent);
-  EXPECT_EQ(spec.count, 1);
-  EXPECT_EQ(spec.skip, 0);
-  EXPECT_EQ(spec.value, 0u);
-  EXPECT_EQ(spec.onCommand, -1);
+  sim::FaultSpec faultSpec;
+  ASSERT_TRUE(ParseFaultSpec("silent", &faultSpec));
+  EXPECT_EQ(faultSpec.fault, sim::Fault::Silent);
+  EXPECT_EQ(faultSpec.count, 1);
+  EXPECT_EQ(faultSpec.skip, 0);
+  EXPECT_EQ(faultSpec.value, 0u);
+  EXPECT_EQ(faultSpec.onCommand, -1);
 
-  ASSERT_TRUE(ParseFaultSpec("corrupt-read-back:-1:2:0x1000:0x34", &spec));
-  EXPECT_EQ(spec.fault, sim::Fault::CorruptReadBack);
-  EXPECT_EQ(spec.count, -1);
-  EXPECT_EQ(spec.skip, 2);
-  EXPECT_EQ(spec.value, 0x1000u);
-  EXPECT_EQ(spec.onCommand, 0x34);
+  ASSERT_TRUE(ParseFaultSpec("corrupt-read-back:-1:2:0x1000:0x34", &faultSpec));
+  EXPECT_EQ(faultSpec.fault, sim::Fault::CorruptReadBack);
+  EXPECT_EQ(faultSpec.count, -1);
+  EXPECT_EQ(faultSpec.skip, 2);
+  EXPECT_EQ(faultSpec.value, 0x1000u);
+  EXPECT_EQ(faultSpec.onCommand, 0x34);
 
   for (const char* bad : {"", "nothing", "silent:", "silent:0", "silent:x", "silent:1:-1",
                           "silent:1:0:0:256", "silent:1:0:0:0:9"}) {
-    EXPECT_FALSE(ParseFaultSpec(bad, &spec)) << bad;
+    EXPECT_FALSE(ParseFaultSpec(bad, &faultSpec)) << bad;
   }
   ParsedCommandLine p = Parse({"--sim", "--sim-fault", "bad-crc", "--sim-fault=silent:2", "info"});
   ASSERT_EQ(p.error, "");

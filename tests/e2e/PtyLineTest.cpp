@@ -98,32 +98,32 @@ TEST(PtyLine, BabbleDrownsAnswersAndIsLostWhenNobodyReads) {
 }
 
 TEST(FaultArgument, ParsesNameCountSkipValueAndCommand) {
-  FaultSpec spec{.fault = Fault::DropAnswer};
+  FaultSpec faultSpec{.fault = Fault::DropAnswer};
   std::string error;
-  ASSERT_TRUE(ParseFaultArgument("corrupt-read-back:1:0:1000", &spec, &error)) << error;
-  EXPECT_EQ(spec.fault, Fault::CorruptReadBack);
-  EXPECT_EQ(spec.count, 1);
-  EXPECT_EQ(spec.skip, 0);
-  EXPECT_EQ(spec.value, 1000u);
-  EXPECT_EQ(spec.onCommand, -1);
+  ASSERT_TRUE(ParseFaultArgument("corrupt-read-back:1:0:1000", &faultSpec, &error)) << error;
+  EXPECT_EQ(faultSpec.fault, Fault::CorruptReadBack);
+  EXPECT_EQ(faultSpec.count, 1);
+  EXPECT_EQ(faultSpec.skip, 0);
+  EXPECT_EQ(faultSpec.value, 1000u);
+  EXPECT_EQ(faultSpec.onCommand, -1);
 
-  ASSERT_TRUE(ParseFaultArgument("drop-answer:-1:2::0x35", &spec, &error)) << error;
-  EXPECT_EQ(spec.fault, Fault::DropAnswer);
-  EXPECT_EQ(spec.count, -1);
-  EXPECT_EQ(spec.skip, 2);
-  EXPECT_EQ(spec.value, 0u);
-  EXPECT_EQ(spec.onCommand, 0x35);
+  ASSERT_TRUE(ParseFaultArgument("drop-answer:-1:2::0x35", &faultSpec, &error)) << error;
+  EXPECT_EQ(faultSpec.fault, Fault::DropAnswer);
+  EXPECT_EQ(faultSpec.count, -1);
+  EXPECT_EQ(faultSpec.skip, 2);
+  EXPECT_EQ(faultSpec.value, 0u);
+  EXPECT_EQ(faultSpec.onCommand, 0x35);
 
-  ASSERT_TRUE(ParseFaultArgument("silent", &spec, &error));
-  EXPECT_EQ(spec.fault, Fault::Silent);
-  EXPECT_EQ(spec.count, 1);
+  ASSERT_TRUE(ParseFaultArgument("silent", &faultSpec, &error));
+  EXPECT_EQ(faultSpec.fault, Fault::Silent);
+  EXPECT_EQ(faultSpec.count, 1);
 
   for (const char* bad : {"", "no-such-fault", "silent:0", "silent:x", "silent:1:-1",
                           "silent:1:0:4294967296", "silent:1:0:0:0x100", "silent:1:2:3:4:5"}) {
-    spec.fault = Fault::Babble;
-    EXPECT_FALSE(ParseFaultArgument(bad, &spec, &error)) << bad;
+    faultSpec.fault = Fault::Babble;
+    EXPECT_FALSE(ParseFaultArgument(bad, &faultSpec, &error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
-    EXPECT_EQ(spec.fault, Fault::Babble) << bad << " changed the spec";
+    EXPECT_EQ(faultSpec.fault, Fault::Babble) << bad << " changed the faultSpec";
   }
 }
 

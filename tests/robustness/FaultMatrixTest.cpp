@@ -132,13 +132,13 @@ Result Expected(Fault fault, StageId stage) {
 }
 
 FaultSpec SpecFor(Fault fault, const Stage& stage) {
-  FaultSpec spec{.fault = fault, .skip = stage.skip, .onCommand = stage.onCommand};
-  if (fault == Fault::Silent) spec.count = -1;
-  if (fault == Fault::Babble) spec.value = 2000;  // a burst of noise, then quiet again
-  if (fault == Fault::CorruptReadBack) spec.value = 70000;
-  if (fault == Fault::ShortReadBack) spec.value = 10;
-  if (fault == Fault::RefuseRequest || fault == Fault::RefuseBlock) spec.text = kRefusal;
-  return spec;
+  FaultSpec faultSpec{.fault = fault, .skip = stage.skip, .onCommand = stage.onCommand};
+  if (fault == Fault::Silent) faultSpec.count = -1;
+  if (fault == Fault::Babble) faultSpec.value = 2000;  // a burst of noise, then quiet again
+  if (fault == Fault::CorruptReadBack) faultSpec.value = 70000;
+  if (fault == Fault::ShortReadBack) faultSpec.value = 10;
+  if (fault == Fault::RefuseRequest || fault == Fault::RefuseBlock) faultSpec.text = kRefusal;
+  return faultSpec;
 }
 
 class FaultMatrix {
@@ -157,9 +157,9 @@ class FaultMatrix {
     sim::SimInstrument& instrument = bus.AttachInstrument(config);
     test::RecordingView view;
     Loader loader(view, bus, clock, resources_);
-    const FaultSpec spec = SpecFor(fault, stage);
+    const FaultSpec faultSpec = SpecFor(fault, stage);
 
-    if (stage.id == StageId::kSearch) instrument.Inject(spec);
+    if (stage.id == StageId::kSearch) instrument.Inject(faultSpec);
     loader.Find();
     instrument.ClearFaults();
     if (!view.loadEnabled) return Classify(view, instrument, problem);
@@ -169,12 +169,12 @@ class FaultMatrix {
     view.onState = [&](const std::string& state) {
       if (state == Msg(msg::kStateFlashing)) boxesBeforeInstall_ = view.boxes.size();
       if (stage.id == StageId::kKernel && state == Msg(msg::kStateVerification)) {
-        instrument.Inject(spec);
+        instrument.Inject(faultSpec);
       }
-      if (late && state == Msg(msg::kStateFlashing)) instrument.Inject(spec);
+      if (late && state == Msg(msg::kStateFlashing)) instrument.Inject(faultSpec);
     };
     if (stage.id != StageId::kSearch && stage.id != StageId::kKernel && !late) {
-      instrument.Inject(spec);
+      instrument.Inject(faultSpec);
     }
     const Clock::TimePoint start = clock.Now();
     loader.Load();
