@@ -103,6 +103,10 @@ std::string TVXA4410Connection::InvalidCodeText(uint8_t answer) const {
   return FormatText(VXA_MSG(msg::kInvalidConfirmCode), answer);
 }
 
+void TVXA4410Connection::FailOnAnswer(uint8_t answer) {
+  Fail(answer == kAnsRefusal ? RefusalText() : InvalidCodeText(answer));
+}
+
 void TVXA4410Connection::tx_stt_Idle() {
   // The write-request state sends its request again: same bytes, same length.
   Rearm();

@@ -107,6 +107,8 @@ class TVXA4410Connection final : public TUsbChannel {
   bool HandToBuffer(const uint8_t* data, uint32_t length);
   std::string RefusalText() const;
   std::string InvalidCodeText(uint8_t answer) const;
+  // An answer that is not the one expected: the instrument's own refusal text, or the code.
+  void FailOnAnswer(uint8_t answer);
   bool Query(uint8_t code, const char* text, size_t expected, uint8_t* record, bool& valid);
 
   const int deviceIndex_;

@@ -63,11 +63,8 @@ void TVXA4410Connection::rx_stt_RRQ() {
         HandToBuffer(RxData() + 4, rx.Length());
       }
       break;
-    case kAnsRefusal:
-      Fail(RefusalText());
-      break;
     default:
-      Fail(InvalidCodeText(rx.Answer()));
+      FailOnAnswer(rx.Answer());
       break;
   }
 }
@@ -102,11 +99,8 @@ void TVXA4410Connection::rx_stt_Read() {
       if (HandToBuffer(RxData() + 4, rx.Length())) blockNumber_ = expected;
       break;
     }
-    case kAnsRefusal:
-      Fail(RefusalText());
-      break;
     default:
-      Fail(InvalidCodeText(rx.Answer()));
+      FailOnAnswer(rx.Answer());
       break;
   }
 }

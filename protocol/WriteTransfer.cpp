@@ -93,11 +93,8 @@ void TVXA4410Connection::rx_stt_Write() {
       }
       break;
     }
-    case kAnsRefusal:
-      Fail(RefusalText());
-      break;
     default:
-      Fail(InvalidCodeText(rx.Answer()));
+      FailOnAnswer(rx.Answer());
       break;
   }
 }
