@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 
 namespace vxa {

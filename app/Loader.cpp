@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "Version.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 
 namespace vxa {

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "app/Loader.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 
 namespace vxa {

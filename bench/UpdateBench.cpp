@@ -22,7 +22,7 @@
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalView.h"
 #include "app/image/Resources.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "bench/BenchSupport.h"
 #include "link/Packet.h"
 #include "sim/SimBus.h"

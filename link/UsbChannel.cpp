@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Crc32.h"
 #include "link/Errors.h"
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "app/text/Cp1251.h"
-#include "app/text/Messages.h"
+#include "text/Cp1251.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 
 namespace vxa {

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/text/Cp1251.h"
-#include "app/text/Messages.h"
+#include "text/Cp1251.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 #include "protocol/Connection.h"
 

@@ -1,7 +1,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 #include "protocol/Connection.h"
 

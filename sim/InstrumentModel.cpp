@@ -6,7 +6,7 @@
 #include <cstring>
 #include <optional>
 
-#include "app/text/Cp1251.h"
+#include "text/Cp1251.h"
 #include "link/Crc32.h"
 
 namespace vxa::sim {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/Clock.h"
-#include "link/drivers/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "sim/InstrumentModel.h"
 #include "sim/PtyLine.h"
 #include "sim/SimTypes.h"

@@ -14,7 +14,7 @@
 
 #include "Version.h"
 #include "link/FtDriver.h"
-#include "link/drivers/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "sim/FaultArgument.h"
 #include "sim/PtyServer.h"
 

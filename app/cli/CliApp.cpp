@@ -11,7 +11,7 @@
 #include "app/FileSink.h"
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalText.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 #include "link/drivers/DriverErrorReport.h"
 #include "protocol/FileKinds.h"

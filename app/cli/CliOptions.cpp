@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "protocol/FileKinds.h"
 
 namespace vxa::cli {

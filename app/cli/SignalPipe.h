@@ -2,7 +2,7 @@
 
 #include <signal.h>
 
-#include "link/drivers/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace vxa::cli {
 

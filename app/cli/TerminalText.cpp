@@ -1,6 +1,6 @@
 #include "app/cli/TerminalText.h"
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 
 namespace vxa::cli {
 namespace {

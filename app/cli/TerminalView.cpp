@@ -9,7 +9,7 @@
 #include <climits>
 
 #include "app/cli/TerminalText.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 
 namespace vxa::cli {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 
 namespace vxa {

@@ -17,7 +17,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Loader.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 
 namespace vxa {
 namespace {

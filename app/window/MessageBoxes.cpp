@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 
 namespace vxa {
 namespace {

@@ -7,7 +7,7 @@
 #include "link/FtDriver.h"
 #include "link/drivers/DriverErrorReport.h"
 #include "link/drivers/SerialPortErrors.h"
-#include "link/drivers/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace vxa {
 

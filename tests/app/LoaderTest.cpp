@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/Loader.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "sim/SimBus.h"
 #include "tests/support/RecordingView.h"
 #include "tests/support/TempDir.h"

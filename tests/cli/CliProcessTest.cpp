@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "Version.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"
 #include "tests/cli/ChildProcess.h"

@@ -16,7 +16,7 @@
 #include "app/cli/CliOptions.h"
 #include "app/cli/ProgressMeter.h"
 #include "app/cli/TerminalText.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 #include "tests/support/TempDir.h"
 

@@ -19,7 +19,7 @@
 #include "app/cli/CliApp.h"
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalView.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"
 #include "tests/support/TempDir.h"

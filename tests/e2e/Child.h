@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "link/drivers/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace vxa::e2e {
 

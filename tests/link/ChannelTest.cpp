@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Crc32.h"
 #include "link/Errors.h"
 #include "link/UsbChannel.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Diagnostics.h"
 #include "link/Errors.h"
 #include "tests/support/TempDir.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/image/ResReadTransBuffer.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Errors.h"
 #include "protocol/Connection.h"
 #include "sim/SimBus.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/Loader.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "sim/SimBus.h"
 #include "tests/support/RecordingView.h"
 

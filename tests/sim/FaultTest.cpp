@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <set>
 
-#include "app/text/Cp1251.h"
+#include "text/Cp1251.h"
 #include "link/Crc32.h"
 #include "tests/sim/SimTestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "app/text/Cp1251.h"
+#include "text/Cp1251.h"
 #include "tests/sim/SimTestSupport.h"
 
 namespace vxa::simtest {

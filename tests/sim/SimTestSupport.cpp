@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/text/Cp1251.h"
+#include "text/Cp1251.h"
 #include "link/Crc32.h"
 
 namespace vxa::simtest {

@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/text/Cp1251.h"
-#include "app/text/Messages.h"
+#include "text/Cp1251.h"
+#include "text/Messages.h"
 
 namespace vxa {
 namespace {

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "app/Loader.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "app/window/Form1.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"

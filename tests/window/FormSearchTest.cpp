@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "tests/window/WindowTestSupport.h"
 
 namespace vxa::test {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "app/Loader.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "link/Packet.h"
 #include "protocol/Connection.h"
 #include "protocol/FileKinds.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/image/Resources.h"
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 #include "app/window/Form1.h"
 #include "app/window/MessageBoxes.h"
 #include "link/Clock.h"

@@ -1,4 +1,4 @@
-#include "app/text/Messages.h"
+#include "text/Messages.h"
 
 #include <array>
 #include <atomic>
