@@ -23,7 +23,6 @@ TUsbChannel::~TUsbChannel() {
 
 void TUsbChannel::CloseDevice() {
   timeoutsKnown_ = false;
-  lastAnswerComplete_ = false;
   if (FtHandle) {
     FtHandle->Close();
     FtHandle.reset();
@@ -64,7 +63,6 @@ bool TUsbChannel::Open() {
   }
   if (dev.SetDivisor(cts ? kFtDivisor3M : kFtDivisor1M5) != kFtOk) Fail("FT_SetDivisor failed");
   if (dev.Purge(kFtPurgeRx | kFtPurgeTx) != kFtOk) Fail("FT_Purge failed");
-  lastAnswerComplete_ = false;
   Opened = true;
   return true;
 }
@@ -86,21 +84,7 @@ void TUsbChannel::SetTimeouts(FtDevice& dev, uint32_t readTimeoutMs, uint32_t wr
   writeTimeoutSet_ = writeTimeoutMs;
 }
 
-bool TUsbChannel::MayHoldLeftovers(FtDevice& dev, bool lastAnswerComplete) {
-  // After anything but a good answer read to its end, something may still be on its way: the
-  // rest of a bad answer, or a late answer to an earlier command.
-  if (!lastAnswerComplete) return true;
-  // The instrument answers each command once, and that answer has been read whole. Whatever
-  // has arrived since (noise, an answer sent twice) is in the queues; asking costs nothing on
-  // the computer, where a purge is a request to the bridge.
-  uint32_t rxQueue = 0, txQueue = 0, events = 0;
-  if (dev.GetStatus(&rxQueue, &txQueue, &events) != kFtOk) return true;
-  return rxQueue != 0 || txQueue != 0;
-}
-
 void TUsbChannel::SendPacket() {
-  const bool lastAnswerComplete = lastAnswerComplete_;
-  lastAnswerComplete_ = false;
   TxPacket.SetStartMark(kStartMark);
   TxPacket.SetAnswer(0);
   TxPacket.SetReserved(0);
@@ -116,8 +100,11 @@ void TUsbChannel::SendPacket() {
   }
   FtDevice* dev = FtHandle.get();
   if (dev == nullptr) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), kFtInvalidHandle);
-  // Nothing left from an earlier exchange may be taken for the answer to this command.
-  if (MayHoldLeftovers(*dev, lastAnswerComplete)) dev->Purge(kFtPurgeRx | kFtPurgeTx);
+  // Nothing left from an earlier exchange may be taken for the answer to this command. The
+  // purge goes before every command, even after a clean answer with empty queues: the queue
+  // status does not count bytes the bridge still holds under its latency timer, and the
+  // instrument has always seen this pause before each command.
+  dev->Purge(kFtPurgeRx | kFtPurgeTx);
   SetTimeouts(*dev, kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t written = 0;
   const FtStatus status = dev->Write(TxBuffer.get(), TxLength, &written);
@@ -130,7 +117,6 @@ void TUsbChannel::SendPacket() {
 int32_t TUsbChannel::ReceivePacket() {
   FtDevice* dev = FtHandle.get();
   if (dev == nullptr) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), kFtInvalidHandle);
-  lastAnswerComplete_ = false;
   SetTimeouts(*dev, kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t got = 0;
   FtStatus status = dev->Read(RxHeader, kHeaderSize, &got);
@@ -144,10 +130,7 @@ int32_t TUsbChannel::ReceivePacket() {
   if (header.EndMark() != kEndMark) return kRxBadEndMark;
   if (header.Code() != TxPacket.Code()) return kRxWrongCode;
   const uint32_t length = header.Length();
-  if (length == 0) {
-    lastAnswerComplete_ = true;
-    return kRxOk;
-  }
+  if (length == 0) return kRxOk;
   SetTimeouts(*dev, length / kBodyBytesPerExtraMs + kReadTimeoutMs, kWriteTimeoutMs);
   if (length > kMaxAnswerBody) {
     // Let the rest of the oversized answer arrive before throwing it away, but never longer than
@@ -164,7 +147,6 @@ int32_t TUsbChannel::ReceivePacket() {
   if (length <= kCrcSize) return kRxLengthTooSmall;
   if (Crc32Jam(RxBuffer.get(), length) != 0) return kRxBadCrc;
   header.SetLength(length - kCrcSize);
-  lastAnswerComplete_ = true;
   return kRxOk;
 }
 

@@ -90,8 +90,6 @@ class TUsbChannel : public TDiagnosticFiles {
   void CloseDevice();
   // Sets the timeouts unless the open bridge has them already.
   void SetTimeouts(FtDevice& dev, uint32_t readTimeoutMs, uint32_t writeTimeoutMs);
-  // Whether the bridge may hold anything that is not the answer to the next command.
-  bool MayHoldLeftovers(FtDevice& dev, bool lastAnswerComplete);
 
   FtDriver& driver_;
   Clock& clock_;
@@ -100,8 +98,6 @@ class TUsbChannel : public TDiagnosticFiles {
   bool timeoutsKnown_ = false;
   uint32_t readTimeoutSet_ = 0;
   uint32_t writeTimeoutSet_ = 0;
-  // The last exchange ended with a good answer read to the last byte its header announced.
-  bool lastAnswerComplete_ = false;
 };
 
 }  // namespace vxa

@@ -305,14 +305,13 @@ bool Contains(const std::vector<Call>& calls, Call call) {
   return std::find(calls.begin(), calls.end(), call) != calls.end();
 }
 
-TEST_F(ExchangeTest, AfterAGoodAnswerReadWholeTheNextCommandGoesWithoutAPurge) {
+TEST_F(ExchangeTest, EvenAfterAGoodAnswerReadWholeTheNextCommandGoesAfterAPurge) {
   instrument_.ClearCalls();
   ASSERT_EQ(channel_.Send(0x1E, {}), kRxOk);
   ASSERT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
   const std::vector<Call> between = CallsBeforeSecondWrite(instrument_.Calls());
-  // The queues are looked at instead: they are empty.
-  EXPECT_TRUE(Contains(between, Call::GetStatus));
-  EXPECT_FALSE(Contains(between, Call::Purge));
+  // Empty queues prove nothing: the bridge may still hold bytes under its latency timer.
+  EXPECT_TRUE(Contains(between, Call::Purge));
   EXPECT_EQ(channel_.RxHead().Length(), 68u);
 }
 
