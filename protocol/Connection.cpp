@@ -76,6 +76,25 @@ void TVXA4410Connection::BeginTransfer() {
   transferNumber_.fetch_add(1);
   done_.store(false);
   error_.store(false);
+  MarkProgress();
+}
+
+void TVXA4410Connection::MarkProgress() {
+  lastProgressAt_ = clock().Now();
+  progressPosition_ = bound_->GetPosition();
+  progressState_ = rxHandler_.load();
+}
+
+void TVXA4410Connection::CheckProgress() {
+  const RxHandler state = rxHandler_.load();
+  if (state == RxHandler::kIdle) return;
+  if (bound_->GetPosition() != progressPosition_ || state != progressState_) {
+    MarkProgress();
+    return;
+  }
+  const Clock::Duration limit =
+      state == RxHandler::kWriteRequest ? kRequestAcceptLimit : kNoProgressLimit;
+  if (clock().Now() - lastProgressAt_ >= limit) Fail(VXA_MSG(msg::kCommunicationError));
 }
 
 void TVXA4410Connection::Rearm() {
@@ -96,7 +115,10 @@ std::string TVXA4410Connection::RefusalText() const {
   // ever read: an answer without one must not take the rest of the buffer with it.
   const auto* data = reinterpret_cast<const char*>(RxData());
   const size_t length = GetU32(RxHeader + kOffLength);
-  return Cp1251ToUtf8(std::string_view(data, strnlen(data, length)));
+  const size_t textLength = strnlen(data, length);
+  // A refusal that gives no reason still must not leave the user an empty box.
+  if (textLength == 0) return InvalidCodeText(kAnsRefusal);
+  return Cp1251ToUtf8(std::string_view(data, textLength));
 }
 
 std::string TVXA4410Connection::InvalidCodeText(uint8_t answer) const {
@@ -147,17 +169,18 @@ int TVXA4410Connection::TrafficStep() {
   std::lock_guard lock(RxMutex);
   // An idle connection has nothing to send: a step now would repeat whatever was built last.
   if (IsIdle()) return 0;
+  // Nobody on this thread can show a failure: it is recorded for the waiting side, whatever it
+  // is; one that escaped would end the whole program.
   try {
     RunTransmitHandler();
-    if (Exchange(0) == kRxOk) {
-      lastAnswerAt_ = clock().Now();
-      RunReceiveHandler();
-    } else if (clock().Now() - lastAnswerAt_ >= kSilenceLimit) {
-      Fail(VXA_MSG(msg::kCommunicationError));
-    }
+    if (Exchange(0) == kRxOk) RunReceiveHandler();
+    CheckProgress();
   } catch (const TVXA4410ConnError& e) {
-    // Nobody on this thread can show it: record it for the waiting side like any failure.
     Fail(e.Text());
+  } catch (const std::exception& e) {
+    Fail(e.what());
+  } catch (...) {
+    Fail(VXA_MSG(msg::kCommunicationError));
   }
   return 0;
 }

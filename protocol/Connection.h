@@ -23,8 +23,13 @@ inline constexpr uint32_t kQueryRetryPauseMs = 100;
 inline constexpr uint32_t kClockRetryPauseMs = 1000;
 inline constexpr int kReadRequestAttempts = 3;
 inline constexpr uint32_t kReadRequestRetryPauseMs = 100;
-// A transfer that has had no well-formed answer for this long is given up.
-inline constexpr Clock::Duration kSilenceLimit = std::chrono::seconds(30);
+// A transfer whose position and state have not moved for this long is given up, however the
+// instrument answers meanwhile: one that keeps acknowledging the wrong block or sending the same
+// read block would otherwise be served for ever.
+inline constexpr Clock::Duration kNoProgressLimit = std::chrono::seconds(30);
+// Until it accepts a write request, an instrument may be preparing its storage: that stage has
+// this long instead.
+inline constexpr Clock::Duration kRequestAcceptLimit = std::chrono::minutes(2);
 
 // The program's end of the conversation with one instrument: the USB channel, the protocol state
 // machine of a file transfer, its outcome, and the records last read from the instrument.
@@ -109,6 +114,10 @@ class TVXA4410Connection final : public TUsbChannel {
   std::string InvalidCodeText(uint8_t answer) const;
   // An answer that is not the one expected: the instrument's own refusal text, or the code.
   void FailOnAnswer(uint8_t answer);
+  // Notes the time whenever the position or the state has moved since the last look, and fails
+  // the transfer once they have stood still for longer than its stage allows.
+  void CheckProgress();
+  void MarkProgress();
   bool Query(uint8_t code, const char* text, size_t expected, uint8_t* record, bool& valid);
 
   const int deviceIndex_;
@@ -125,7 +134,9 @@ class TVXA4410Connection final : public TUsbChannel {
   // after SendPacket has grown Length and TxLength in place.
   uint32_t lastPayloadLength_ = 0;
   uint32_t lastBlockData_ = 0;
-  Clock::TimePoint lastAnswerAt_{};
+  Clock::TimePoint lastProgressAt_{};
+  int progressPosition_ = 0;
+  RxHandler progressState_ = RxHandler::kIdle;
   std::function<void()> outcomeListener_;
 
   bool deviceInfoValid_ = false;

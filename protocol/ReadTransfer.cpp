@@ -15,14 +15,12 @@ int TVXA4410Connection::StartRead(uint32_t fileKind, std::string& errorText) {
   if (refused != 0) return refused;
   BeginTransfer();
   BuildFileRequest(kCmdReadRequest, fileKind);
-  lastAnswerAt_ = clock().Now();
   // The first block comes with the answer to the request, so a lost answer cannot be told from a
   // refused request by waiting for the traffic thread: ask again here, a few times.
   for (int attempt = 1; attempt <= kReadRequestAttempts; ++attempt) {
     Rearm();
     if (Exchange(0) == kRxOk) {
-      lastAnswerAt_ = clock().Now();
-      rx_stt_RRQ();
+          rx_stt_RRQ();
       return 0;
     }
     if (attempt < kReadRequestAttempts) clock().SleepMs(kReadRequestRetryPauseMs);

@@ -18,13 +18,11 @@ int TVXA4410Connection::StartWrite(uint32_t fileKind, std::string& errorText) {
   requestRetry_ = 1;
   EnterState(RxHandler::kWriteRequest, TxHandler::kIdle);
   BuildFileRequest(kCmdWriteRequest, fileKind);
-  lastAnswerAt_ = clock().Now();
   try {
     // Without a well-formed answer the request stays pending for the traffic thread to repeat;
     // the handler never looks at the fields of an earlier answer.
     if (Exchange(kWriteRequestDelayMs) == kRxOk) {
-      lastAnswerAt_ = clock().Now();
-      rx_stt_WRQ();
+          rx_stt_WRQ();
     }
   } catch (const TVXA4410ConnError&) {
     GoIdle();  // the caller gets the failure; the connection must not stay half-started

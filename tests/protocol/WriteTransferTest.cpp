@@ -1,3 +1,5 @@
+#include <stdexcept>
+
 #include "tests/protocol/ProtocolFixture.h"
 #include "tests/support/TempDir.h"
 
@@ -164,14 +166,50 @@ TEST_F(WriteTransferTest, UnknownKindsAreRefusedAndNothingIsSent) {
   EXPECT_TRUE(connection_->IsIdle());
 }
 
-TEST_F(WriteTransferTest, ASilentInstrumentFailsTheTransferAfterTheSilenceLimit) {
+// However the instrument answers meanwhile, a transfer whose position and state stand still is
+// given up after its stage's bound: 30 s once a transfer runs, 2 minutes for a write request to be
+// accepted.
+TEST_F(WriteTransferTest, ATransferThatMakesNoProgressIsGivenUpAfterItsStagesBound) {
+  struct Row {
+    const char* name;
+    FaultSpec fault;
+    bool read;  // the read-back of what was written, or the write itself
+    int64_t minMs;
+  };
+  const Row rows[] = {
+      {"silent", FaultSpec{.fault = Fault::Silent, .count = -1, .onCommand = kCmdWriteBlock},
+       false, 30'000},
+      {"wrong ack", FaultSpec{.fault = Fault::WrongAckNumber, .count = -1}, false, 30'000},
+      {"never accepted",
+       FaultSpec{.fault = Fault::DropAnswer, .count = -1, .onCommand = kCmdWriteRequest}, false,
+       120'000},
+      {"same read block", FaultSpec{.fault = Fault::RepeatReadBlock, .count = -1}, true, 30'000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    instrument_.ClearFaults();
+    if (row.read) {
+      ASSERT_EQ(WriteSwap(), "");
+    }
+    instrument_.Inject(row.fault);
+    const Clock::TimePoint start = clock_.Now();
+    if (row.read) {
+      EXPECT_EQ(ReadSwap(), "Ошибка связи с прибором");
+    } else {
+      connection_->StartWrite(kFileSwap, errorText_);
+      RunToIdle();
+      EXPECT_EQ(ErrorText(), "Ошибка связи с прибором");
+    }
+    EXPECT_GE(ElapsedMs(start), row.minMs);
+    EXPECT_LT(ElapsedMs(start), row.minMs + 15'000);
+  }
+}
+
+TEST_F(WriteTransferTest, ARefusalWithoutATextNamesItsCodeInsteadOfShowingNothing) {
   ASSERT_EQ(connection_->StartWrite(kFileSwap, errorText_), 70000);
-  instrument_.Inject(FaultSpec{.fault = Fault::Silent, .count = -1});
-  const Clock::TimePoint start = clock_.Now();
+  instrument_.ReplaceAnswers({{0x69, 0x58, kCmdWriteBlock, 0x36, 0, 0, 0, 0, 0, 0, 0x85, 0x96}});
   RunToIdle();
-  EXPECT_EQ(ErrorText(), "Ошибка связи с прибором");
-  EXPECT_GE(ElapsedMs(start), 30'000);
-  EXPECT_LT(ElapsedMs(start), 45'000);
+  EXPECT_EQ(ErrorText(), "Принят пакет с неразрешенным кодом подтверждения = 0x36");
 }
 
 TEST_F(WriteTransferTest, ALinkFailureDuringAStepIsRecordedAndTheLockReleased) {
@@ -207,6 +245,28 @@ TEST_F(WriteTransferTest, TheDumpFileGetsEveryAcknowledgedBlockOnce) {
 }
 
 class EmptyBufferTest : public ProtocolTest {};
+
+// A buffer that breaks in a way the protocol does not know: the failure must be recorded for the
+// waiting side instead of ending the program.
+class BrokenBuffer final : public TBasicTransBuffer {
+ public:
+  int Read(void*, int) override { return 0; }
+  int Write(const void*, int) override { return 0; }
+  int Peek(void*, int) override { throw std::length_error("the buffer broke"); }
+  int GetPosition() const override { return 0; }
+  int SetPosition(int) override { return 0; }
+  int GetSize() const override { return 100; }
+};
+
+TEST_F(EmptyBufferTest, AnyOtherErrorDuringAStepIsRecordedAsTheTransfersFailure) {
+  BrokenBuffer broken;
+  connection_->Bind(&broken);
+  ASSERT_EQ(connection_->StartWrite(kFileSwap, errorText_), 100);
+  EXPECT_EQ(connection_->TrafficStep(), 0);
+  EXPECT_TRUE(connection_->IsIdle());
+  EXPECT_EQ(ErrorText(), "the buffer broke");
+}
+
 
 TEST_F(EmptyBufferTest, NothingIsSentForAnEmptyBuffer) {
   BindBuffer(0);
