@@ -135,10 +135,11 @@ int32_t TUsbChannel::ReceivePacket() {
   if (length > kMaxAnswerBody) {
     // Let the rest of the oversized answer arrive before throwing it away, but never longer than
     // a real body could take: the length may be anything up to 4 GiB.
-    clock_.SleepMs(std::min(length / kBodyBytesPerExtraMs, kMaxDiscardSleepMs));
+    PauseUnlessAborted(std::min(length / kBodyBytesPerExtraMs, kMaxDiscardSleepMs));
     dev->Purge(kFtPurgeRx | kFtPurgeTx);
     return kRxTooLong;
   }
+  if (aborted_.load()) return kRxShortBody;
   status = dev->Read(RxBuffer.get(), length, &got);
   if (status != kFtOk) {
     throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status));
@@ -150,7 +151,17 @@ int32_t TUsbChannel::ReceivePacket() {
   return kRxOk;
 }
 
+void TUsbChannel::PauseUnlessAborted(uint32_t ms) {
+  while (ms > 0 && !aborted_.load()) {
+    const uint32_t slice = std::min(ms, kAbortSliceMs);
+    clock_.SleepMs(slice);
+    ms -= slice;
+  }
+}
+
 int32_t TUsbChannel::Exchange(uint32_t delayMs) {
+  // Given up on: nothing more goes to the instrument.
+  if (aborted_.load()) return kRxNoHeader;
   if (Logging()) {
     Log(logfmt::kCommand, TxPacket.Code(), static_cast<int32_t>(TxPacket.Length()));
     FlushLog();
@@ -172,8 +183,8 @@ int32_t TUsbChannel::Exchange(uint32_t delayMs) {
     if (rxQueue == 0 && txQueue == 0) break;
     status = dev.Purge(kFtPurgeRx | kFtPurgeTx);
     if (status != kFtOk) break;
-    if (clock_.Now() - start >= kDrainLimit) break;
-    clock_.SleepMs(kDrainPauseMs);
+    if (clock_.Now() - start >= kDrainLimit || aborted_.load()) break;
+    PauseUnlessAborted(kDrainPauseMs);
   }
   if (status != kFtOk) {
     throw TVXA4410ConnError(VXA_MSG(msg::kFtdiStatusError), static_cast<int32_t>(status));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,8 @@ inline constexpr uint32_t kUsbTransferSize = 65536;
 inline constexpr uint32_t kMaxDiscardSleepMs =
     kMaxAnswerBody / kBodyBytesPerExtraMs + kReadTimeoutMs;  // 1436
 inline constexpr uint32_t kDrainPauseMs = 1000;
+// How long an abort may wait for a pause of the link to notice it.
+inline constexpr uint32_t kAbortSliceMs = 100;
 // A line that keeps sending is given up on after this long; the next send purges anyway.
 inline constexpr Clock::Duration kDrainLimit = std::chrono::seconds(10);
 
@@ -62,6 +65,12 @@ class TUsbChannel : public TDiagnosticFiles {
   int32_t Exchange(uint32_t delayMs);
 
   bool IsOpened() const { return Opened; }
+
+  // From any thread: the exchange in flight ends at its next wait (a drain or a pause of the
+  // link takes at most a slice more), and no command is sent after it. For good: a channel is
+  // not used again once its user has given up on it.
+  void Abort() { aborted_.store(true); }
+  bool Aborted() const { return aborted_.load(); }
   Clock& clock() const { return clock_; }
 
   // The command being built: Code, Length and payload are the caller's.
@@ -87,6 +96,8 @@ class TUsbChannel : public TDiagnosticFiles {
 
  private:
   [[noreturn]] void Fail(const char* text);
+  // Sleeps for `ms` in short slices, returning early once aborted.
+  void PauseUnlessAborted(uint32_t ms);
   void CloseDevice();
   // Sets the timeouts unless the open bridge has them already.
   void SetTimeouts(FtDevice& dev, uint32_t readTimeoutMs, uint32_t writeTimeoutMs);
@@ -98,6 +109,7 @@ class TUsbChannel : public TDiagnosticFiles {
   bool timeoutsKnown_ = false;
   uint32_t readTimeoutSet_ = 0;
   uint32_t writeTimeoutSet_ = 0;
+  std::atomic<bool> aborted_{false};
 };
 
 }  // namespace vxa

@@ -24,6 +24,9 @@ void TrafficControlThread::Stop() {
     std::lock_guard lock(mutex_);
     stop_.store(true);
   }
+  // The caller waits for the join: an exchange in flight on a line that keeps babbling must not
+  // hold it for the whole drain.
+  if (TVXA4410Connection* connection = current_()) connection->Abort();
   wake_.notify_one();
   parked_.notify_all();
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();

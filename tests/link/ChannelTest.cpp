@@ -271,6 +271,41 @@ TEST_F(ExchangeTest, ABabblingLineIsGivenUpOnAfterTheDrainLimit) {
   EXPECT_LT(ElapsedMs(start), 12'500);
 }
 
+// Gives up on the channel once the virtual time reaches a given point: an abort from another
+// thread, at a moment a test can name.
+class AbortingClock final : public Clock {
+ public:
+  AbortingClock(VirtualClock& inner, TUsbChannel*& channel, TimePoint at)
+      : inner_(inner), channel_(channel), at_(at) {}
+  TimePoint Now() const override { return inner_.Now(); }
+  void Sleep(Duration duration) override {
+    inner_.Sleep(duration);
+    if (Now() >= at_ && channel_ != nullptr) channel_->Abort();
+  }
+  LocalDateTime LocalTime() const override { return inner_.LocalTime(); }
+  bool IsVirtual() const override { return true; }
+
+ private:
+  VirtualClock& inner_;
+  TUsbChannel*& channel_;
+  TimePoint at_;
+};
+
+TEST_F(ChannelTest, AnAbortEndsTheDrainOfABabblingLineWithinASliceAndSendsNothingAfter) {
+  instrument_.Inject(FaultSpec{.fault = Fault::Babble, .count = -1});
+  TUsbChannel* target = nullptr;
+  AbortingClock aborting(clock_, target, clock_.Now() + std::chrono::seconds(2));
+  TestChannel channel(bus_, aborting);
+  ASSERT_TRUE(channel.Open());
+  target = &channel;
+  const Clock::TimePoint start = clock_.Now();
+  EXPECT_LT(channel.Send(0x1E, {}), 0);
+  EXPECT_LT(ElapsedMs(start), 2'000 + kAbortSliceMs + 100);
+  instrument_.ClearCalls();
+  EXPECT_EQ(channel.Send(0x1E, {}), kRxNoHeader);
+  EXPECT_TRUE(instrument_.Commands().empty());
+}
+
 TEST_F(ExchangeTest, DriverFailuresCarryTheirStatus) {
   instrument_.FailNextCall(Call::Write, kFtIoError);
   EXPECT_EQ(ExchangeError(0x1E), "Ошибка записи в файл FTDI код 4");
