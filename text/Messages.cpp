@@ -215,7 +215,8 @@ constexpr size_t kFallbackSize = 36;
 // write into one buffer.
 thread_local char t_fallback[kFallbackSize];
 
-constexpr const char* kStringTable[] = {
+// The string table, one per language with the same numbers; number 0 has no text.
+constexpr const char* kStringTableRussian[] = {
     nullptr,
     "Обновление",
     "Прибор не подключен к USB порту",
@@ -236,6 +237,32 @@ constexpr const char* kStringTable[] = {
     "Версия " VXA_PRODUCT_VERSION " Русский язык",
 };
 
+constexpr const char* kStringTableEnglish[] = {
+    nullptr,
+    "Update",
+    "The instrument is not connected to the USB port",
+    "Model: ",
+    "Serial number: ",
+    "Device version: ",
+    "Program version: ",
+    "Loading the program may leave the instrument unusable\nif an error occurs.\nLoad the "
+    "program?",
+    "The program was loaded successfully",
+    "Communication error with the instrument",
+    "The instrument's battery is low.\nCharge the battery.",
+    "Instrument ROM error",
+    "Battery charge check",
+    "Loading",
+    "Instrument",
+    "VXA-4410 Software",
+    "Version " VXA_PRODUCT_VERSION " English",
+};
+
+static_assert(std::size(kStringTableRussian) == std::size(kStringTableEnglish));
+
+constexpr std::array<std::span<const char* const>, 2> kStringTables = {kStringTableRussian,
+                                                                       kStringTableEnglish};
+
 }  // namespace
 
 const char* MessageText(int32_t id, int32_t line) {
@@ -255,8 +282,10 @@ void SetMessageLanguage(int32_t index) {
 int32_t CurrentMessageLanguage() { return g_language.load(std::memory_order_relaxed); }
 
 std::string StringTableText(int number) {
-  if (number <= 0 || number >= static_cast<int>(std::size(kStringTable))) return {};
-  return kStringTable[number];
+  const std::span<const char* const> table =
+      kStringTables[g_language.load(std::memory_order_relaxed)];
+  if (number <= 0 || number >= static_cast<int>(table.size())) return {};
+  return table[static_cast<size_t>(number)];
 }
 
 std::string FormatText(const char* format, ...) {

@@ -82,7 +82,7 @@ enum : int32_t {
 };
 }  // namespace msg
 
-// Numbers of the string table (Russian only).
+// Numbers of the string table; its texts follow the catalogue's language.
 namespace str {
 enum : int {
   kUpdate = 1,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "text/Cp1251.h"
+#include "text/Language.h"
 #include "text/Messages.h"
 
 namespace vxa {
@@ -135,29 +136,81 @@ TEST_F(MessagesTest, OnlyIndexZeroAndOneSelectALanguage) {
   EXPECT_STREQ(MessageText(0, 1), "Ошибка");
 }
 
-TEST(StringTableTest, TextsByNumberAndEmptyOutsideTheTable) {
-  const std::vector<std::pair<int, std::string>> expected = {
-    {1, "Обновление"},
-    {2, "Прибор не подключен к USB порту"},
-    {3, "Модель: "},
-    {4, "Заводской номер: "},
-    {5, "Версия прибора: "},
-    {6, "Версия программы: "},
-    {7, "Операция загрузки программы может привести к потере\nработоспособности прибора в случае ошибки.\nПроизвести загрузку программы?"},
-    {8, "Загрузка программы успешно завершена"},
-    {9, "Ошибка связи с прибором"},
-    {10, "Батарея прибора недостаточно заряжена.\nПроизведите зарядку батареи."},
-    {11, "Ошибка ПЗУ прибора"},
-    {12, "Проверка заряда батареи"},
-    {13, "Загрузка"},
-    {14, "Прибор"},
-    {15, "Программное обеспечение VXA-4410"},
-    {16, "Версия 1.23.1 Русский язык"},
+TEST(StringTableTest, TextsByNumberInEachLanguageAndEmptyOutsideTheTable) {
+  struct Row {
+    int number;
+    const char* russian;
+    const char* english;
   };
-  for (const auto& [number, text] : expected) EXPECT_EQ(StringTableText(number), text) << number;
-  EXPECT_EQ(StringTableText(0), "");
-  EXPECT_EQ(StringTableText(17), "");
-  EXPECT_EQ(StringTableText(-1), "");
+  const Row expected[] = {
+    {1, "Обновление", "Update"},
+    {2, "Прибор не подключен к USB порту", "The instrument is not connected to the USB port"},
+    {3, "Модель: ", "Model: "},
+    {4, "Заводской номер: ", "Serial number: "},
+    {5, "Версия прибора: ", "Device version: "},
+    {6, "Версия программы: ", "Program version: "},
+    {7, "Операция загрузки программы может привести к потере\nработоспособности прибора в случае ошибки.\nПроизвести загрузку программы?",
+     "Loading the program may leave the instrument unusable\nif an error occurs.\nLoad the program?"},
+    {8, "Загрузка программы успешно завершена", "The program was loaded successfully"},
+    {9, "Ошибка связи с прибором", "Communication error with the instrument"},
+    {10, "Батарея прибора недостаточно заряжена.\nПроизведите зарядку батареи.", "The instrument's battery is low.\nCharge the battery."},
+    {11, "Ошибка ПЗУ прибора", "Instrument ROM error"},
+    {12, "Проверка заряда батареи", "Battery charge check"},
+    {13, "Загрузка", "Loading"},
+    {14, "Прибор", "Instrument"},
+    {15, "Программное обеспечение VXA-4410", "VXA-4410 Software"},
+    {16, "Версия 1.23.1 Русский язык", "Version 1.23.1 English"},
+  };
+  for (const int32_t language : {kLanguageRussian, kLanguageEnglish}) {
+    SetMessageLanguage(language);
+    for (const Row& row : expected) {
+      EXPECT_EQ(StringTableText(row.number),
+                language == kLanguageRussian ? row.russian : row.english)
+          << row.number;
+    }
+    for (const int outside : {0, 17, -1}) EXPECT_EQ(StringTableText(outside), "") << outside;
+  }
+  SetMessageLanguage(kLanguageRussian);
+}
+
+TEST(LanguageChoiceTest, CommandLineFirstThenOnlyAnExplicitlyEnglishEnvironment) {
+  struct Row {
+    const char* lcAll;
+    const char* lcMessages;
+    const char* lang;
+    MessageLanguage expected;
+  };
+  const Row rows[] = {
+      {nullptr, nullptr, nullptr, kLanguageRussian},
+      {nullptr, nullptr, "C", kLanguageRussian},
+      {nullptr, nullptr, "C.UTF-8", kLanguageRussian},
+      {nullptr, nullptr, "ru_RU.UTF-8", kLanguageRussian},
+      {nullptr, nullptr, "en_US.UTF-8", kLanguageEnglish},
+      {nullptr, nullptr, "en", kLanguageEnglish},
+      {nullptr, nullptr, "english", kLanguageRussian},
+      {"", "en_GB", "ru_RU", kLanguageEnglish},
+      {"ru_RU.UTF-8", "en_GB", "en_US", kLanguageRussian},
+      {"en_US.UTF-8", nullptr, "ru_RU", kLanguageEnglish},
+  };
+  static const Row* current = nullptr;
+  const EnvironmentLookup lookup = [](const char* name) -> const char* {
+    const std::string_view variable(name);
+    if (variable == "LC_ALL") return current->lcAll;
+    if (variable == "LC_MESSAGES") return current->lcMessages;
+    if (variable == "LANG") return current->lang;
+    return nullptr;
+  };
+  for (const Row& row : rows) {
+    current = &row;
+    EXPECT_EQ(ChooseMessageLanguage(std::nullopt, lookup), row.expected)
+        << (row.lcAll ? row.lcAll : "-") << " " << (row.lang ? row.lang : "-");
+    EXPECT_EQ(ChooseMessageLanguage(kLanguageRussian, lookup), kLanguageRussian);
+    EXPECT_EQ(ChooseMessageLanguage(kLanguageEnglish, lookup), kLanguageEnglish);
+  }
+  EXPECT_EQ(ParseLanguageName("en"), kLanguageEnglish);
+  EXPECT_EQ(ParseLanguageName("ru"), kLanguageRussian);
+  EXPECT_EQ(ParseLanguageName("de"), std::nullopt);
+  EXPECT_EQ(ParseLanguageName("EN"), std::nullopt);
 }
 
 TEST(FormatTextTest, FillsTheCataloguesPlaceholders) {
