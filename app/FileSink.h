@@ -17,10 +17,18 @@ namespace vxa {
 // reports the bytes received so far (the same as the position): the progress display then shows
 // what has come in, never a made-up total. The sink cannot be read back: Read and Peek give
 // nothing, and a write transfer bound to it would send an empty file.
+//
+// The destination is never destroyed: "-" is standard output, written as the data arrives; an
+// existing destination that is not a regular file (a device, a pipe, a directory) is refused
+// before anything is read; a symbolic link is followed, so the link stays and its target gets the
+// data. An existing file keeps its permissions; a new one gets what the umask allows.
 class FileSink final : public TBasicTransBuffer {
  public:
-  // Creates the temporary file in the destination's directory; throws TBufferError with the
-  // reason when it cannot.
+  // The name that stands for standard output.
+  static constexpr char kStandardOutput[] = "-";
+
+  // Creates the temporary file in the directory of the destination (of its target, for a link);
+  // throws TBufferError with the reason when it cannot or must not.
   explicit FileSink(std::filesystem::path destination);
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
@@ -42,13 +50,18 @@ class FileSink final : public TBasicTransBuffer {
   bool Committed() const { return committed_; }
 
   const std::filesystem::path& Destination() const { return destination_; }
+  bool ToStandardOutput() const { return toStandardOutput_; }
   const std::filesystem::path& TemporaryPath() const { return temporary_; }
 
  private:
   void Discard();
+  void CreateTemporary(const std::filesystem::path& target);
 
   std::filesystem::path destination_;
   std::filesystem::path temporary_;
+  // Where the data finally goes: the destination, or the file a link points at.
+  std::filesystem::path target_;
+  bool toStandardOutput_ = false;
   int fd_ = -1;
   std::atomic<int> position_{0};
   bool committed_ = false;

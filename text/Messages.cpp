@@ -108,6 +108,7 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kInvalidFault, "неверное описание отказа: %s"},
     {msg::kBackendFailed, "Не удалось подготовить драйвер: %s"},
     {msg::kInvalidOptionValue, "неверное значение параметра %s: %s"},
+    {msg::kFileNotRegular, "%s — не обычный файл, и записывать в него программа не будет.\nУкажите вместо него - (стандартный вывод) и перенаправьте вывод средствами оболочки."},
 };
 
 constexpr CatalogueEntry kEnglish[] = {
@@ -200,6 +201,7 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kInvalidFault, "invalid fault description: %s"},
     {msg::kBackendFailed, "Failed to set up the driver: %s"},
     {msg::kInvalidOptionValue, "invalid value of option %s: %s"},
+    {msg::kFileNotRegular, "%s is not a regular file, and the program will not write into it.\nGive - (standard output) instead and redirect it with the shell."},
 };
 
 static_assert(std::size(kRussian) == std::size(kEnglish));

@@ -79,6 +79,8 @@ enum : int32_t {
   kInvalidFault = 76,
   kBackendFailed = 77,
   kInvalidOptionValue = 78,
+  // The terminal front end, continued.
+  kFileNotRegular = 100,
 };
 }  // namespace msg
 

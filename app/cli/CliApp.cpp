@@ -170,7 +170,10 @@ void CommandRun::WithLoader() {
       return;
     }
   }
-  TerminalView view(backend_->clock(), *signals_, streams_, options_.yes);
+  // With the file's bytes on standard output, everything the view says goes to the error stream.
+  TerminalStreams viewStreams = streams_;
+  if (sink != nullptr && sink->ToStandardOutput()) viewStreams.out = streams_.err;
+  TerminalView view(backend_->clock(), *signals_, viewStreams, options_.yes);
   std::optional<Loader> loader;
   {
     SignalsBlockedForNewThreads block;
@@ -204,7 +207,8 @@ void CommandRun::WithLoader() {
         view.FinishProgress();
         std::string error;
         if (sink->Commit(&error)) {
-          PrintText(streams_.out,
+          // The file's own bytes went to standard output: the report must not join them.
+          PrintText(sink->ToStandardOutput() ? streams_.err : streams_.out,
                     FormatText(VXA_MSG(msg::kFileSaved), options_.file.c_str(), sink->GetSize()));
         } else {
           Fail(error);

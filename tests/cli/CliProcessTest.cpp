@@ -2,6 +2,7 @@
 // a script or a production line runs it: arguments in, texts on stdout and stderr, an exit code.
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -260,6 +261,48 @@ TEST_F(CliProcessTest, ReadReplacesAnExistingFileOnlyWhenComplete) {
   ChildResult done = RunChild(kProgram, Fast({"read", "dev_caliber", "cal.bin"}));
   EXPECT_EQ(done.exitCode, 0) << done.err;
   EXPECT_NE(ReadWhole(dir_.path() / "cal.bin"), "kept until a read completes");
+}
+
+// Whatever FILE names, the read never destroys it: standard output is written as it is, a link
+// keeps pointing at its target (which gets the data, keeping its mode), anything that is not a
+// regular file is refused untouched, and a name as long as the file system allows still works.
+TEST_F(CliProcessTest, ReadNeverDestroysWhatItsFileNames) {
+  VirtualClock clock;
+  sim::SimBus bus(clock);
+  const std::vector<uint8_t> held = bus.AttachInstrument().FileContent("dev_info");
+  const std::string expected(held.begin(), held.end());
+
+  ChildResult toOut = RunChild(kProgram, Fast({"read", "dev_info", "-"}));
+  EXPECT_EQ(toOut.exitCode, 0) << toOut.err;
+  EXPECT_EQ(toOut.out, expected);
+  EXPECT_TRUE(FilesIn(dir_.path()).empty());
+
+  {
+    std::ofstream old(dir_.path() / "real.bin");
+    old << "old";
+  }
+  std::filesystem::permissions(dir_.path() / "real.bin", std::filesystem::perms(0640));
+  std::filesystem::create_symlink("real.bin", dir_.path() / "link.bin");
+  ChildResult viaLink = RunChild(kProgram, Fast({"read", "dev_info", "link.bin"}));
+  EXPECT_EQ(viaLink.exitCode, 0) << viaLink.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "link.bin"));
+  EXPECT_EQ(ReadWhole(dir_.path() / "real.bin"), expected);
+  EXPECT_EQ(std::filesystem::status(dir_.path() / "real.bin").permissions(),
+            std::filesystem::perms(0640));
+
+  ASSERT_EQ(::mkfifo((dir_.path() / "fifo").c_str(), 0600), 0);
+  ChildResult toFifo = RunChild(kProgram, Fast({"read", "dev_info", "fifo"}));
+  EXPECT_EQ(toFifo.exitCode, 1);
+  EXPECT_TRUE(Contains(toFifo.err, Plain(FormatText(MessageText(msg::kFileNotRegular, 0), "fifo"))))
+      << toFifo.err;
+  EXPECT_TRUE(std::filesystem::is_fifo(dir_.path() / "fifo"));
+
+  const std::string longName(250, 'n');
+  ChildResult longOne = RunChild(kProgram, Fast({"read", "dev_info", longName}));
+  EXPECT_EQ(longOne.exitCode, 0) << longOne.err;
+  EXPECT_EQ(ReadWhole(dir_.path() / longName), expected);
+  EXPECT_EQ(FilesIn(dir_.path()),
+            (std::vector<std::string>{"fifo", "link.bin", longName, "real.bin"}));
 }
 
 TEST_F(CliProcessTest, ReadBrokenOffByALinkFailureLeavesNoFile) {

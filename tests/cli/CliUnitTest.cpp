@@ -382,10 +382,11 @@ TEST_F(FileSinkTest, CreationFailureNamesTheFile) {
 }
 
 TEST_F(FileSinkTest, CommitFailureRemovesTheTemporaryFile) {
-  // The destination is a directory that is not empty: rename cannot replace it.
+  // The destination becomes a directory that is not empty while the read runs: rename cannot
+  // replace it.
   const auto destination = dir_.path() / "taken";
-  std::filesystem::create_directories(destination / "inside");
   FileSink sink(destination);
+  std::filesystem::create_directories(destination / "inside");
   sink.Write("x", 1);
   std::string error;
   EXPECT_FALSE(sink.Commit(&error));
