@@ -16,7 +16,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD)
 
-run: build
+# Only the programs it runs: the suite and the benchmarks are left for `make test` and `make bench`.
+run: configure
+	@cmake --build $(BUILD) --target vxa4410-cli $$(grep -q '^VXA_BUILD_WINDOW:BOOL=ON' $(BUILD)/CMakeCache.txt && echo vxa4410-loader)
 	@scripts/run.sh $(BUILD)
 
 test: build
