@@ -90,9 +90,10 @@ constexpr CatalogueEntry kRussian[] = {
      "  --port ПУТЬ      последовательный порт ПУТЬ\n"
      "  --driver ИМЯ     драйвер: serial (по умолчанию) или libftdi\n"
      "  --log            журнал обмена log_file.txt в текущем каталоге\n"
-     "  --yes            загружать без подтверждения\n"
-     "  --help           эта справка\n"
-     "  --version        версия программы\n"
+     "  -y, --yes        загружать без подтверждения\n"
+     "  -h, --help       эта справка\n"
+     "  -V, --version    версия программы\n"
+     "  --               конец параметров: всё, что дальше, - команда и её аргументы\n"
      "\n"
      "Коды завершения: 0 успех, 1 ошибка операции, 2 ошибка в командной строке,\n"
      "3 прибор не найден или их несколько, 130 прервано пользователем.\n"},
@@ -108,6 +109,7 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kInvalidFault, "неверное описание отказа: %s"},
     {msg::kBackendFailed, "Не удалось подготовить драйвер: %s"},
     {msg::kInvalidOptionValue, "неверное значение параметра %s: %s"},
+    {msg::kTryHelp, "(подробнее: %s --help)"},
     {msg::kFileNotRegular, "%s — не обычный файл, и записывать в него программа не будет.\nУкажите вместо него - (стандартный вывод) и перенаправьте вывод средствами оболочки."},
 };
 
@@ -183,9 +185,10 @@ constexpr CatalogueEntry kEnglish[] = {
      "  --port PATH      the serial port PATH\n"
      "  --driver NAME    driver: serial (default) or libftdi\n"
      "  --log            exchange log log_file.txt in the current directory\n"
-     "  --yes            update without confirmation\n"
-     "  --help           this help\n"
-     "  --version        the program's version\n"
+     "  -y, --yes        update without confirmation\n"
+     "  -h, --help       this help\n"
+     "  -V, --version    the program's version\n"
+     "  --               the end of the options: what follows is the command and its arguments\n"
      "\n"
      "Exit codes: 0 success, 1 the operation failed, 2 command line error,\n"
      "3 no instrument or several, 130 interrupted by the user.\n"},
@@ -201,6 +204,7 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kInvalidFault, "invalid fault description: %s"},
     {msg::kBackendFailed, "Failed to set up the driver: %s"},
     {msg::kInvalidOptionValue, "invalid value of option %s: %s"},
+    {msg::kTryHelp, "(try %s --help)"},
     {msg::kFileNotRegular, "%s is not a regular file, and the program will not write into it.\nGive - (standard output) instead and redirect it with the shell."},
 };
 

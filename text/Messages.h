@@ -80,6 +80,8 @@ enum : int32_t {
   kBackendFailed = 77,
   kInvalidOptionValue = 78,
   // The terminal front end, continued.
+  kTryHelp = 101,
+  // The terminal front end, continued.
   kFileNotRegular = 100,
 };
 }  // namespace msg

@@ -138,9 +138,11 @@ void CommandRun::List() {
   if (status == kFtDeviceNotFound) count = 0;
   PrintText(streams_.out, FormatText(VXA_MSG(msg::kDeviceCount), count));
   if (count == 0) {
+    // A listing that found nothing has still done its job: the count is the answer, and the
+    // hint goes where a person reads it.
     PrintText(streams_.err, VXA_MSG(msg::kNoDeviceConnected));
     ExplainDriverFailure();
-    report_.outcome = Outcome::kNoDevice;
+    report_.outcome = Outcome::kFound;
     return;
   }
   for (uint32_t index = 0; index < count; ++index) {
@@ -253,13 +255,14 @@ const char* InterruptionConsequence(bool kernelRequested) {
 int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
   const std::string program = ProgramName(argc > 0 ? argv[0] : nullptr);
   const ParsedCommandLine parsed = ParseCliArguments(argc, argv);
-  const std::string usage = FormatText(VXA_MSG(msg::kCliUsage), program.c_str());
   if (!parsed.error.empty()) {
-    std::fprintf(streams.err, "%s: %s\n\n%s", program.c_str(), parsed.error.c_str(), usage.c_str());
+    // One line a script's log can hold; the whole help only where it is asked for.
+    std::fprintf(streams.err, "%s: %s %s\n", program.c_str(), parsed.error.c_str(),
+                 FormatText(VXA_MSG(msg::kTryHelp), program.c_str()).c_str());
     return kExitUsage;
   }
   if (parsed.options.help) {
-    std::fputs(usage.c_str(), streams.out);
+    std::fputs(FormatText(VXA_MSG(msg::kCliUsage), program.c_str()).c_str(), streams.out);
     return kExitSuccess;
   }
   if (parsed.options.version) {

@@ -50,6 +50,7 @@ sigset_t TerminalSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -67,8 +68,12 @@ SignalPipe::SignalPipe() {
   try {
     Install(SIGINT, &previousInt_);
     Install(SIGTERM, &previousTerm_);
+    // A closed terminal or a lost ssh session ends the run as Ctrl-C does, with the instrument's
+    // state reported where it can still be read (a log, a redirected stderr).
+    Install(SIGHUP, &previousHup_);
   } catch (...) {
     ::sigaction(SIGINT, &previousInt_, nullptr);
+    ::sigaction(SIGTERM, &previousTerm_, nullptr);
     g_wakeFd.store(-1);
     throw;
   }
@@ -77,6 +82,7 @@ SignalPipe::SignalPipe() {
 SignalPipe::~SignalPipe() {
   ::sigaction(SIGINT, &previousInt_, nullptr);
   ::sigaction(SIGTERM, &previousTerm_, nullptr);
+  ::sigaction(SIGHUP, &previousHup_, nullptr);
   g_wakeFd.store(-1);
 }
 

@@ -38,6 +38,7 @@ class SignalPipe {
   UniqueFd write_;
   struct sigaction previousInt_ {};
   struct sigaction previousTerm_ {};
+  struct sigaction previousHup_ {};
 };
 
 // Threads started while an object of this class lives do not take SIGINT and SIGTERM (a thread

@@ -5,8 +5,6 @@
 namespace vxa::cli {
 namespace {
 
-constexpr std::string_view kIndent = "    ";
-
 // Lower case for ASCII letters and for the Cyrillic capitals of UTF-8 (А..Я, Ё); other bytes pass.
 std::string FoldCase(std::string_view text) {
   std::string out;
@@ -46,16 +44,32 @@ std::string_view Trim(std::string_view text) {
 std::string PlainTerminalText(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 8);
+  bool lineStart = true;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r') {
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\r' || byte == '\n') {
+      if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
       out.push_back('\n');
-    } else if (c == '\t') {
-      out += kIndent;
-    } else {
-      out.push_back(c);
+      lineStart = true;
+      continue;
     }
+    // The blanks that centre a line in a box only push it off the left edge of a terminal.
+    if (byte == ' ' || byte == '\t') {
+      if (!lineStart) out.push_back(' ');
+      continue;
+    }
+    lineStart = false;
+    // Texts from the instrument reach the terminal too: no control character (ESC above all)
+    // may drive it. C1 controls are U+0080..U+009F, in UTF-8 0xC2 0x80..0x9F.
+    const bool c1 = byte == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (byte < 0x20 || byte == 0x7F || c1) {
+      const unsigned code = c1 ? static_cast<unsigned char>(text[++i]) : byte;
+      out += FormatText("\\x%02x", code);
+      continue;
+    }
+    out.push_back(static_cast<char>(byte));
   }
   return out;
 }

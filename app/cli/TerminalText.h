@@ -7,8 +7,10 @@
 
 namespace vxa::cli {
 
-// The catalogue's texts are laid out for message boxes: "\r\n" line ends and tabs. On a terminal
-// they become plain line breaks and a fixed indentation.
+// The catalogue's texts are laid out for message boxes: "\r\n" line ends, leading blanks and tabs.
+// On a terminal they become plain line breaks, each line flush left, with single spaces; any other
+// control character, which a text from the instrument might carry, is shown as "\xNN" instead of
+// reaching the terminal.
 std::string PlainTerminalText(std::string_view text);
 
 // An answer typed at the confirmation: yes/no in either language, any letter case, surrounding

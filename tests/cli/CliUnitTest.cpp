@@ -144,9 +144,12 @@ TEST(CliOptionsTest, FaultSpecifications) {
 // --- texts ---
 
 TEST(TerminalTextTest, BoxLayoutBecomesTerminalLines) {
-  EXPECT_EQ(PlainTerminalText("\tfirst.\r\nsecond\r\n\tthird"), "    first.\nsecond\n    third");
+  EXPECT_EQ(PlainTerminalText("\tfirst.\r\nsecond\r\n\tthird"), "first.\nsecond\nthird");
+  EXPECT_EQ(PlainTerminalText("    Found\r\nDisconnect\tit\r\n\tand"), "Found\nDisconnect it\nand");
   EXPECT_EQ(PlainTerminalText("a\rb\nc"), "a\nb\nc");
   EXPECT_EQ(PlainTerminalText(""), "");
+  // What an instrument sends cannot drive the terminal: C0, DEL and C1 controls become visible.
+  EXPECT_EQ(PlainTerminalText("VXA\x1b[2J\x07\x7f\xc2\x9bЁ"), "VXA\\x1b[2J\\x07\\x7f\\x9bЁ");
 }
 
 TEST(TerminalTextTest, AnswersInBothLanguages) {

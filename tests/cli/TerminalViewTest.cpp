@@ -106,7 +106,7 @@ TEST_F(TerminalViewTest, ResultsToStdoutProblemsToStderr) {
   view.ShowAppBox("note", BoxIcon::kInformation);
   view.ShowStandardError("escaped");
   EXPECT_EQ(out_.Text(), "Модель: X\ndone\nnote\n");
-  EXPECT_EQ(err_.Text(), "    careful\nnow\nbroken\nnot connected\nescaped\n");
+  EXPECT_EQ(err_.Text(), "careful\nnow\nbroken\nnot connected\nescaped\n");
 }
 
 TEST_F(TerminalViewTest, WithYesNothingIsAsked) {
