@@ -1,6 +1,7 @@
 #include "app/cli/CliApp.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/FileSink.h"
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalText.h"
+#include "text/Language.h"
 #include "text/Messages.h"
 #include "link/Errors.h"
 #include "link/drivers/DriverErrorReport.h"
@@ -254,6 +256,8 @@ const char* InterruptionConsequence(bool kernelRequested) {
 
 int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
   const std::string program = ProgramName(argc > 0 ? argv[0] : nullptr);
+  SetMessageLanguage(ChooseMessageLanguage(
+      LanguageOption(argc, argv), [](const char* name) -> const char* { return std::getenv(name); }));
   const ParsedCommandLine parsed = ParseCliArguments(argc, argv);
   if (!parsed.error.empty()) {
     // One line a script's log can hold; the whole help only where it is asked for.

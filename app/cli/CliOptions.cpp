@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "text/Language.h"
 #include "text/Messages.h"
 #include "protocol/FileKinds.h"
 
@@ -22,6 +23,7 @@ enum : int {
   kOptLog,
   kOptSimFault,
   kOptSimInstruments,
+  kOptLang,
 };
 
 constexpr char kShortOptions[] = ":hVy";
@@ -37,6 +39,7 @@ constexpr option kLongOptions[] = {
     {"version", no_argument, nullptr, 'V'},
     {"sim-fault", required_argument, nullptr, kOptSimFault},
     {"sim-instruments", required_argument, nullptr, kOptSimInstruments},
+    {"lang", required_argument, nullptr, kOptLang},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -154,6 +157,20 @@ bool ParseFaultSpec(const std::string& text, sim::FaultSpec* faultSpec) {
   return true;
 }
 
+std::optional<MessageLanguage> LanguageOption(int argc, char* const argv[]) {
+  std::optional<MessageLanguage> language;
+  for (int index = 1; index < argc; ++index) {
+    const std::string_view argument(argv[index]);
+    if (argument == "--") break;
+    if (argument == "--lang" && index + 1 < argc) {
+      language = ParseLanguageName(argv[++index]);
+    } else if (argument.starts_with("--lang=")) {
+      language = ParseLanguageName(argument.substr(7));
+    }
+  }
+  return language;
+}
+
 ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
   ParsedCommandLine result;
   CliOptions& options = result.options;
@@ -188,6 +205,12 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         break;
       case 'y':
         options.yes = true;
+        break;
+      case kOptLang:
+        options.language = ParseLanguageName(optarg);
+        if (!options.language) {
+          result.error = FormatText(VXA_MSG(msg::kInvalidOptionValue), "--lang", optarg);
+        }
         break;
       case 'h':
         options.help = true;

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/SimTypes.h"
+#include "text/Messages.h"
 
 namespace vxa::cli {
 
@@ -21,6 +23,8 @@ struct CliOptions {
   std::string driver;
   bool log = false;
   bool yes = false;
+  // --lang en|ru; without it the environment decides.
+  std::optional<MessageLanguage> language;
 
   // read KIND FILE
   uint32_t fileKind = 0;
@@ -40,6 +44,11 @@ struct ParsedCommandLine {
 // GNU conventions: options before or after the command, "--" ends them, --opt=value or --opt
 // value. Reads argv without keeping pointers into it.
 ParsedCommandLine ParseCliArguments(int argc, char* const argv[]);
+
+// The language asked for with --lang, looked for before the command line is parsed, so that even
+// a usage error speaks it. Nothing when the option is absent or its value is not a language (the
+// parse then reports that).
+std::optional<MessageLanguage> LanguageOption(int argc, char* const argv[]);
 
 // NAME[:count[:skip[:value[:command]]]], e.g. "silent", "corrupt-read-back:1:0:5000",
 // "refuse-request:1:0:0:0x33". count -1 fires for ever; numbers may be given in hex (0x...).

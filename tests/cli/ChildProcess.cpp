@@ -8,11 +8,12 @@
 
 #include <cerrno>
 
-extern char** environ;
+#include "tests/support/ChildEnvironment.h"
 
 namespace vxa::test {
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::vector<std::string>& environment) {
   int out[2];
   int err[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return;
@@ -35,7 +36,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+  const ChildEnvironment childEnvironment(environment);
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), childEnvironment.Get()) ==
+      0) {
     pid_ = pid;
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -99,8 +102,9 @@ ChildResult ChildProcess::Finish() {
   return result_;
 }
 
-ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments) {
-  ChildProcess child(program, arguments);
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& environment) {
+  ChildProcess child(program, arguments, environment);
   return child.Finish();
 }
 

@@ -20,8 +20,10 @@ struct ChildResult {
 // stdin from /dev/null (or the text given), in the current directory.
 class ChildProcess {
  public:
-  // Starts `program` with `arguments`; the child gets no terminal anywhere.
-  ChildProcess(const std::string& program, const std::vector<std::string>& arguments);
+  // Starts `program` with `arguments`; the child gets no terminal anywhere, and no locale
+  // variables but those in `environment` ("LANG=...").
+  ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment = {});
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -46,6 +48,7 @@ class ChildProcess {
 };
 
 // Runs to the end.
-ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments);
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& environment = {});
 
 }  // namespace vxa::test

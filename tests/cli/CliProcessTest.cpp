@@ -107,6 +107,37 @@ TEST_F(CliProcessTest, VersionAndHelpNeedNoCommand) {
   EXPECT_EQ(help.err, "");
 }
 
+// UTF-8 Cyrillic letters start with 0xD0 or 0xD1.
+bool HasCyrillic(const std::string& text) {
+  return text.find('\xD0') != std::string::npos || text.find('\xD1') != std::string::npos;
+}
+
+// The command line first, then an environment that asks for English explicitly, else Russian.
+TEST_F(CliProcessTest, TheLanguageComesFromTheCommandLineThenAnEnglishLocale) {
+  struct Row {
+    std::vector<std::string> options;
+    std::vector<std::string> environment;
+    bool russian;
+  };
+  const Row rows[] = {
+      {{"--lang", "en"}, {}, false},
+      {{}, {"LANG=en_US.UTF-8"}, false},
+      {{}, {"LANG=C"}, true},
+      {{"--lang=ru"}, {"LC_ALL=en_GB.UTF-8"}, true},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> arguments = row.options;
+    for (const char* a : {"--sim", "--fast", "--yes", "update"}) arguments.emplace_back(a);
+    SCOPED_TRACE(arguments.front() + (row.environment.empty() ? "" : " " + row.environment[0]));
+    ChildResult r = RunChild(kProgram, arguments, row.environment);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(HasCyrillic(r.out + r.err), row.russian) << r.out << r.err;
+  }
+  ChildResult unknown = RunChild(kProgram, {"--lang", "de", "--sim", "info"}, {"LANG=en_US.UTF-8"});
+  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_EQ(unknown.err, "vxa4410-cli: invalid value of option --lang: de (try vxa4410-cli --help)\n");
+}
+
 TEST_F(CliProcessTest, ListCountsTheSimulatedBridge) {
   ChildResult r = RunChild(kProgram, Fast({"list"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;

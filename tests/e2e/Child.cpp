@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tests/support/ChildEnvironment.h"
+
 namespace vxa::e2e {
 namespace {
 
@@ -69,7 +71,9 @@ std::unique_ptr<Child> Child::Start(const std::vector<std::string>& argv, std::s
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
+  const test::ChildEnvironment environment;
+  const int spawned =
+      ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environment.Get());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {

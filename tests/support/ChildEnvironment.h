@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+extern char** environ;
+
+namespace vxa::test {
+
+// The environment a program under test starts with: the test runner's, less the locale variables
+// that choose the program's language (a developer's English desktop must not turn the expected
+// Russian texts English), plus `extra` entries ("LANG=en_US.UTF-8").
+class ChildEnvironment {
+ public:
+  explicit ChildEnvironment(const std::vector<std::string>& extra = {}) {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string_view text(*entry);
+      if (text.starts_with("LC_ALL=") || text.starts_with("LC_MESSAGES=") ||
+          text.starts_with("LANG=")) {
+        continue;
+      }
+      entries_.emplace_back(text);
+    }
+    entries_.insert(entries_.end(), extra.begin(), extra.end());
+    for (std::string& entry : entries_) pointers_.push_back(entry.data());
+    pointers_.push_back(nullptr);
+  }
+  ChildEnvironment(const ChildEnvironment&) = delete;
+  ChildEnvironment& operator=(const ChildEnvironment&) = delete;
+
+  char* const* Get() const { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> entries_;
+  std::vector<char*> pointers_;
+};
+
+}  // namespace vxa::test
