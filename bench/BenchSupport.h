@@ -140,6 +140,7 @@ class HoldingDriver final : public FtDriver {
   }
   FtStatus OpenByDescription(const std::string& description,
                              std::unique_ptr<FtDevice>* device) override;
+  std::string LastError() const override { return inner_.LastError(); }
 
   // Waits while the calling thread is held back.
   void Pass();

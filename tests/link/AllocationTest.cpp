@@ -114,6 +114,7 @@ class AckingDriver final : public FtDriver {
     *device = std::make_unique<AckingDevice>();
     return kFtOk;
   }
+  std::string LastError() const override { return {}; }
 };
 
 class BlockChannel : public TUsbChannel {

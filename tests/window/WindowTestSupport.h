@@ -65,6 +65,7 @@ class GatedDriver final : public FtDriver {
   }
   FtStatus OpenByDescription(const std::string& description,
                              std::unique_ptr<FtDevice>* device) override;
+  std::string LastError() const override { return inner_.LastError(); }
 
   // For the device wrapper.
   void BeforeWrite();
