@@ -1,39 +1,69 @@
 #include "app/Backend.h"
 
-#include "link/drivers/DriverFactory.h"
+#include "link/drivers/LibFtdiDriver.h"
+#include "link/drivers/SerialPortDriver.h"
 #include "sim/SimBus.h"
 
+// The only file of app/ that knows the backends themselves: everything else sees an FtDriver.
+
 namespace vxa {
+namespace {
+
+std::unique_ptr<Backend> Refuse(std::string* error, std::string why) {
+  if (error != nullptr) *error = std::move(why);
+  return nullptr;
+}
+
+}  // namespace
 
 Backend::~Backend() = default;
 
-std::unique_ptr<Backend> Backend::Create(const BackendOptions& options, std::string* error) {
+bool IsSimFaultName(const std::string& name) {
+  bool known = false;
+  sim::FaultFromName(name, &known);
+  return known;
+}
+
+std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error) {
   std::unique_ptr<Backend> backend(new Backend());
   if (options.sim) {
-    if (options.simFast) {
+    std::vector<sim::FaultSpec> faults;
+    for (const SimFaultSpec& spec : options.simFaults) {
+      bool known = false;
+      const sim::Fault fault = sim::FaultFromName(spec.name, &known);
+      if (!known) return Refuse(error, "unknown fault \"" + spec.name + "\"");
+      faults.push_back(sim::FaultSpec{.fault = fault,
+                                      .count = spec.count,
+                                      .skip = spec.skip,
+                                      .onCommand = spec.onCommand,
+                                      .value = spec.value});
+    }
+    if (options.virtualTime) {
       backend->clock_ = std::make_unique<VirtualClock>();
     } else {
       backend->clock_ = std::make_unique<RealClock>();
     }
     auto bus = std::make_unique<sim::SimBus>(*backend->clock_);
-    bus->AttachInstrument();
-    backend->simulator_ = bus.get();
+    for (int i = 0; i < options.simInstruments; ++i) {
+      sim::SimInstrument& instrument = bus->AttachInstrument();
+      for (const sim::FaultSpec& fault : faults) instrument.Inject(fault);
+    }
     backend->driver_ = std::move(bus);
     return backend;
   }
+
   backend->clock_ = std::make_unique<RealClock>();
-  DriverOptions driverOptions;
-  driverOptions.port = options.port;
   if (options.driver.empty() || options.driver == "serial") {
-    driverOptions.kind = DriverOptions::Kind::Serial;
+    backend->driver_ = std::make_unique<SerialPortDriver>(options.port);
   } else if (options.driver == "libftdi") {
-    driverOptions.kind = DriverOptions::Kind::LibFtdi;
+    // libftdi finds the bridges on the USB itself; a port is a path for the kernel's driver.
+    if (!options.port.empty()) {
+      return Refuse(error, "a port name applies to the serial-port backend only");
+    }
+    backend->driver_ = std::make_unique<LibFtdiDriver>();
   } else {
-    if (error != nullptr) *error = "unknown driver \"" + options.driver + "\" (serial or libftdi)";
-    return nullptr;
+    return Refuse(error, "unknown driver \"" + options.driver + "\" (serial or libftdi)");
   }
-  backend->driver_ = CreateDriver(driverOptions, error);
-  if (!backend->driver_) return nullptr;
   return backend;
 }
 

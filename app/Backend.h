@@ -1,41 +1,60 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/Clock.h"
 #include "link/FtDriver.h"
 
 namespace vxa {
-namespace sim {
-class SimBus;
-}
 
+// A fault to inject into the simulated instrument, as a front end read it from its command line.
+// The name is one the simulator knows ("silent", "corrupt-read-back", ...).
+struct SimFaultSpec {
+  std::string name;
+  int count = 1;       // how many times it fires; -1 = for ever
+  int skip = 0;        // matching occasions to let pass before it fires
+  uint32_t value = 0;  // the fault's parameter; 0 means its default where it has one
+  int onCommand = -1;  // fire only on a command with this code (-1 any)
+};
+
+// Whether the simulated instrument knows a fault of this name, so that a front end can refuse a
+// bad one while it reads its command line.
+bool IsSimFaultName(const std::string& name);
+
+// Everything that decides the backend. The front ends fill it from their command lines.
 struct BackendOptions {
-  bool sim = false;       // the built-in simulated instrument
-  bool simFast = false;   // ... in virtual time: the line and the install take no real time
-  std::string port;       // a serial port named by path instead of the USB listing
-  std::string driver;     // "serial" (default) or "libftdi"
+  bool sim = false;      // the built-in simulated instrument instead of a driver
+  std::string driver;    // "serial" (also when empty) or "libftdi"
+  std::string port;      // serial only: a port named by path instead of the USB listing
+  // The simulated instrument only:
+  bool virtualTime = false;  // the line and the install take no real time
+  int simInstruments = 1;    // how many instruments are on the simulated bus
+  std::vector<SimFaultSpec> simFaults;  // injected into each of them
 };
 
 // The link the program talks over and the clock it keeps time by, chosen once at start-up.
 class Backend {
  public:
-  // Null with the reason in `error` when the choice cannot be made (an unknown driver name).
-  static std::unique_ptr<Backend> Create(const BackendOptions& options, std::string* error);
   ~Backend();
+  Backend(const Backend&) = delete;
+  Backend& operator=(const Backend&) = delete;
 
   FtDriver& Driver() { return *driver_; }
   Clock& clock() { return *clock_; }
-  // The simulated bus, when the program runs against the simulator.
-  sim::SimBus* Simulator() { return simulator_; }
 
  private:
+  friend std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error);
   Backend() = default;
 
   std::unique_ptr<Clock> clock_;
-  std::unique_ptr<FtDriver> driver_;
-  sim::SimBus* simulator_ = nullptr;
+  std::unique_ptr<FtDriver> driver_;  // goes before the clock it may keep time by
 };
+
+// The one place where the backend is chosen and made. Null with the reason in `error` when the
+// options name none (an unknown driver, a port for libftdi, an unknown fault).
+std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error);
 
 }  // namespace vxa

@@ -1,14 +1,13 @@
 #pragma once
 
-// What the update benchmarks share: a front end that waits as the window does, a decorator that
-// times the stage texts the loader sets, a driver that can hold the traffic thread back while a
-// stage is being timed, and the printing of figures.
+// What the update benchmarks share besides the tests' support: a decorator that times the stage
+// texts the loader sets, a driver that can hold the traffic thread back while a stage is being
+// timed, and the printing of figures.
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,7 +15,8 @@
 
 #include "app/LoaderView.h"
 #include "link/Clock.h"
-#include "link/FtDriver.h"
+#include "tests/support/ForwardingDriver.h"
+#include "tests/support/RecordingView.h"
 
 namespace vxa::bench {
 
@@ -29,45 +29,10 @@ double PeakRssMb();
 // One figure of the final summary: "name value unit".
 void PrintFigure(const std::string& name, double value, const std::string& unit);
 
-// A front end that answers Yes, shows nothing and waits like the window: on a condition variable
-// for at most the time the loader asks, woken early by Wake.
-class WaitingView : public LoaderView {
- public:
-  void SetFindEnabled(bool) override {}
-  void SetLoadEnabled(bool) override {}
-  void SetCloseEnabled(bool) override {}
-  void SetStateText(const std::string&) override {}
-  void SetLoadLabelText(const std::string&) override {}
-  void SetProgressVisible(bool) override {}
-  int ProgressMin() const override { return min_; }
-  int ProgressMax() const override { return max_; }
-  int ProgressPosition() const override { return position_; }
-  void SetProgressMin(int value) override { min_ = value; }
-  void SetProgressMax(int value) override { max_ = value; }
-  void SetProgressPosition(int value) override { position_ = value; }
-  void SetTimerEnabled(bool) override {}
-  void ClearMemo() override {}
-  void AddMemoLine(const std::string&) override {}
-  void ShowMessageBox(BoxKind kind, const std::string& text) override;
-  void ShowAppBox(const std::string& text, BoxIcon icon) override;
-  bool AskYesNo(const std::string&) override { return true; }
-  void ShowStandardError(const std::string& text) override;
-  void ProcessEvents(std::chrono::milliseconds maxWait) override;
-  void Wake() override;
-  void Terminate() override { terminating_ = true; }
-  bool Terminating() const override { return terminating_; }
-
-  // Errors and warnings shown, so that a benchmark can tell a failed update from a good one.
-  const std::vector<std::string>& Complaints() const { return complaints_; }
-
- private:
-  int min_ = 0, max_ = 0, position_ = 0;
-  bool terminating_ = false;
-  std::vector<std::string> complaints_;
-  std::mutex mutex_;
-  std::condition_variable woken_;
-  bool wake_ = false;
-};
+// Errors and warnings shown to the tests' recording view, which answers Yes and waits like the
+// window (on a condition variable for at most the time the loader asks, woken early by Wake):
+// what tells a failed update from a good one.
+std::vector<std::string> Complaints(const test::RecordingView& view);
 
 // The moment a stage text was set, on every clock that matters.
 struct StageMark {
@@ -126,26 +91,18 @@ class TimedView final : public LoaderView {
 // every thread but one. In virtual time the traffic thread moves the clock as fast as it runs:
 // holding it from just before the loader starts a transfer until the stage text that follows has
 // been marked makes that mark exact instead of a race between the two threads.
-class HoldingDriver final : public FtDriver {
+class HoldingDriver final : public test::ForwardingDriver {
  public:
-  explicit HoldingDriver(FtDriver& inner) : inner_(inner) {}
+  using ForwardingDriver::ForwardingDriver;
 
   // From now on, calls from threads other than the calling one wait until Release.
   void HoldOthers();
   void Release();
 
-  FtStatus CountDevices(uint32_t* count) override { return inner_.CountDevices(count); }
-  FtStatus DeviceDescription(uint32_t index, std::string* description) override {
-    return inner_.DeviceDescription(index, description);
-  }
-  FtStatus OpenByDescription(const std::string& description,
-                             std::unique_ptr<FtDevice>* device) override;
-
   // Waits while the calling thread is held back.
-  void Pass();
+  void BeforeDeviceCall(bool write) override;
 
  private:
-  FtDriver& inner_;
   std::mutex mutex_;
   std::condition_variable released_;
   bool holding_ = false;

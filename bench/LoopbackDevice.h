@@ -56,6 +56,7 @@ class LoopbackDriver final : public FtDriver {
   FtStatus DeviceDescription(uint32_t index, std::string* description) override;
   FtStatus OpenByDescription(const std::string& description,
                              std::unique_ptr<FtDevice>* device) override;
+  std::string LastError() const override { return {}; }
 
  private:
   std::span<const uint8_t> file_;

@@ -1,18 +1,16 @@
 // The program's own cost per packet, with Google Benchmark: the CRC, and one traffic step of each
 // transfer against an instrument that answers at once (LoopbackDevice). Every allocation of the
-// process is counted, so that a step that allocates shows in the figures.
+// process is counted (tests/support/AllocationCount), so that a step that allocates shows in the
+// figures.
 //
 // The benchmark table goes to stderr; the figures, "name value unit", to stdout at the end.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <map>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -23,38 +21,7 @@
 #include "link/Crc32.h"
 #include "protocol/Connection.h"
 #include "protocol/FileKinds.h"
-
-namespace {
-
-std::atomic<uint64_t> gAllocations{0};
-
-void* CountedAllocation(std::size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-// Every allocation of the process goes through these.
-void* operator new(std::size_t size) {
-  return CountedAllocation(size);
-}
-void* operator new[](std::size_t size) {
-  return CountedAllocation(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "tests/support/AllocationCount.h"
 
 namespace vxa::bench {
 namespace {
@@ -98,13 +65,13 @@ void StepBlocks(benchmark::State& state, Start start) {
   Loopback loop;
   uint64_t startAllocations = 0;
   std::string error;
-  const uint64_t before = gAllocations.load();
+  const uint64_t before = test::ProcessAllocations();
   for (auto _ : state) {
     if (loop.connection.IsIdle()) {
       state.PauseTiming();
-      const uint64_t at = gAllocations.load();
+      const uint64_t at = test::ProcessAllocations();
       start(loop.connection, error);
-      startAllocations += gAllocations.load() - at;
+      startAllocations += test::ProcessAllocations() - at;
       state.ResumeTiming();
     }
     loop.connection.TrafficStep();
@@ -112,7 +79,7 @@ void StepBlocks(benchmark::State& state, Start start) {
   if (loop.connection.Failed()) state.SkipWithError("the transfer failed");
   const double steps = static_cast<double>(state.iterations());
   state.counters["allocs_per_block"] =
-      static_cast<double>(gAllocations.load() - before - startAllocations) / steps;
+      static_cast<double>(test::ProcessAllocations() - before - startAllocations) / steps;
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 32748);
 }
 

@@ -54,10 +54,11 @@ LineSnapshot Snapshot(const sim::SimInstrument& instrument) {
   return s;
 }
 
-bool Succeeded(const Loader& loader, const WaitingView& view, const char* what) {
-  if (loader.LastOutcome() == Outcome::kUpdated && view.Complaints().empty()) return true;
+bool Succeeded(const Loader& loader, const test::RecordingView& view, const char* what) {
+  const std::vector<std::string> complaints = Complaints(view);
+  if (loader.LastOutcome() == Outcome::kUpdated && complaints.empty()) return true;
   std::fprintf(stderr, "%s: the update did not succeed\n", what);
-  for (const std::string& text : view.Complaints()) std::fprintf(stderr, "  %s\n", text.c_str());
+  for (const std::string& text : complaints) std::fprintf(stderr, "  %s\n", text.c_str());
   return false;
 }
 
@@ -70,7 +71,7 @@ bool LineUpdate(bool cts, const std::string& prefix) {
   config.cts = cts;
   sim::SimInstrument& instrument = bus.AttachInstrument(config);
   HoldingDriver driver(bus);
-  WaitingView waiting;
+  test::RecordingView waiting;
   TimedView view(waiting, clock);
 
   const std::string writeRequest = VXA_MSG(msg::kStateWriteRequest);
@@ -153,7 +154,7 @@ bool QuickUpdate() {
   VirtualClock clock;
   sim::SimBus bus(clock, sim::LineTiming{.paced = false});
   bus.AttachInstrument();
-  WaitingView view;
+  test::RecordingView view;
   Loader loader(view, bus, clock);
   loader.Find();
   loader.Load();
@@ -193,8 +194,8 @@ constexpr size_t kWaitImageSize = 10 * kWriteBlockData;
 
 // CPU time of the waiting thread over wall time, from the start of the write to the end of the
 // verification, of an update in real time through `front`.
-std::optional<double> WaitFraction(LoaderView& front, WaitingView* complaints, Clock& clock,
-                                   sim::SimBus& bus) {
+std::optional<double> WaitFraction(LoaderView& front, test::RecordingView* complaints,
+                                   Clock& clock, sim::SimBus& bus) {
   const EmbeddedResource* image =
       FindEmbeddedResource(BuiltInResources(), kBootImageName, kBootImageType);
   if (image == nullptr) return std::nullopt;
@@ -210,7 +211,7 @@ std::optional<double> WaitFraction(LoaderView& front, WaitingView* complaints, C
   loader->Find();
   loader->Load();
   if (loader->LastOutcome() != Outcome::kUpdated ||
-      (complaints != nullptr && !complaints->Complaints().empty())) {
+      (complaints != nullptr && !Complaints(*complaints).empty())) {
     std::fprintf(stderr, "real-time update did not succeed\n");
     return std::nullopt;
   }
@@ -237,7 +238,7 @@ bool WaitCpu() {
   {
     sim::SimBus bus(clock);
     bus.AttachInstrument(QuickInstall());
-    WaitingView window;
+    test::RecordingView window;
     const std::optional<double> fraction = WaitFraction(window, &window, clock, bus);
     if (!fraction) return false;
     PrintFigure("host.wait_cpu_fraction.window", *fraction, "ratio");

@@ -26,10 +26,23 @@ inline constexpr uint32_t kFtPurgeRx = 1;
 inline constexpr uint32_t kFtPurgeTx = 2;
 inline constexpr uint16_t kFtFlowNone = 0x0000;
 inline constexpr uint16_t kFtFlowRtsCts = 0x0100;
-inline constexpr uint32_t kFtModemCts = 0x10;
+inline constexpr uint16_t kFtFlowDtrDsr = 0x0200;
+inline constexpr uint16_t kFtFlowXonXoff = 0x0400;
+inline constexpr uint8_t kFtBits7 = 7;
 inline constexpr uint8_t kFtBits8 = 8;
+inline constexpr uint8_t kFtStopBits1 = 0;
 inline constexpr uint8_t kFtStopBits2 = 2;
 inline constexpr uint8_t kFtParityNone = 0;
+inline constexpr uint8_t kFtParityOdd = 1;
+inline constexpr uint8_t kFtParityEven = 2;
+inline constexpr uint8_t kFtParityMark = 3;
+inline constexpr uint8_t kFtParitySpace = 4;
+
+// Modem line bits of the low byte GetModemStatus gives.
+inline constexpr uint32_t kFtModemCts = 0x10;
+inline constexpr uint32_t kFtModemDsr = 0x20;
+inline constexpr uint32_t kFtModemRing = 0x40;
+inline constexpr uint32_t kFtModemDcd = 0x80;
 
 // Bridge divisors this program uses and the baud rates they give on a 3 MHz base.
 inline constexpr uint16_t kFtDivisor3M = 0;
@@ -60,11 +73,17 @@ class FtDevice {
   virtual FtStatus Close() = 0;
 };
 
-// The driver library: listing and opening bridges. One backend per kind of link, chosen by
-// CreateDriver (link/drivers/DriverFactory.h).
+// The driver library: listing and opening bridges. One backend per kind of link, chosen once at
+// start-up by CreateBackend (app/Backend.h).
 class FtDriver {
  public:
   virtual ~FtDriver() = default;
+
+  // A status number says that something failed, not why. Every backend also keeps the cause of
+  // its latest failure in words the user can act on ("permission denied on /dev/ttyUSB0: add the
+  // user to group dialout"); empty while nothing has failed or when it has nothing to add. May be
+  // asked from another thread than the one that made the call.
+  virtual std::string LastError() const = 0;
 
   // Number of attached bridges of any description. None attached gives kFtDeviceNotFound.
   virtual FtStatus CountDevices(uint32_t* count) = 0;

@@ -40,6 +40,8 @@ class SimBus final : public FtDriver {
   // Exact match; kFtDeviceNotFound if none; kFtDeviceNotOpened when every match is open already.
   FtStatus OpenByDescription(const std::string& description,
                              std::unique_ptr<FtDevice>* device) override;
+  // The status says it all: a simulated bridge has no cause beyond it to tell.
+  std::string LastError() const override { return {}; }
 
  private:
   std::vector<SimInstrument*> ListedLocked() const;

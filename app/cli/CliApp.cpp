@@ -15,9 +15,7 @@
 #include "text/Language.h"
 #include "text/Messages.h"
 #include "link/Errors.h"
-#include "link/drivers/DriverErrorReport.h"
 #include "protocol/FileKinds.h"
-#include "sim/SimBus.h"
 
 namespace vxa::cli {
 namespace {
@@ -48,15 +46,12 @@ class CommandRun {
 
  private:
   bool SetUpBackend();
-  void SetUpSimulator();
   void List();
   void WithLoader();
   // The catalogue's texts say that no instrument was found or opened; the backend knows why
   // (no such port, no permission), and a terminal user can act on that.
   void ExplainDriverFailure() {
-    const auto* report = dynamic_cast<const DriverErrorReport*>(&backend_->Driver());
-    if (report == nullptr) return;
-    const std::string cause = report->LastError();
+    const std::string cause = backend_->Driver().LastError();
     if (!cause.empty()) PrintText(streams_.err, cause);
   }
   void Fail(const std::string& text) {
@@ -100,32 +95,21 @@ RunReport CommandRun::Run() {
 bool CommandRun::SetUpBackend() {
   BackendOptions choice;
   choice.sim = options_.sim;
-  choice.simFast = options_.fast;
-  choice.port = options_.port;
   choice.driver = options_.driver;
+  choice.port = options_.port;
+  choice.virtualTime = options_.fast;
+  choice.simInstruments = options_.simInstruments;
+  choice.simFaults = options_.faults;
   std::string error;
   {
     SignalsBlockedForNewThreads block;
-    backend_ = Backend::Create(choice, &error);
+    backend_ = CreateBackend(choice, &error);
   }
   if (!backend_) {
     Fail(FormatText(VXA_MSG(msg::kBackendFailed), error.c_str()));
     return false;
   }
-  if (options_.sim) SetUpSimulator();
   return true;
-}
-
-void CommandRun::SetUpSimulator() {
-  sim::SimBus* bus = backend_->Simulator();
-  if (bus == nullptr || (options_.faults.empty() && options_.simInstruments == 1)) return;
-  // The backend attaches its instrument without handing it out. Nothing is open yet, so it is
-  // exchanged for like ones that this run keeps hold of to inject the faults into.
-  bus->DetachAll();
-  for (int i = 0; i < options_.simInstruments; ++i) {
-    sim::SimInstrument& instrument = bus->AttachInstrument();
-    for (const sim::FaultSpec& fault : options_.faults) instrument.Inject(fault);
-  }
 }
 
 void CommandRun::List() {

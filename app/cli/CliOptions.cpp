@@ -122,7 +122,7 @@ std::string CheckCombinations(const CliOptions& options) {
 
 }  // namespace
 
-bool ParseFaultSpec(const std::string& text, sim::FaultSpec* faultSpec) {
+bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec) {
   std::vector<std::string> fields;
   size_t start = 0;
   for (;;) {
@@ -132,10 +132,9 @@ bool ParseFaultSpec(const std::string& text, sim::FaultSpec* faultSpec) {
     start = colon + 1;
   }
   if (fields.size() > 5) return false;
-  bool known = false;
-  sim::FaultSpec parsed;
-  parsed.fault = sim::FaultFromName(fields[0], &known);
-  if (!known) return false;
+  if (!IsSimFaultName(fields[0])) return false;
+  SimFaultSpec parsed;
+  parsed.name = fields[0];
   long value = 0;
   if (fields.size() > 1) {
     if (!ParseLong(fields[1], -1, INT_MAX, &value) || value == 0) return false;
@@ -219,7 +218,7 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         options.version = true;
         break;
       case kOptSimFault: {
-        sim::FaultSpec faultSpec;
+        SimFaultSpec faultSpec;
         if (!ParseFaultSpec(optarg, &faultSpec)) {
           result.error = FormatText(VXA_MSG(msg::kInvalidFault), optarg);
         } else {

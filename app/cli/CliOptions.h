@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/SimTypes.h"
+#include "app/Backend.h"
 #include "text/Messages.h"
 
 namespace vxa::cli {
@@ -32,7 +32,7 @@ struct CliOptions {
 
   // Hidden options for tests and demonstrations of failures, all with --sim only: faults injected
   // into the simulated instrument, and how many instruments are on the simulated bus.
-  std::vector<sim::FaultSpec> faults;
+  std::vector<SimFaultSpec> faults;
   int simInstruments = 1;
 };
 
@@ -52,6 +52,6 @@ std::optional<MessageLanguage> LanguageOption(int argc, char* const argv[]);
 
 // NAME[:count[:skip[:value[:command]]]], e.g. "silent", "corrupt-read-back:1:0:5000",
 // "refuse-request:1:0:0:0x33". count -1 fires for ever; numbers may be given in hex (0x...).
-bool ParseFaultSpec(const std::string& text, sim::FaultSpec* faultSpec);
+bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec);
 
 }  // namespace vxa::cli

@@ -34,10 +34,10 @@ int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** ar
   }
   vxa::BackendOptions backendOptions;
   backendOptions.sim = options.sim;
-  backendOptions.port = options.port;
   backendOptions.driver = options.driver;
+  backendOptions.port = options.port;
   std::string reason;
-  const std::unique_ptr<vxa::Backend> backend = vxa::Backend::Create(backendOptions, &reason);
+  const std::unique_ptr<vxa::Backend> backend = vxa::CreateBackend(backendOptions, &reason);
   if (!backend) {
     boxes.Show(vxa::SystemBox(vxa::BoxKind::kError, reason));
     return 0;

@@ -4,20 +4,12 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <optional>
 #include <thread>
+
+#include "base/Deadline.h"
 
 namespace vxa {
 namespace {
-
-using Steady = std::chrono::steady_clock;
-using Deadline = std::optional<Steady::time_point>;
-
-constexpr uint8_t kFtBits7 = 7;
-constexpr uint8_t kFtStopBits1 = 0;
-constexpr uint8_t kFtParitySpace = 4;
-constexpr uint16_t kFtFlowDtrDsr = 0x0200;  // the same number as libftdi's SIO_DTR_DSR_HS
-constexpr uint16_t kFtFlowXonXoff = 0x0400;
 
 // libftdi's flow control values.
 constexpr int kSioDisableFlowControl = 0x0000;
@@ -38,15 +30,6 @@ constexpr int kMinTransferMs = 1000;
 // loop then pauses for a millisecond so that it can never turn into a spin.
 constexpr auto kInstantReturn = std::chrono::microseconds(250);
 constexpr auto kEmptyReadPause = std::chrono::milliseconds(1);
-
-Deadline DeadlineAfter(uint32_t timeoutMs) {
-  if (timeoutMs == 0) return std::nullopt;
-  return Steady::now() + std::chrono::milliseconds(timeoutMs);
-}
-
-bool Expired(const Deadline& deadline) {
-  return deadline && Steady::now() >= *deadline;
-}
 
 int TransferLimitMs(uint32_t timeoutMs) {
   if (timeoutMs == 0) return kUnlimitedTransferMs;
@@ -100,9 +83,8 @@ FtStatus LibFtdiDevice::ResetDevice() {
 
 FtStatus LibFtdiDevice::SetLatencyTimer(uint8_t milliseconds) {
   if (!link_) return NotOpen();
-  if (milliseconds == 0) {
-    error_.Set("latency timer of 0 ms requested; the bridge takes 1 to 255");
-    return kFtInvalidParameter;
+  if (const FtStatus status = CheckLatencyTimer(milliseconds, error_); status != kFtOk) {
+    return status;
   }
   return Check(link_->SetLatencyTimer(milliseconds), "setting the latency timer");
 }
@@ -129,10 +111,9 @@ FtStatus LibFtdiDevice::SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeou
 FtStatus LibFtdiDevice::SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits,
                                                uint8_t parity) {
   if (!link_) return NotOpen();
-  if ((wordLength != kFtBits7 && wordLength != kFtBits8) ||
-      (stopBits != kFtStopBits1 && stopBits != kFtStopBits2) || parity > kFtParitySpace) {
-    error_.Set("unsupported line format requested");
-    return kFtInvalidParameter;
+  if (const FtStatus status = CheckLineFormat(wordLength, stopBits, parity, error_);
+      status != kFtOk) {
+    return status;
   }
   // The vendor's numbers for data bits, stop bits and parity are libftdi's enumerators.
   return Check(link_->SetLineProperty(wordLength, stopBits, parity), "setting the line format");
@@ -169,8 +150,7 @@ FtStatus LibFtdiDevice::SetFlowControl(uint16_t mode, uint8_t, uint8_t) {
       error_.Set("XON/XOFF flow control is not offered by this backend");
       return kFtNotSupported;
     default:
-      error_.Set("unknown flow control mode requested");
-      return kFtInvalidParameter;
+      return RefuseFlowControl(error_);
   }
   return Check(link_->SetFlowControl(sioMode), "setting flow control");
 }
@@ -182,10 +162,7 @@ FtStatus LibFtdiDevice::SetDivisor(uint16_t divisor) {
 
 FtStatus LibFtdiDevice::Purge(uint32_t mask) {
   if (!link_) return NotOpen();
-  if ((mask & ~(kFtPurgeRx | kFtPurgeTx)) != 0) {
-    error_.Set("unknown purge mask");
-    return kFtInvalidParameter;
-  }
+  if (const FtStatus status = CheckPurgeMask(mask, error_); status != kFtOk) return status;
   const bool input = (mask & kFtPurgeRx) != 0;
   const bool output = (mask & kFtPurgeTx) != 0;
   if (!input && !output) return kFtOk;
@@ -204,9 +181,9 @@ FtStatus LibFtdiDevice::Write(const void* buffer, uint32_t count, uint32_t* writ
   while (done < count) {
     int sliceLimitMs = TransferLimitMs(0);
     if (deadline) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Steady::now());
-      if (left.count() <= 0) break;  // timed out: success with fewer bytes, as the vendor's
-      sliceLimitMs = static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
+      const int left = PollTimeoutMs(deadline);
+      if (left == 0) break;  // timed out: success with fewer bytes, as the vendor's
+      sliceLimitMs = left;
     }
     // Each slice may only use what is left of the write timeout.
     link_->SetUsbTimeouts(TransferLimitMs(readTimeoutMs_), sliceLimitMs);
@@ -234,7 +211,7 @@ FtStatus LibFtdiDevice::Read(void* buffer, uint32_t count, uint32_t* read) {
   uint32_t got = TakeHeld(bytes, count);
   const Deadline deadline = DeadlineAfter(readTimeoutMs_);
   while (got < count && !Expired(deadline)) {
-    const auto started = Steady::now();
+    const auto started = SteadyClock::now();
     const int result = link_->ReadData(bytes + got, AsInt(count - got));
     // A transfer that timed out in libusb only means the bridge stayed silent for all of it.
     if (result == ftdi::kUsbErrorTimeout) continue;
@@ -243,7 +220,7 @@ FtStatus LibFtdiDevice::Read(void* buffer, uint32_t count, uint32_t* read) {
       return Fail(result, "read");
     }
     got += static_cast<uint32_t>(result);
-    if (result == 0 && Steady::now() - started < kInstantReturn) {
+    if (result == 0 && SteadyClock::now() - started < kInstantReturn) {
       std::this_thread::sleep_for(kEmptyReadPause);
     }
   }

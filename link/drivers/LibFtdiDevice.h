@@ -6,7 +6,7 @@
 #include <string>
 
 #include "link/FtDriver.h"
-#include "link/drivers/DriverErrorReport.h"
+#include "link/drivers/BridgeErrors.h"
 #include "link/drivers/FtdiSeam.h"
 
 namespace vxa {
@@ -14,7 +14,7 @@ namespace vxa {
 // One bridge driven from user space through libftdi (the kernel driver detached meanwhile).
 // libftdi reads synchronously: one call returns after one USB transfer, often empty, so the
 // vendor library's "n bytes or the timeout" is built here as a loop against a real-time deadline.
-class LibFtdiDevice final : public FtDevice, public DriverErrorReport {
+class LibFtdiDevice final : public FtDevice {
  public:
   // libftdi on Linux takes read transfers of at most this many bytes.
   static constexpr uint32_t kMaxReadChunk = 16384;
@@ -30,21 +30,29 @@ class LibFtdiDevice final : public FtDevice, public DriverErrorReport {
   LibFtdiDevice(const LibFtdiDevice&) = delete;
   LibFtdiDevice& operator=(const LibFtdiDevice&) = delete;
 
+  // ftdi_usb_reset; what GetStatus fetched ahead is dropped.
   FtStatus ResetDevice() override;
   FtStatus SetLatencyTimer(uint8_t milliseconds) override;
+  // libftdi's chunk sizes; a read transfer takes at most kMaxReadChunk.
   FtStatus SetUSBParameters(uint32_t inTransferSize, uint32_t outTransferSize) override;
+  // The deadlines of Read and Write, and the limit of each USB transfer (a second at least).
   FtStatus SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs) override;
+  // The vendor's values are libftdi's. No XON/XOFF flow control.
   FtStatus SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits, uint8_t parity) override;
-  FtStatus GetModemStatus(uint32_t* modemStatus) override;
   FtStatus SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) override;
-  FtStatus SetDivisor(uint16_t divisor) override;
-  FtStatus Purge(uint32_t mask) override;
+  FtStatus SetDivisor(uint16_t divisor) override;  // the raw divisor request
+  // The modem lines in the low byte and the line status in the high byte, as the vendor's.
+  FtStatus GetModemStatus(uint32_t* modemStatus) override;
+  FtStatus Purge(uint32_t mask) override;  // an input purge also drops what was fetched ahead
+  // In slices of kWriteSlice, each limited to what is left of the write timeout.
   FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override;
   FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override;
+  // Fetches what the bridge holds now (up to kHoldCapacity) and counts that as the queue.
   FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override;
   FtStatus Close() override;
 
-  std::string LastError() const override { return error_.Get(); }
+  // The cause of the latest failure; empty while nothing has failed.
+  std::string LastError() const { return error_.Get(); }
 
  private:
   FtStatus Check(int result, const char* operation);

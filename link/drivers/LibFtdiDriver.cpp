@@ -25,7 +25,8 @@ bool IsNotFound(int result, const std::string& text) {
 
 LibFtdiDriver::LibFtdiDriver() : LibFtdiDriver(std::make_unique<LibFtdiBus>()) {}
 
-LibFtdiDriver::LibFtdiDriver(std::unique_ptr<ftdi::FtdiBus> bus) : bus_(std::move(bus)) {}
+LibFtdiDriver::LibFtdiDriver(std::unique_ptr<ftdi::FtdiBus> bus)
+    : ListingDriver("bridge"), bus_(std::move(bus)) {}
 
 LibFtdiDriver::~LibFtdiDriver() = default;
 
@@ -54,25 +55,6 @@ FtStatus LibFtdiDriver::List(std::vector<ftdi::FtdiUsbDevice>* devices) {
   return kFtOk;
 }
 
-FtStatus LibFtdiDriver::CountDevices(uint32_t* count) {
-  if (count == nullptr) return kFtInvalidParameter;
-  std::lock_guard lock(mutex_);
-  const FtStatus status = List(&listing_);
-  *count = static_cast<uint32_t>(listing_.size());
-  return status;
-}
-
-FtStatus LibFtdiDriver::DeviceDescription(uint32_t index, std::string* description) {
-  if (description == nullptr) return kFtInvalidParameter;
-  std::lock_guard lock(mutex_);
-  if (index >= listing_.size()) {
-    error_.Set("no bridge number " + std::to_string(index) + " in the latest listing");
-    return kFtDeviceNotFound;
-  }
-  *description = listing_[index].description;
-  return kFtOk;
-}
-
 std::string LibFtdiDriver::NodesWithoutPermission() {
   std::string nodes;
   std::vector<ftdi::FtdiUsbDevice> devices;
@@ -83,12 +65,7 @@ std::string LibFtdiDriver::NodesWithoutPermission() {
   return nodes;
 }
 
-FtStatus LibFtdiDriver::OpenByDescription(const std::string& description,
-                                          std::unique_ptr<FtDevice>* device) {
-  if (device == nullptr) return kFtInvalidParameter;
-  device->reset();
-  std::lock_guard lock(mutex_);
-
+FtStatus LibFtdiDriver::Open(const std::string& description, std::unique_ptr<FtDevice>* device) {
   // A failure on one product id does not end the search: the instrument may sit on another.
   int failure = 0;
   std::string failureText;

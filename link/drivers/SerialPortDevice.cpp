@@ -8,53 +8,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <optional>
 
+#include "base/Deadline.h"
 #include "link/drivers/SerialSpeed.h"
 
 namespace vxa {
 namespace {
 
-using Steady = std::chrono::steady_clock;
-using Deadline = std::optional<Steady::time_point>;
-
-// The vendor's values for the calls' arguments that FtDriver.h does not name.
-constexpr uint8_t kFtBits7 = 7;
-constexpr uint8_t kFtStopBits1 = 0;
-constexpr uint8_t kFtParityOdd = 1;
-constexpr uint8_t kFtParityEven = 2;
-constexpr uint8_t kFtParityMark = 3;
-constexpr uint8_t kFtParitySpace = 4;
-constexpr uint16_t kFtFlowDtrDsr = 0x0200;
-constexpr uint16_t kFtFlowXonXoff = 0x0400;
-
-// Modem line bits of the vendor's modem status byte.
-constexpr uint32_t kFtModemDsr = 0x20;
-constexpr uint32_t kFtModemRing = 0x40;
-constexpr uint32_t kFtModemDcd = 0x80;
-
 // A kernel may round a custom rate to what its divisor can make; more than this is a refusal
 // (an FT232R answers a rate it cannot make by falling back to 9600).
 constexpr uint32_t kSpeedTolerancePerMille = 10;
-
-Deadline DeadlineAfter(uint32_t timeoutMs) {
-  if (timeoutMs == 0) return std::nullopt;
-  return Steady::now() + std::chrono::milliseconds(timeoutMs);
-}
-
-bool Expired(const Deadline& deadline) {
-  return deadline && Steady::now() >= *deadline;
-}
-
-// Milliseconds for poll(), rounded up so that a wait never ends before its deadline.
-int PollTimeoutMs(const Deadline& deadline) {
-  if (!deadline) return -1;
-  const auto left = *deadline - Steady::now();
-  if (left <= Steady::duration::zero()) return 0;
-  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
 
 // A pseudo-terminal has no modem lines and no serial driver behind it; a real port does.
 bool IsNotASerialDriver(int err) {
@@ -175,9 +139,8 @@ bool SerialPortDevice::SetLatencyThroughSysfs(uint8_t milliseconds) {
 
 FtStatus SerialPortDevice::SetLatencyTimer(uint8_t milliseconds) {
   if (!fd_.IsOpen()) return NotOpen();
-  if (milliseconds == 0) {
-    error_.Set("latency timer of 0 ms requested; the bridge takes 1 to 255");
-    return kFtInvalidParameter;
+  if (const FtStatus status = CheckLatencyTimer(milliseconds, error_); status != kFtOk) {
+    return status;
   }
   if (SetLatencyThroughSysfs(milliseconds)) return kFtOk;
   // Without write access to sysfs an ordinary user can still ask ftdi_sio for low latency,
@@ -212,10 +175,9 @@ FtStatus SerialPortDevice::SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTim
 FtStatus SerialPortDevice::SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits,
                                                   uint8_t parity) {
   if (!fd_.IsOpen()) return NotOpen();
-  if ((wordLength != kFtBits7 && wordLength != kFtBits8) ||
-      (stopBits != kFtStopBits1 && stopBits != kFtStopBits2) || parity > kFtParitySpace) {
-    error_.Set("unsupported line format requested");
-    return kFtInvalidParameter;
+  if (const FtStatus status = CheckLineFormat(wordLength, stopBits, parity, error_);
+      status != kFtOk) {
+    return status;
   }
   Line line = line_;
   line.wordLength = wordLength;
@@ -249,8 +211,7 @@ FtStatus SerialPortDevice::SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xo
     return kFtNotSupported;
   }
   if (mode != kFtFlowNone && mode != kFtFlowRtsCts && mode != kFtFlowXonXoff) {
-    error_.Set("unknown flow control mode requested");
-    return kFtInvalidParameter;
+    return RefuseFlowControl(error_);
   }
   Line line = line_;
   line.flow = mode;
@@ -280,10 +241,7 @@ FtStatus SerialPortDevice::SetDivisor(uint16_t divisor) {
 
 FtStatus SerialPortDevice::Purge(uint32_t mask) {
   if (!fd_.IsOpen()) return NotOpen();
-  if ((mask & ~(kFtPurgeRx | kFtPurgeTx)) != 0) {
-    error_.Set("unknown purge mask");
-    return kFtInvalidParameter;
-  }
+  if (const FtStatus status = CheckPurgeMask(mask, error_); status != kFtOk) return status;
   int queue = 0;
   switch (mask) {
     case kFtPurgeRx:

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "link/FtDriver.h"
-#include "link/drivers/DriverErrorReport.h"
+#include "link/drivers/BridgeErrors.h"
 #include "link/drivers/SerialPortErrors.h"
 #include "base/UniqueFd.h"
 
@@ -14,7 +14,7 @@ namespace vxa {
 // One bridge reached through the kernel's serial port: a /dev/ttyUSBn of the ftdi_sio driver, or
 // a pseudo-terminal with the simulated instrument on its other side. Timeouts are enforced with
 // poll() deadlines in real time; nothing here spins.
-class SerialPortDevice final : public FtDevice, public DriverErrorReport {
+class SerialPortDevice final : public FtDevice {
  public:
   struct Location {
     std::string path;
@@ -30,21 +30,30 @@ class SerialPortDevice final : public FtDevice, public DriverErrorReport {
   SerialPortDevice(const SerialPortDevice&) = delete;
   SerialPortDevice& operator=(const SerialPortDevice&) = delete;
 
+  // The kernel has no reset request: both queues are flushed and the line set again.
   FtStatus ResetDevice() override;
+  // Through sysfs where the user may write it, else ftdi_sio's low-latency flag (1 ms).
   FtStatus SetLatencyTimer(uint8_t milliseconds) override;
+  // Accepted: the kernel driver chooses its own transfer sizes.
   FtStatus SetUSBParameters(uint32_t inTransferSize, uint32_t outTransferSize) override;
+  // The poll() deadlines of Read and Write.
   FtStatus SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs) override;
+  // termios, kept in the Line that ResetDevice puts back. No DTR/DSR flow control.
   FtStatus SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits, uint8_t parity) override;
-  FtStatus GetModemStatus(uint32_t* modemStatus) override;
   FtStatus SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) override;
+  // The divisor's baud rate, checked against the speed the kernel reports back.
   FtStatus SetDivisor(uint16_t divisor) override;
-  FtStatus Purge(uint32_t mask) override;
+  // The modem lines of TIOCMGET; a pseudo-terminal's all read as low.
+  FtStatus GetModemStatus(uint32_t* modemStatus) override;
+  FtStatus Purge(uint32_t mask) override;  // tcflush
   FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override;
   FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override;
+  // The kernel's queues (FIONREAD, TIOCOUTQ).
   FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override;
   FtStatus Close() override;
 
-  std::string LastError() const override { return error_.Get(); }
+  // The cause of the latest failure; empty while nothing has failed.
+  std::string LastError() const { return error_.Get(); }
   // The speed the kernel reported after the last SetDivisor; 0 before the first.
   uint32_t LineSpeed() const { return lineSpeed_; }
 

@@ -49,10 +49,11 @@ std::string UsbSerialNameOf(const std::string& path) {
 
 }  // namespace
 
-SerialPortDriver::SerialPortDriver(Options options) : options_(std::move(options)) {}
+SerialPortDriver::SerialPortDriver(Options options)
+    : ListingDriver("port"), options_(std::move(options)) {}
 
-std::vector<SerialPortDriver::Port> SerialPortDriver::ScanSysfs() const {
-  std::vector<Port> ports;
+std::vector<SerialPort> SerialPortDriver::ScanSysfs() const {
+  std::vector<SerialPort> ports;
   std::error_code ec;
   for (const fs::directory_entry& entry :
        fs::directory_iterator(fs::path(options_.sysRoot) / "class" / "tty", ec)) {
@@ -67,13 +68,13 @@ std::vector<SerialPortDriver::Port> SerialPortDriver::ScanSysfs() const {
     if (!SameHex(ReadAttribute(usbDevice / "idVendor"), kFtdiVendorId)) continue;
     ports.push_back({name, options_.devRoot + "/" + name, ReadAttribute(usbDevice / "product")});
   }
-  std::sort(ports.begin(), ports.end(), [](const Port& a, const Port& b) {
+  std::sort(ports.begin(), ports.end(), [](const SerialPort& a, const SerialPort& b) {
     return PortNumber(a.ttyName) < PortNumber(b.ttyName);
   });
   return ports;
 }
 
-FtStatus SerialPortDriver::List(std::vector<Port>* ports) {
+FtStatus SerialPortDriver::List(std::vector<SerialPort>* ports) {
   ports->clear();
   if (!options_.port.empty()) {
     std::error_code ec;
@@ -92,43 +93,19 @@ FtStatus SerialPortDriver::List(std::vector<Port>* ports) {
   return kFtOk;
 }
 
-FtStatus SerialPortDriver::CountDevices(uint32_t* count) {
-  if (count == nullptr) return kFtInvalidParameter;
-  std::vector<Port> ports;
-  const FtStatus status = List(&ports);
-  *count = static_cast<uint32_t>(ports.size());
-  std::lock_guard lock(mutex_);
-  listing_ = std::move(ports);
-  return status;
-}
-
-FtStatus SerialPortDriver::DeviceDescription(uint32_t index, std::string* description) {
-  if (description == nullptr) return kFtInvalidParameter;
-  std::lock_guard lock(mutex_);
-  if (index >= listing_.size()) {
-    error_.Set("no port number " + std::to_string(index) + " in the latest listing");
-    return kFtDeviceNotFound;
-  }
-  *description = listing_[index].description;
-  return kFtOk;
-}
-
-FtStatus SerialPortDriver::OpenByDescription(const std::string& description,
-                                             std::unique_ptr<FtDevice>* device) {
-  if (device == nullptr) return kFtInvalidParameter;
-  device->reset();
-  std::vector<Port> ports;
+FtStatus SerialPortDriver::Open(const std::string& description, std::unique_ptr<FtDevice>* device) {
+  std::vector<SerialPort> ports;
   if (const FtStatus status = List(&ports); status != kFtOk) return status;
 
   // A port named by the user is the instrument by decree; sysfs ports must match exactly.
-  const Port* chosen = &ports.front();
+  const SerialPort* chosen = &ports.front();
   if (options_.port.empty()) {
-    const auto match = std::find_if(ports.begin(), ports.end(), [&](const Port& port) {
+    const auto match = std::find_if(ports.begin(), ports.end(), [&](const SerialPort& port) {
       return port.description == description;
     });
     if (match == ports.end()) {
       std::string found;
-      for (const Port& port : ports) {
+      for (const SerialPort& port : ports) {
         found += (found.empty() ? "" : ", ") + port.path + " \"" + port.description + "\"";
       }
       error_.Set("no FTDI serial port is described as \"" + description + "\" (found: " + found +

@@ -1,21 +1,26 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "link/FtDriver.h"
-#include "link/drivers/DriverErrorReport.h"
+#include "link/drivers/ListingDriver.h"
 
 namespace vxa {
+
+// One port as the listing found it.
+struct SerialPort {
+  std::string ttyName;  // "ttyUSB0", or empty for a port that is no usb-serial one
+  std::string path;
+  std::string description;
+};
 
 // Bridges through the kernel's serial ports. Either the ftdi_sio ports that sysfs shows
 // (/dev/ttyUSBn whose USB device has vendor 0403), identified by their USB product string, or one
 // port named by the user (a pseudo-terminal or a /dev/ttyUSBn), which then stands for the
 // instrument whatever it is.
-class SerialPortDriver final : public FtDriver, public DriverErrorReport {
+class SerialPortDriver final : public ListingDriver<SerialPort> {
  public:
   // What a port named explicitly calls itself in the listing: the instrument's own description,
   // so that the program's open by description finds it.
@@ -31,27 +36,12 @@ class SerialPortDriver final : public FtDriver, public DriverErrorReport {
   explicit SerialPortDriver(std::string port) : SerialPortDriver(Options{std::move(port)}) {}
   explicit SerialPortDriver(Options options);
 
-  FtStatus CountDevices(uint32_t* count) override;
-  FtStatus DeviceDescription(uint32_t index, std::string* description) override;
-  FtStatus OpenByDescription(const std::string& description,
-                             std::unique_ptr<FtDevice>* device) override;
-
-  std::string LastError() const override { return error_.Get(); }
-
  private:
-  struct Port {
-    std::string ttyName;  // "ttyUSB0", or empty for a port that is no usb-serial one
-    std::string path;
-    std::string description;
-  };
-
-  FtStatus List(std::vector<Port>* ports);
-  std::vector<Port> ScanSysfs() const;
+  FtStatus List(std::vector<SerialPort>* ports) override;
+  FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) override;
+  std::vector<SerialPort> ScanSysfs() const;
 
   const Options options_;
-  std::mutex mutex_;           // guards listing_
-  std::vector<Port> listing_;  // as of the latest CountDevices
-  ErrorNote error_;
 };
 
 }  // namespace vxa

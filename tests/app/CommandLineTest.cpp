@@ -2,7 +2,11 @@
 
 #include <string>
 
+#include "app/Backend.h"
 #include "app/CommandLine.h"
+#include "link/drivers/LibFtdiDriver.h"
+#include "link/drivers/SerialPortDriver.h"
+#include "sim/SimBus.h"
 
 namespace vxa {
 namespace {
@@ -58,6 +62,58 @@ TEST(CommandLineTest, ArgumentsAreJoinedWithSingleSpaces) {
   const char* argv[] = {"vxa4410-loader", "-log", "two words", "-sim"};
   EXPECT_EQ(JoinArguments(4, argv), "-log two words -sim");
   EXPECT_EQ(JoinArguments(1, argv), "");
+}
+
+BackendOptions Driver(std::string name, std::string port = {}) {
+  BackendOptions options;
+  options.driver = std::move(name);
+  options.port = std::move(port);
+  return options;
+}
+
+BackendOptions Simulated(int instruments, std::vector<SimFaultSpec> faults = {}) {
+  BackendOptions options;
+  options.sim = true;
+  options.simInstruments = instruments;
+  options.simFaults = std::move(faults);
+  return options;
+}
+
+TEST(BackendTest, MakesTheBackendTheOptionsName) {
+  std::string error;
+  const auto serial = CreateBackend(Driver("serial", "/dev/ttyUSB0"), &error);
+  ASSERT_NE(serial, nullptr);
+  EXPECT_NE(dynamic_cast<SerialPortDriver*>(&serial->Driver()), nullptr);
+  const auto ftdi = CreateBackend(Driver("libftdi"), &error);
+  ASSERT_NE(ftdi, nullptr);
+  EXPECT_NE(dynamic_cast<LibFtdiDriver*>(&ftdi->Driver()), nullptr);
+
+  EXPECT_EQ(CreateBackend(Driver("libftdi", "/dev/ttyUSB0"), &error), nullptr);
+  EXPECT_EQ(error, "a port name applies to the serial-port backend only");
+  EXPECT_EQ(CreateBackend(Driver("d2xx"), &error), nullptr);
+  EXPECT_EQ(error, "unknown driver \"d2xx\" (serial or libftdi)");
+}
+
+TEST(BackendTest, SimulatedBusHasTheInstrumentsAskedFor) {
+  std::string error;
+  BackendOptions options = Simulated(2, {SimFaultSpec{.name = "silent", .count = -1}});
+  options.virtualTime = true;
+  const auto two = CreateBackend(options, &error);
+  ASSERT_NE(two, nullptr) << error;
+  EXPECT_NE(dynamic_cast<sim::SimBus*>(&two->Driver()), nullptr);
+  EXPECT_NE(dynamic_cast<VirtualClock*>(&two->clock()), nullptr);
+  uint32_t count = 0;
+  EXPECT_EQ(two->Driver().CountDevices(&count), kFtOk);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(two->Driver().LastError(), "");
+
+  const auto none = CreateBackend(Simulated(0), &error);
+  ASSERT_NE(none, nullptr);
+  EXPECT_NE(dynamic_cast<RealClock*>(&none->clock()), nullptr);
+  EXPECT_EQ(none->Driver().CountDevices(&count), kFtDeviceNotFound);
+
+  EXPECT_EQ(CreateBackend(Simulated(1, {SimFaultSpec{.name = "gremlins"}}), &error), nullptr);
+  EXPECT_EQ(error, "unknown fault \"gremlins\"");
 }
 
 }  // namespace

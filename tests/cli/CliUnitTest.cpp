@@ -116,16 +116,16 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
 }
 
 TEST(CliOptionsTest, FaultSpecifications) {
-  sim::FaultSpec faultSpec;
+  SimFaultSpec faultSpec;
   ASSERT_TRUE(ParseFaultSpec("silent", &faultSpec));
-  EXPECT_EQ(faultSpec.fault, sim::Fault::Silent);
+  EXPECT_EQ(faultSpec.name, "silent");
   EXPECT_EQ(faultSpec.count, 1);
   EXPECT_EQ(faultSpec.skip, 0);
   EXPECT_EQ(faultSpec.value, 0u);
   EXPECT_EQ(faultSpec.onCommand, -1);
 
   ASSERT_TRUE(ParseFaultSpec("corrupt-read-back:-1:2:0x1000:0x34", &faultSpec));
-  EXPECT_EQ(faultSpec.fault, sim::Fault::CorruptReadBack);
+  EXPECT_EQ(faultSpec.name, "corrupt-read-back");
   EXPECT_EQ(faultSpec.count, -1);
   EXPECT_EQ(faultSpec.skip, 2);
   EXPECT_EQ(faultSpec.value, 0x1000u);

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "link/drivers/DriverFactory.h"
-#include "link/drivers/LibFtdiDriver.h"
 #include "link/drivers/SerialPortDriver.h"
 #include "link/drivers/SerialPortErrors.h"
 #include "tests/drivers/PtyPair.h"
@@ -164,20 +162,5 @@ TEST(SerialPortErrorsTest, FailuresNameTheirCause) {
   EXPECT_EQ(gone.status, kFtIoError);
   EXPECT_NE(gone.text.find("unplugged"), std::string::npos);
 }
-
-TEST(DriverFactoryTest, MakesTheBackendTheOptionsName) {
-  std::string error;
-  auto serial = CreateDriver({DriverOptions::Kind::Serial, "/dev/ttyUSB0"}, &error);
-  EXPECT_NE(dynamic_cast<SerialPortDriver*>(serial.get()), nullptr);
-  auto ftdi = CreateDriver({DriverOptions::Kind::LibFtdi, ""}, &error);
-  EXPECT_NE(dynamic_cast<LibFtdiDriver*>(ftdi.get()), nullptr);
-
-  EXPECT_EQ(CreateDriver({DriverOptions::Kind::LibFtdi, "/dev/ttyUSB0"}, &error), nullptr);
-  EXPECT_FALSE(error.empty());
-  error.clear();
-  EXPECT_EQ(CreateDriver({DriverOptions::Kind::Simulated, ""}, &error), nullptr);
-  EXPECT_FALSE(error.empty());
-}
-
 }  // namespace
 }  // namespace vxa

@@ -1,47 +1,15 @@
-// Every allocation of this test program passes through the operators below; a test counts those
-// made by its own thread while it exchanges packets.
+// Every allocation of this test program is counted (tests/support/AllocationCount); a test counts
+// those made by its own thread while it exchanges packets.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "link/Crc32.h"
 #include "link/UsbChannel.h"
-
-namespace {
-
-thread_local bool gCounting = false;
-thread_local long gAllocations = 0;
-
-void* Allocate(std::size_t size) {
-  if (gCounting) ++gAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-  return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "tests/support/AllocationCount.h"
 
 namespace vxa {
 namespace {
@@ -114,6 +82,7 @@ class AckingDriver final : public FtDriver {
     *device = std::make_unique<AckingDevice>();
     return kFtOk;
   }
+  std::string LastError() const override { return {}; }
 };
 
 class BlockChannel : public TUsbChannel {
@@ -135,29 +104,27 @@ TEST(AllocationTest, ExchangingFullBlocksAllocatesNothing) {
   ASSERT_TRUE(channel.Open());
   ASSERT_EQ(channel.SendBlock(1), kRxOk);
 
-  gAllocations = 0;
-  gCounting = true;
+  test::StartCountingThreadAllocations();
   int32_t worst = kRxOk;
   for (uint32_t number = 2; number < 100; ++number) {
     const int32_t result = channel.SendBlock(number);
     if (result != kRxOk) worst = result;
   }
-  gCounting = false;
+  const uint64_t allocations = test::StopCountingThreadAllocations();
   EXPECT_EQ(worst, kRxOk);
   EXPECT_EQ(GetU32(channel.RxData()), 99u);  // the last block's acknowledgement
-  EXPECT_EQ(gAllocations, 0);
+  EXPECT_EQ(allocations, 0u);
 }
 
 TEST(AllocationTest, TheCountSeesAnAllocation) {
-  // The operators above are the ones in use: without this the test above could pass by
+  // The counting operators are the ones in use: without this the test above could pass by
   // counting nothing at all.
   static void* volatile escaped = nullptr;  // so that the compiler cannot leave it out
-  gAllocations = 0;
-  gCounting = true;
+  test::StartCountingThreadAllocations();
   escaped = ::operator new(64);
-  gCounting = false;
+  const uint64_t allocations = test::StopCountingThreadAllocations();
   ::operator delete(escaped);
-  EXPECT_EQ(gAllocations, 1);
+  EXPECT_EQ(allocations, 1u);
 }
 
 }  // namespace

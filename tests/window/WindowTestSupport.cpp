@@ -29,45 +29,6 @@ class QtApplicationEnvironment final : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const kQtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
-class GatedDevice final : public FtDevice {
- public:
-  GatedDevice(GatedDriver& driver, std::unique_ptr<FtDevice> inner)
-      : driver_(driver), inner_(std::move(inner)) {}
-
-  FtStatus ResetDevice() override { return inner_->ResetDevice(); }
-  FtStatus SetLatencyTimer(uint8_t ms) override { return inner_->SetLatencyTimer(ms); }
-  FtStatus SetUSBParameters(uint32_t in, uint32_t out) override {
-    return inner_->SetUSBParameters(in, out);
-  }
-  FtStatus SetTimeouts(uint32_t read, uint32_t write) override {
-    return inner_->SetTimeouts(read, write);
-  }
-  FtStatus SetDataCharacteristics(uint8_t word, uint8_t stop, uint8_t parity) override {
-    return inner_->SetDataCharacteristics(word, stop, parity);
-  }
-  FtStatus GetModemStatus(uint32_t* status) override { return inner_->GetModemStatus(status); }
-  FtStatus SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) override {
-    return inner_->SetFlowControl(mode, xon, xoff);
-  }
-  FtStatus SetDivisor(uint16_t divisor) override { return inner_->SetDivisor(divisor); }
-  FtStatus Purge(uint32_t mask) override { return inner_->Purge(mask); }
-  FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override {
-    driver_.BeforeWrite();
-    return inner_->Write(buffer, count, written);
-  }
-  FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override {
-    return inner_->Read(buffer, count, read);
-  }
-  FtStatus GetStatus(uint32_t* rx, uint32_t* tx, uint32_t* events) override {
-    return inner_->GetStatus(rx, tx, events);
-  }
-  FtStatus Close() override { return inner_->Close(); }
-
- private:
-  GatedDriver& driver_;
-  std::unique_ptr<FtDevice> inner_;
-};
-
 }  // namespace
 
 BoxAnswer ScriptedBoxes::Show(const BoxRequest& request) {
@@ -110,14 +71,6 @@ void GatedDriver::WaitUntilHeld() {
 int GatedDriver::HeldWrites() const {
   std::lock_guard lock(mutex_);
   return held_;
-}
-
-FtStatus GatedDriver::OpenByDescription(const std::string& description,
-                                        std::unique_ptr<FtDevice>* device) {
-  std::unique_ptr<FtDevice> inner;
-  const FtStatus status = inner_.OpenByDescription(description, &inner);
-  if (status == kFtOk) *device = std::make_unique<GatedDevice>(*this, std::move(inner));
-  return status;
 }
 
 void GatedDriver::BeforeWrite() {

@@ -19,6 +19,7 @@
 #include "link/Clock.h"
 #include "link/FtDriver.h"
 #include "sim/SimBus.h"
+#include "tests/support/ForwardingDriver.h"
 
 namespace vxa::test {
 
@@ -47,9 +48,9 @@ void ExpectBox(const BoxRequest& box, BoxSource source, BoxSymbol symbol,
 // A driver that passes everything through to another one, except that the writes of one thread
 // after the first `passFree` of them wait until the gate is opened. It holds a transfer in the
 // middle of a block, so that a test can act while the update is certainly running.
-class GatedDriver final : public FtDriver {
+class GatedDriver final : public ForwardingDriver {
  public:
-  explicit GatedDriver(FtDriver& inner) : inner_(inner) {}
+  explicit GatedDriver(FtDriver& inner) : ForwardingDriver(inner) {}
   ~GatedDriver() override { Open(); }
 
   // Writes made by threads other than `free` are counted; from the (passFree + 1)-th on they wait.
@@ -59,18 +60,13 @@ class GatedDriver final : public FtDriver {
   void WaitUntilHeld();
   int HeldWrites() const;
 
-  FtStatus CountDevices(uint32_t* count) override { return inner_.CountDevices(count); }
-  FtStatus DeviceDescription(uint32_t index, std::string* description) override {
-    return inner_.DeviceDescription(index, description);
+  void BeforeDeviceCall(bool write) override {
+    if (write) BeforeWrite();
   }
-  FtStatus OpenByDescription(const std::string& description,
-                             std::unique_ptr<FtDevice>* device) override;
-
-  // For the device wrapper.
-  void BeforeWrite();
 
  private:
-  FtDriver& inner_;
+  void BeforeWrite();
+
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool armed_ = false;

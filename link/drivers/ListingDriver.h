@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "link/FtDriver.h"
+#include "link/drivers/BridgeErrors.h"
+
+namespace vxa {
+
+// What both backends do alike: CountDevices lists the bridges afresh and keeps the listing, and
+// DeviceDescription answers from that listing, as the vendor's library does between the two
+// calls; listing and opening take turns. `Bridge` is a backend's own record of one bridge, with
+// its `description`.
+template <typename Bridge>
+class ListingDriver : public FtDriver {
+ public:
+  FtStatus CountDevices(uint32_t* count) final {
+    if (count == nullptr) return kFtInvalidParameter;
+    std::lock_guard lock(mutex_);
+    const FtStatus status = List(&listing_);
+    *count = static_cast<uint32_t>(listing_.size());
+    return status;
+  }
+
+  FtStatus DeviceDescription(uint32_t index, std::string* description) final {
+    if (description == nullptr) return kFtInvalidParameter;
+    std::lock_guard lock(mutex_);
+    if (index >= listing_.size()) {
+      error_.Set("no " + std::string(bridgeWord_) + " number " + std::to_string(index) +
+                 " in the latest listing");
+      return kFtDeviceNotFound;
+    }
+    *description = listing_[index].description;
+    return kFtOk;
+  }
+
+  FtStatus OpenByDescription(const std::string& description,
+                             std::unique_ptr<FtDevice>* device) final {
+    if (device == nullptr) return kFtInvalidParameter;
+    device->reset();
+    std::lock_guard lock(mutex_);
+    return Open(description, device);
+  }
+
+  std::string LastError() const final { return error_.Get(); }
+
+ protected:
+  // `bridgeWord` is what the backend's texts call one listed bridge ("port", "bridge").
+  explicit ListingDriver(const char* bridgeWord) : bridgeWord_(bridgeWord) {}
+
+  // Lists what is attached now: empty, with kFtDeviceNotFound and the reason noted, when nothing
+  // is. Called with the lock held.
+  virtual FtStatus List(std::vector<Bridge>* bridges) = 0;
+  // Opens the bridge of this description into the empty `device`, or notes why not. Called with
+  // the lock held.
+  virtual FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) = 0;
+
+  ErrorNote error_;
+
+ private:
+  // Held while listing and opening: one listing at a time, and one call at a time into a library
+  // that is not safe to call from two threads at once.
+  std::mutex mutex_;
+
+  const char* const bridgeWord_;
+  std::vector<Bridge> listing_;  // as of the latest CountDevices
+};
+
+}  // namespace vxa

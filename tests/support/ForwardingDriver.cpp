@@ -1,0 +1,61 @@
+#include "tests/support/ForwardingDriver.h"
+
+namespace vxa::test {
+namespace {
+
+class ForwardedDevice final : public FtDevice {
+ public:
+  ForwardedDevice(ForwardingDriver& driver, std::unique_ptr<FtDevice> inner)
+      : driver_(driver), inner_(std::move(inner)) {}
+
+  FtStatus ResetDevice() override { return Next().ResetDevice(); }
+  FtStatus SetLatencyTimer(uint8_t ms) override { return Next().SetLatencyTimer(ms); }
+  FtStatus SetUSBParameters(uint32_t in, uint32_t out) override {
+    return Next().SetUSBParameters(in, out);
+  }
+  FtStatus SetTimeouts(uint32_t read, uint32_t write) override {
+    return Next().SetTimeouts(read, write);
+  }
+  FtStatus SetDataCharacteristics(uint8_t bits, uint8_t stop, uint8_t parity) override {
+    return Next().SetDataCharacteristics(bits, stop, parity);
+  }
+  FtStatus GetModemStatus(uint32_t* status) override { return Next().GetModemStatus(status); }
+  FtStatus SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) override {
+    return Next().SetFlowControl(mode, xon, xoff);
+  }
+  FtStatus SetDivisor(uint16_t divisor) override { return Next().SetDivisor(divisor); }
+  FtStatus Purge(uint32_t mask) override { return Next().Purge(mask); }
+  FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override {
+    return Next(true).Write(buffer, count, written);
+  }
+  FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override {
+    return Next().Read(buffer, count, read);
+  }
+  FtStatus GetStatus(uint32_t* rx, uint32_t* tx, uint32_t* events) override {
+    return Next().GetStatus(rx, tx, events);
+  }
+  FtStatus Close() override { return inner_->Close(); }
+
+ private:
+  FtDevice& Next(bool write = false) {
+    driver_.BeforeDeviceCall(write);
+    return *inner_;
+  }
+
+  ForwardingDriver& driver_;
+  std::unique_ptr<FtDevice> inner_;
+};
+
+}  // namespace
+
+FtStatus ForwardingDriver::OpenByDescription(const std::string& description,
+                                             std::unique_ptr<FtDevice>* device) {
+  std::unique_ptr<FtDevice> inner;
+  const FtStatus status = inner_.OpenByDescription(description, &inner);
+  if (status == kFtOk && inner) {
+    *device = std::make_unique<ForwardedDevice>(*this, std::move(inner));
+  }
+  return status;
+}
+
+}  // namespace vxa::test
