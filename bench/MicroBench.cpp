@@ -19,8 +19,8 @@
 #include "bench/BenchSupport.h"
 #include "bench/LoopbackDevice.h"
 #include "link/Crc32.h"
+#include "link/InstrumentProtocol.h"
 #include "protocol/Connection.h"
-#include "protocol/FileKinds.h"
 #include "tests/support/AllocationCount.h"
 
 namespace vxa::bench {

@@ -37,9 +37,10 @@ inline constexpr uint8_t kAnsData = 0x34;
 inline constexpr uint8_t kAnsAck = 0x35;
 inline constexpr uint8_t kAnsRefusal = 0x36;
 
-// Payload sizes of the transfers.
-inline constexpr size_t kWriteBlockData = 32748;  // 4-byte block number + data fill a command
-inline constexpr size_t kReadBlockDataMax = kMaxAnswerBody - 4 - kCrcSize;  // 32760
+// Payload sizes of the transfers: each block starts with its number.
+inline constexpr size_t kBlockNumberSize = 4;
+inline constexpr size_t kWriteBlockData = kMaxCommandPayload - kBlockNumberSize;  // 32748
+inline constexpr size_t kReadBlockDataMax = kMaxAnswerBody - kBlockNumberSize - kCrcSize;  // 32760
 
 inline void PutU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);

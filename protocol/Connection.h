@@ -7,15 +7,12 @@
 #include <functional>
 #include <string>
 
+#include "link/InstrumentProtocol.h"
 #include "link/UsbChannel.h"
-#include "protocol/FileKinds.h"
 #include "protocol/TransBuffer.h"
 
 namespace vxa {
 
-inline constexpr size_t kDeviceInfoSize = 8690;
-inline constexpr size_t kGinfSize = 68;
-inline constexpr size_t kModelNameSize = 40;
 inline constexpr uint32_t kWriteRequestDelayMs = 200;
 inline constexpr int kRequestRetryLimit = 10;  // unrecognised answers tolerated to a write request
 inline constexpr int kQueryAttempts = 3;
@@ -144,8 +141,5 @@ class TVXA4410Connection final : public TUsbChannel {
   bool ginfValid_ = false;
   std::array<uint8_t, kGinfSize> ginf_{};
 };
-
-// The block after `block`: the counter skips 0 when it wraps.
-constexpr uint32_t NextBlockNumber(uint32_t block) { return block == 0xFFFFFFFFu ? 1 : block + 1; }
 
 }  // namespace vxa

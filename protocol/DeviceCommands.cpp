@@ -7,22 +7,6 @@
 #include "protocol/Connection.h"
 
 namespace vxa {
-namespace {
-
-// Where the interpreted fields of the two records lie; the rest belongs to the instrument.
-constexpr size_t kInfoSerial = 56;
-constexpr size_t kInfoDeviceVersion = 60;
-constexpr size_t kInfoProgramVersion = 62;
-constexpr size_t kGinfSerial = 16;
-constexpr size_t kGinfDeviceMajor = 32;
-constexpr size_t kGinfDeviceMinor = 36;
-constexpr size_t kGinfProgram = 40;
-
-constexpr size_t kClockRecordSize = 12;
-constexpr size_t kTextCommandSize = 4;
-
-}  // namespace
-
 bool TVXA4410Connection::Query(uint8_t code, const char* text, size_t expected, uint8_t* record,
                                bool& valid) {
   std::lock_guard lock(RxMutex);
@@ -52,7 +36,7 @@ void TVXA4410Connection::QueryDeviceInfo() {
 }
 
 void TVXA4410Connection::QueryGinf() {
-  if (!Query(kCmdText, "GINF", kGinfSize, ginf_.data(), ginfValid_)) {
+  if (!Query(kCmdText, kTextGetInfo, kGinfSize, ginf_.data(), ginfValid_)) {
     throw TVXA4410ConnError(VXA_MSG(msg::kDeviceIdFailed));
   }
 }
@@ -62,9 +46,10 @@ void TVXA4410Connection::SetDeviceClock() {
   for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
     const LocalDateTime now = clock().LocalTime();
     uint8_t* payload = TxPayload();
-    std::memcpy(payload, "SDTI", kTextCommandSize);
-    const int fields[6] = {now.year % 100, now.month, now.day, now.hour, now.minute, now.second};
-    for (size_t i = 0; i < 6; ++i) {
+    std::memcpy(payload, kTextSetClock, kTextCommandSize);
+    const int fields[kClockFields] = {now.year % 100, now.month,  now.day,
+                                      now.hour,       now.minute, now.second};
+    for (size_t i = 0; i < kClockFields; ++i) {
       PutU16(payload + kTextCommandSize + 2 * i, static_cast<uint16_t>(fields[i]));
     }
     lastPayloadLength_ = kTextCommandSize + kClockRecordSize;
@@ -77,7 +62,7 @@ void TVXA4410Connection::SetDeviceClock() {
 
 std::string TVXA4410Connection::ModelText() const {
   if (!deviceInfoValid_) return {};
-  const auto* name = reinterpret_cast<const char*>(deviceInfo_.data());
+  const auto* name = reinterpret_cast<const char*>(deviceInfo_.data() + kInfoModelName);
   return Cp1251ToUtf8(std::string_view(name, strnlen(name, kModelNameSize)));
 }
 

@@ -50,15 +50,15 @@ void TVXA4410Connection::rx_stt_RRQ() {
   Log(logfmt::kReadRequestAnswer, "rx_stt_RRQ", rx.Answer(), static_cast<int32_t>(rx.Length()));
   switch (rx.Answer()) {
     case kAnsData:
-      if (rx.Length() < 4) {
+      if (rx.Length() < kBlockNumberSize) {
         Fail(VXA_MSG(msg::kInvalidPacketLength));
       } else if (GetU32(RxData()) != 1) {
         Fail(VXA_MSG(msg::kReceiveNotFromBlock1));
       } else {
         EnterState(RxHandler::kRead, TxHandler::kRead);
         blockNumber_ = 1;
-        rx.SetLength(rx.Length() - 4);
-        HandToBuffer(RxData() + 4, rx.Length());
+        rx.SetLength(rx.Length() - kBlockNumberSize);
+        HandToBuffer(RxData() + kBlockNumberSize, rx.Length());
       }
       break;
     default:
@@ -68,9 +68,10 @@ void TVXA4410Connection::rx_stt_RRQ() {
 }
 
 void TVXA4410Connection::tx_state_Read() {
-  Log(logfmt::kReadAck, "tx_state_Read", kCmdReadAck, 4, static_cast<int32_t>(blockNumber_));
+  Log(logfmt::kReadAck, "tx_state_Read", kCmdReadAck, static_cast<int32_t>(kBlockNumberSize),
+      static_cast<int32_t>(blockNumber_));
   PutU32(TxPayload(), blockNumber_);
-  lastPayloadLength_ = 4;
+  lastPayloadLength_ = kBlockNumberSize;
   PrepareCommand(kCmdReadAck, lastPayloadLength_);
   std::memset(RxBuffer.get(), 0, kPacketBufferSize);
 }
@@ -81,7 +82,7 @@ void TVXA4410Connection::rx_stt_Read() {
       GetI32(RxData()));
   switch (rx.Answer()) {
     case kAnsData: {
-      if (rx.Length() < 4) {
+      if (rx.Length() < kBlockNumberSize) {
         Fail(VXA_MSG(msg::kInvalidPacketLength));
         return;
       }
@@ -89,12 +90,12 @@ void TVXA4410Connection::rx_stt_Read() {
       // A block repeated or out of turn is passed over; the next step acknowledges the current
       // block again and the instrument sends what follows it.
       if (GetU32(RxData()) != expected) return;
-      rx.SetLength(rx.Length() - 4);
+      rx.SetLength(rx.Length() - kBlockNumberSize);
       if (rx.Length() == 0) {
         FinishTransfer();
         return;
       }
-      if (HandToBuffer(RxData() + 4, rx.Length())) blockNumber_ = expected;
+      if (HandToBuffer(RxData() + kBlockNumberSize, rx.Length())) blockNumber_ = expected;
       break;
     }
     default:

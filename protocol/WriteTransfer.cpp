@@ -36,7 +36,7 @@ void TVXA4410Connection::rx_stt_WRQ() {
   Log(logfmt::kWriteRequestAnswer, "rx_stt_WRQ", rx.Answer());
   switch (rx.Answer()) {
     case kAnsAck:
-      if (rx.Length() != 4) {
+      if (rx.Length() != kBlockNumberSize) {
         Fail(VXA_MSG(msg::kInvalidPacketLength));
       } else if (GetU32(RxData()) != 0) {
         Fail(VXA_MSG(msg::kTransferFromNonZeroBlock));
@@ -60,9 +60,9 @@ void TVXA4410Connection::rx_stt_WRQ() {
 void TVXA4410Connection::tx_stt_Write() {
   uint8_t* payload = TxPayload();
   PutU32(payload, blockNumber_);
-  const int n = bound_->Peek(payload + 4, static_cast<int>(kWriteBlockData));
+  const int n = bound_->Peek(payload + kBlockNumberSize, static_cast<int>(kWriteBlockData));
   lastBlockData_ = n > 0 ? static_cast<uint32_t>(n) : 0;
-  lastPayloadLength_ = lastBlockData_ + 4;
+  lastPayloadLength_ = lastBlockData_ + kBlockNumberSize;
   PrepareCommand(kCmdWriteBlock, lastPayloadLength_);
   Log(logfmt::kWriteBlock, "tx_stt_Write", kCmdWriteBlock, static_cast<int32_t>(blockNumber_),
       static_cast<int32_t>(lastPayloadLength_));
@@ -73,14 +73,14 @@ void TVXA4410Connection::rx_stt_Write() {
   Log(logfmt::kWriteBlockAnswer, "rx_stt_Write", rx.Answer(), GetI32(RxData()));
   switch (rx.Answer()) {
     case kAnsAck: {
-      if (rx.Length() != 4) {
+      if (rx.Length() != kBlockNumberSize) {
         Fail(VXA_MSG(msg::kInvalidPacketLength));
         return;
       }
       if (GetU32(RxData()) == blockNumber_) {
         blockNumber_ = NextBlockNumber(blockNumber_);
         bound_->SetPosition(bound_->GetPosition() + static_cast<int>(kWriteBlockData));
-        AppendDump(TxPayload() + 4, lastBlockData_);
+        AppendDump(TxPayload() + kBlockNumberSize, lastBlockData_);
       }
       if (lastBlockData_ == 0) {
         if (bound_->GetPosition() == bound_->GetSize()) {

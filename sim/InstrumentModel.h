@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "link/Clock.h"
+#include "link/InstrumentProtocol.h"
 #include "link/Packet.h"
+#include "sim/CommandLog.h"
 #include "sim/FaultPlan.h"
+#include "sim/PacketReceiver.h"
 #include "sim/SimTypes.h"
 
 namespace vxa::sim {
@@ -33,27 +36,15 @@ class AnswerSink {
   ~AnswerSink() = default;
 };
 
-// Block numbers of both transfers count 1, 2, ..., 0xFFFFFFFF, 1, ...: never 0 after the start.
-constexpr uint32_t NextBlockNumber(uint32_t number) {
-  return number == 0xFFFFFFFFu ? 1 : number + 1;
-}
-
 // The instrument behind the bridge: its receiver, its command handling and its files. It knows
 // nothing of queues or line timing; bytes come in with the time they were received, answers go
 // out through an AnswerSink with the time they are ready. Not thread-safe: the owner locks.
+//
+// InstrumentModel.cpp holds the commands, the records and the install; InstrumentTransfers.cpp
+// the write and read transfers; InstrumentAnswers.cpp the answers as they leave, with the faults
+// that mangle them.
 class InstrumentModel {
  public:
-  // After a packet that fails the header checks the receiver ignores the line until it has been
-  // quiet this long; a packet left incomplete for this long is given up.
-  static constexpr Clock::Duration kResyncGap = std::chrono::milliseconds(20);
-
-  // The instrument's files, in the order of the program's file kinds.
-  static constexpr std::array<std::string_view, 6> kFileNames = {
-      "kernel", "dev_info", "dev_caliber", "sensor0", "sensor1", "swap"};
-
-  static constexpr size_t kDeviceInfoSize = 8690;
-  static constexpr size_t kGinfSize = 68;
-
   explicit InstrumentModel(InstrumentConfig config);
 
   // Bytes from the host, the last of them received at `now`. Complete commands are answered at
@@ -77,7 +68,7 @@ class InstrumentModel {
   // makes it an image ready to install.
   bool SetFileContent(std::string_view file, std::vector<uint8_t> bytes);
 
-  std::array<uint16_t, 6> ClockRecord() const { return clockRecord_; }
+  std::array<uint16_t, kClockFields> ClockRecord() const { return clockRecord_; }
   bool ClockSet() const { return clockSet_; }
   int KernelRequests() const { return kernelRequests_; }
 
@@ -101,10 +92,11 @@ class InstrumentModel {
     uint64_t lastSent = 0;    // index (1-based) of the furthest block sent
   };
 
+  // Filler for the parts of a record or a file the instrument makes up: the same every time.
+  static uint8_t Filler(size_t i) { return static_cast<uint8_t>(i * 37 + 11); }
+
   void Advance(Clock::TimePoint now);
-  void TakeBytes(std::span<const uint8_t> bytes, Clock::TimePoint now, AnswerSink& sink);
-  bool CheckHeader();
-  void HandleCommand(Clock::TimePoint now, AnswerSink& sink);
+  void HandleCommand(std::span<const uint8_t> packet, Clock::TimePoint now, AnswerSink& sink);
 
   // Each builds the answer in answer_ and returns true, or returns false for no answer.
   bool Dispatch(uint8_t code, std::span<const uint8_t> payload, Clock::TimePoint now);
@@ -126,19 +118,11 @@ class InstrumentModel {
   std::optional<FaultPlan::Fired> Offer(Fault fault);
 
   int FindFile(std::string_view name) const;
-  void RecordCommand(std::span<const uint8_t> packet);
 
   InstrumentConfig config_;
   ProtocolCounters counters_;
   FaultPlan faults_;
-
-  // Receiver.
-  std::vector<uint8_t> rx_;  // one command packet being assembled (header + up to 32768)
-  size_t rxFilled_ = 0;
-  size_t rxNeeded_ = kHeaderSize;
-  bool discarding_ = false;
-  bool heardAnything_ = false;
-  Clock::TimePoint lastByteAt_{};
+  PacketReceiver receiver_{counters_};
 
   // The answer being built. The code of the command being answered decides which faults apply.
   std::vector<uint8_t> answer_;
@@ -148,8 +132,8 @@ class InstrumentModel {
   // State.
   std::array<int32_t, 3> programVersion_;
   std::array<int32_t, 3> newProgramVersion_{};
-  std::array<std::vector<uint8_t>, kFileNames.size()> files_;
-  std::array<std::vector<ReceivedBlock>, kFileNames.size()> writeBlocks_;
+  std::array<std::vector<uint8_t>, kFileKindCount> files_;
+  std::array<std::vector<ReceivedBlock>, kFileKindCount> writeBlocks_;
   std::vector<uint8_t> pending_;   // data of the write in progress
   std::vector<uint8_t> readData_;  // what the read in progress sends (after read-back faults)
   WriteTransfer write_;
@@ -162,7 +146,7 @@ class InstrumentModel {
   Clock::TimePoint silentUntil_{};
   bool silent_ = false;
   int kernelRequests_ = 0;
-  std::array<uint16_t, 6> clockRecord_{};
+  std::array<uint16_t, kClockFields> clockRecord_{};
   bool clockSet_ = false;
 
   // Records fixed at construction; the version fields are filled in when sent.
@@ -175,9 +159,7 @@ class InstrumentModel {
         badBlockNumber, requestRefused, blockRefused;
   } texts_;
 
-  // Every command packet taken, back to back, for the tests.
-  std::vector<uint8_t> commandBytes_;
-  std::vector<std::pair<size_t, size_t>> commandSpans_;
+  CommandLog commands_;
 };
 
 }  // namespace vxa::sim

@@ -113,9 +113,9 @@ void SimInstrument::SetFileContent(std::string_view file, std::vector<uint8_t> b
   if (model_) model_->SetFileContent(file, std::move(bytes));
 }
 
-std::array<uint16_t, 6> SimInstrument::ClockRecord() const {
+std::array<uint16_t, kClockFields> SimInstrument::ClockRecord() const {
   std::lock_guard lock(mutex_);
-  return model_ ? model_->ClockRecord() : std::array<uint16_t, 6>{};
+  return model_ ? model_->ClockRecord() : std::array<uint16_t, kClockFields>{};
 }
 
 bool SimInstrument::ClockSet() const {
@@ -169,11 +169,9 @@ bool SimInstrument::Listed() const {
 
 bool SimInstrument::TakeFailure(Call call, FtStatus* status) {
   std::lock_guard lock(mutex_);
-  PendingFailure& failure = failures_[static_cast<size_t>(call)];
-  if (failure.count == 0) return false;
-  if (failure.count > 0) --failure.count;
-  *status = failure.status;
-  return true;
+  const std::optional<FtStatus> failed = failures_[static_cast<size_t>(call)].Take();
+  if (failed) *status = *failed;
+  return failed.has_value();
 }
 
 void SimInstrument::Record(Call call, uint32_t a, uint32_t b, uint32_t c) {
@@ -183,10 +181,8 @@ void SimInstrument::Record(Call call, uint32_t a, uint32_t b, uint32_t c) {
 
 bool SimInstrument::TryOpen(FtStatus* status) {
   std::lock_guard lock(mutex_);
-  PendingFailure& failure = failures_[static_cast<size_t>(Call::OpenByDescription)];
-  if (failure.count != 0) {
-    if (failure.count > 0) --failure.count;
-    *status = failure.status;
+  if (const auto failed = failures_[static_cast<size_t>(Call::OpenByDescription)].Take()) {
+    *status = *failed;
   } else if (open_) {
     *status = kFtDeviceNotOpened;
   } else {
@@ -211,10 +207,7 @@ bool SimInstrument::TryOpen(FtStatus* status) {
 
 FtStatus SimInstrument::Refusal(Call call) {
   if (unplugged_) return kFtIoError;
-  PendingFailure& failure = failures_[static_cast<size_t>(call)];
-  if (failure.count == 0) return kFtOk;
-  if (failure.count > 0) --failure.count;
-  return failure.status;
+  return failures_[static_cast<size_t>(call)].Take().value_or(kFtOk);
 }
 
 template <typename Apply>
@@ -419,11 +412,7 @@ FtStatus SimInstrument::Close(bool* released) {
   calls_.push_back(CallRecord{Call::Close});
   *released = false;
   if (!unplugged_) {
-    PendingFailure& failure = failures_[static_cast<size_t>(Call::Close)];
-    if (failure.count != 0) {
-      if (failure.count > 0) --failure.count;
-      return failure.status;
-    }
+    if (const auto failed = failures_[static_cast<size_t>(Call::Close)].Take()) return *failed;
   }
   *released = true;
   if (open_) {

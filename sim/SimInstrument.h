@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -73,7 +74,7 @@ class SimInstrument final : private AnswerSink {
   // Only the instrument's own files (kernel, dev_info, dev_caliber, sensor0, sensor1, swap).
   // Setting "swap" gives the instrument an image it will install on a "kernel" request.
   void SetFileContent(std::string_view file, std::vector<uint8_t> bytes);
-  std::array<uint16_t, 6> ClockRecord() const;
+  std::array<uint16_t, kClockFields> ClockRecord() const;
   bool ClockSet() const;
   std::string ProgramVersionText() const;  // what GINF reports now, e.g. "1.22.0"
   bool Installed() const;                  // the kernel install has happened
@@ -88,9 +89,17 @@ class SimInstrument final : private AnswerSink {
   friend class SimBus;
   friend class SimDevice;
 
+  // What FailNextCall set up for one kind of call.
   struct PendingFailure {
     FtStatus status = kFtOk;
-    int count = 0;
+    int count = 0;  // calls still to fail; -1: all of them
+
+    // One more call of this kind: the status it fails with, if it does.
+    std::optional<FtStatus> Take() {
+      if (count == 0) return std::nullopt;
+      if (count > 0) --count;
+      return status;
+    }
   };
 
   // For the bus, with the instrument's lock taken inside.

@@ -78,6 +78,24 @@ enum class Fault {
 };
 inline constexpr size_t kFaultCount = static_cast<size_t>(Fault::RecordLength) + 1;
 
+// The parameters the faults above take when their `value` is 0 (or out of their range).
+struct FaultDefaults {
+  uint32_t lateMs = 1500;
+  uint16_t badStartMark = 0x6958;
+  uint16_t badReserved = 1;
+  uint16_t badEndMark = 0x8596;
+  uint32_t shortLength = 2;
+  uint32_t hugeLength = 40000;
+  uint8_t unrecognisedCode = 0x37;  // UnrecognisedWrqAnswer, UnrecognisedAnswer
+  uint32_t badAckLength = 2;
+  uint32_t maxBadAckLength = 64;  // a longer one given is taken as the default
+  uint32_t wrqBlock = 1;
+  uint32_t shortReadBack = 1;
+  uint32_t longReadBack = 100;
+  uint32_t shortReadBlock = 2;
+};
+inline constexpr FaultDefaults kFaultDefault{};
+
 struct FaultSpec {
   Fault fault;
   int count = 1;       // how many times it fires; -1 = for ever

@@ -15,7 +15,7 @@
 #include "text/Language.h"
 #include "text/Messages.h"
 #include "link/Errors.h"
-#include "protocol/FileKinds.h"
+#include "link/InstrumentProtocol.h"
 
 namespace vxa::cli {
 namespace {

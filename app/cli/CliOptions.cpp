@@ -9,7 +9,7 @@
 
 #include "text/Language.h"
 #include "text/Messages.h"
-#include "protocol/FileKinds.h"
+#include "link/InstrumentProtocol.h"
 
 namespace vxa::cli {
 namespace {

@@ -153,7 +153,7 @@ TEST(PtyServer, EveryByteValuePassesBothWaysUntouchedOnARawPort) {
 
   // Instrument to program: the device information record, checked by its CRC.
   const std::vector<uint8_t> info = Exchange(port.Get(), Command(kCmdDeviceInfo));
-  ASSERT_EQ(info.size(), kHeaderSize + InstrumentModel::kDeviceInfoSize + kCrcSize);
+  ASSERT_EQ(info.size(), kHeaderSize + kDeviceInfoSize + kCrcSize);
   EXPECT_EQ(Crc32Jam(info.data() + kHeaderSize, info.size() - kHeaderSize), 0u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.data()) + kHeaderSize, 8), "VXA-4410");
 
@@ -180,7 +180,7 @@ TEST(PtyServer, ProgramsWritesNeverStallWhileTheLineCarriesThem) {
   const std::vector<uint8_t> junk(256 * 1024, 0x00);
   WriteAll(port.Get(), junk);
   EXPECT_EQ(Exchange(port.Get(), Command(kCmdDeviceInfo)).size(),
-            kHeaderSize + InstrumentModel::kDeviceInfoSize + kCrcSize);
+            kHeaderSize + kDeviceInfoSize + kCrcSize);
   EXPECT_EQ(served.Join(), PtyServer::End::kStopped);
   EXPECT_EQ(served.server().model().counters().discardedBytes, junk.size());
   EXPECT_EQ(served.server().line().counters().overrunBytes, 0u);

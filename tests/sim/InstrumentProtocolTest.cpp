@@ -4,9 +4,9 @@
 namespace vxa::simtest {
 namespace {
 
-static_assert(sim::NextBlockNumber(1) == 2);
-static_assert(sim::NextBlockNumber(0xFFFFFFFEu) == 0xFFFFFFFFu);
-static_assert(sim::NextBlockNumber(0xFFFFFFFFu) == 1);
+static_assert(NextBlockNumber(1) == 2);
+static_assert(NextBlockNumber(0xFFFFFFFEu) == 0xFFFFFFFFu);
+static_assert(NextBlockNumber(0xFFFFFFFFu) == 1);
 
 class InstrumentTest : public SimTest {
  protected:

@@ -11,9 +11,9 @@
 
 #include "app/Loader.h"
 #include "text/Messages.h"
+#include "link/InstrumentProtocol.h"
 #include "link/Packet.h"
 #include "protocol/Connection.h"
-#include "protocol/FileKinds.h"
 #include "tests/window/WindowTestSupport.h"
 
 namespace vxa::test {
