@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +9,7 @@
 
 #include "link/Clock.h"
 #include "sim/InstrumentModel.h"
+#include "sim/LineToHost.h"
 
 namespace vxa::sim {
 
@@ -17,9 +17,9 @@ class RxQueue;
 
 // The serial line between the program and the instrument when the instrument is served on a
 // pseudo-terminal. A pty moves bytes as fast as both sides take them, so the line is played here:
-// both directions cost 11 bits per byte at the line's baud rate, answers leave in 62-byte USB
-// packets with a short tail held for the latency timer, and a babbling line sends noise. It keeps
-// time only by the time points it is given, so the pacing can be checked without waiting.
+// the program's bytes reach the instrument at 11 bits per byte at the line's baud rate, and the
+// answers go back on a LineToHost. It keeps time only by the time points it is given, so the
+// pacing can be checked without waiting.
 class PtyLine final : public AnswerSink {
  public:
   struct Timing {
@@ -63,29 +63,26 @@ class PtyLine final : public AnswerSink {
   void ClearToHost(Clock::TimePoint now);
 
   bool Unplugged() const { return unplugged_; }
-  bool Babbling() const { return babbling_; }
-  const Counters& counters() const { return counters_; }
-  Clock::Duration LineTime(uint64_t bytes) const;
+  bool Babbling() const { return toHost_.Babbling(); }
+  Counters counters() const;
+  Clock::Duration LineTime(uint64_t bytes) const { return toHost_.LineTime(bytes); }
 
   // AnswerSink.
-  void Transmit(std::span<const uint8_t> packet, Clock::TimePoint readyAt) override;
-  void StartBabble(Clock::TimePoint from, Clock::TimePoint until) override;
+  void Transmit(std::span<const uint8_t> packet, Clock::TimePoint readyAt) override {
+    toHost_.Transmit(packet, readyAt);
+  }
+  void StartBabble(Clock::TimePoint from, Clock::TimePoint until) override {
+    toHost_.StartBabble(from, until);
+  }
   void Disconnect() override { unplugged_ = true; }
 
  private:
-  const Timing timing_;
   std::unique_ptr<RxQueue> toInstrument_;
-  std::unique_ptr<RxQueue> toHost_;
-  Clock::TimePoint hostLineFreeAt_ = Clock::TimePoint::min();
+  LineToHost toHost_;
   Clock::TimePoint instrumentLineFreeAt_ = Clock::TimePoint::min();
-  Counters counters_;
+  uint64_t bytesFromHost_ = 0;
+  uint64_t overrunFromHost_ = 0;
   bool unplugged_ = false;
-
-  bool babbling_ = false;
-  Clock::TimePoint babbleStart_{};
-  Clock::TimePoint babbleUntil_{};
-  uint64_t babbleChunks_ = 0;  // USB packets of noise accounted for since babbleStart_
-  std::array<uint8_t, 62> babbleChunk_{};
 };
 
 }  // namespace vxa::sim

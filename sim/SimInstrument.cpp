@@ -3,28 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sim/RxQueue.h"
-
 namespace vxa::sim {
-namespace {
-
-// Bits per byte on the line: start, 8 data, 2 stop.
-constexpr uint64_t kBitsPerByte = 11;
-constexpr uint64_t kMicrosPerSecond = 1'000'000;
-// Payload of one full USB packet from the bridge (64 bytes less its 2 status bytes).
-constexpr size_t kUsbPacketData = 62;
-// Room for two of the largest answers and then some; the chunk ring allows very short packets.
-constexpr size_t kRxQueueBytes = size_t{1} << 17;
-constexpr size_t kRxQueueChunks = size_t{1} << 14;
-
-// Line noise: the same bytes every run, so that a failing test can be repeated.
-uint8_t NoiseByte(uint64_t position) {
-  uint64_t x = position * 0x9E3779B97F4A7C15ull;
-  x ^= x >> 29;
-  return static_cast<uint8_t>(x >> 24);
-}
-
-}  // namespace
 
 SimInstrument::SimInstrument(PassKey, Clock& clock, const LineTiming& timing,
                              InstrumentConfig config, bool foreign)
@@ -33,10 +12,8 @@ SimInstrument::SimInstrument(PassKey, Clock& clock, const LineTiming& timing,
       config_(std::move(config)),
       foreign_(foreign),
       model_(foreign ? nullptr : std::make_unique<InstrumentModel>(config_)),
-      rx_(std::make_unique<RxQueue>(kRxQueueBytes, kRxQueueChunks)),
-      cts_(config_.cts),
-      baud_(BaudRateOfDivisor(kFtDivisor1M5)),
-      latency_(timing.latencyTimer) {
+      toHost_(BaudRateOfDivisor(kFtDivisor1M5), timing.latencyTimer, timing.paced),
+      cts_(config_.cts) {
   calls_.reserve(4096);
 }
 
@@ -51,7 +28,7 @@ void SimInstrument::Inject(const FaultSpec& faultSpec) {
 
 void SimInstrument::ClearFaults() {
   std::lock_guard lock(mutex_);
-  StopBabble(clock_.Now());
+  toHost_.StopBabble(clock_.Now());
   if (model_) model_->ClearFaults();
   failures_ = {};
 }
@@ -147,6 +124,10 @@ SimInstrument::Counters SimInstrument::counters() const {
   std::lock_guard lock(mutex_);
   Counters all = line_;
   if (model_) static_cast<ProtocolCounters&>(all) = model_->counters();
+  const LineToHost::Counters& toHost = toHost_.counters();
+  all.bytesDeviceToHost = toHost.bytesToHost;
+  all.overrunBytes = toHost.overrunBytes;
+  all.answersLostInBabble = toHost.answersLostInBabble;
   return all;
 }
 
@@ -190,13 +171,12 @@ bool SimInstrument::TryOpen(FtStatus* status) {
     open_ = true;
     ++line_.openHandles;
     divisor_ = kFtDivisor1M5;
-    baud_ = BaudRateOfDivisor(divisor_);
-    latency_ = timing_.latencyTimer;
+    toHost_.SetBaud(BaudRateOfDivisor(divisor_));
+    toHost_.SetLatencyTimer(timing_.latencyTimer);
     readTimeoutMs_ = 0;
     writeTimeoutMs_ = 0;
     flowControl_ = kFtFlowNone;
-    rx_->Clear();
-    lineFreeAt_ = clock_.Now();
+    toHost_.Clear(clock_.Now());
     *status = kFtOk;
   }
   calls_.push_back(CallRecord{Call::OpenByDescription, *status});
@@ -227,15 +207,12 @@ FtStatus SimInstrument::ControlRequest(Call call, uint32_t a, uint32_t b, uint32
 }
 
 FtStatus SimInstrument::ResetDevice() {
-  return ControlRequest(Call::ResetDevice, 0, 0, 0, [this] {
-    rx_->Clear();
-    lineFreeAt_ = clock_.Now();
-  });
+  return ControlRequest(Call::ResetDevice, 0, 0, 0, [this] { toHost_.Clear(clock_.Now()); });
 }
 
 FtStatus SimInstrument::SetLatencyTimer(uint8_t milliseconds) {
   return ControlRequest(Call::SetLatencyTimer, milliseconds, 0, 0, [this, milliseconds] {
-    latency_ = std::chrono::milliseconds(milliseconds);
+    toHost_.SetLatencyTimer(std::chrono::milliseconds(milliseconds));
   });
 }
 
@@ -284,7 +261,7 @@ FtStatus SimInstrument::SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff)
 FtStatus SimInstrument::SetDivisor(uint16_t divisor) {
   return ControlRequest(Call::SetDivisor, divisor, 0, 0, [this, divisor] {
     divisor_ = divisor;
-    baud_ = BaudRateOfDivisor(divisor);
+    toHost_.SetBaud(BaudRateOfDivisor(divisor));
   });
 }
 
@@ -294,9 +271,8 @@ FtStatus SimInstrument::Purge(uint32_t mask) {
     if (mask & kFtPurgeRx) {
       // What is still on its way goes too; a babbling line goes on sending after this.
       const Clock::TimePoint now = clock_.Now();
-      PumpBabble(now);
-      rx_->Clear();
-      lineFreeAt_ = now;
+      toHost_.Advance(now);
+      toHost_.Clear(now);
     }
     // Writes are synchronous: the transmit queue is always empty.
   });
@@ -320,7 +296,7 @@ FtStatus SimInstrument::Write(const void* buffer, uint32_t count, uint32_t* writ
       calls_.push_back(CallRecord{Call::Write, count, 0});
       duration = std::chrono::milliseconds(writeTimeoutMs_);
     } else if (timing_.paced) {
-      duration = LineTime(count);
+      duration = toHost_.LineTime(count);
     }
   }
   clock_.Sleep(duration);
@@ -332,7 +308,7 @@ FtStatus SimInstrument::Write(const void* buffer, uint32_t count, uint32_t* writ
   ++line_.writes;
   line_.bytesHostToDevice += count;
   const Clock::TimePoint now = clock_.Now();
-  PumpBabble(now);
+  toHost_.Advance(now);
   if (model_) {
     model_->Receive(std::span<const uint8_t>(static_cast<const uint8_t*>(buffer), count), now,
                     *this);
@@ -354,26 +330,26 @@ FtStatus SimInstrument::Read(void* buffer, uint32_t count, uint32_t* read) {
   const Clock::TimePoint deadline = clock_.Now() + std::chrono::milliseconds(readTimeoutMs_);
   for (;;) {
     const Clock::TimePoint now = clock_.Now();
-    PumpBabble(now);
-    const size_t arrived = rx_->ArrivedBy(now);
+    toHost_.Advance(now);
+    const size_t arrived = toHost_.ArrivedBy(now);
     bool done = arrived >= count || (!forever && now >= deadline);
     std::optional<Clock::TimePoint> next;
     if (!done) {
       // Sleep straight to the moment the last wanted byte arrives, or to the deadline.
-      next = rx_->WhenArrived(count);
+      next = toHost_.WhenArrived(count);
       if (!next) next = BabbleArrival(count);
-      if (forever && !next && rx_->Queued() > arrived) {
+      if (forever && !next && toHost_.Queued() > arrived) {
         // Without a timeout, and fewer bytes on their way than asked for: waiting for more would
         // hang the caller for good, so wait only for the last of those.
-        next = rx_->WhenArrived(rx_->Queued());
+        next = toHost_.WhenArrived(toHost_.Queued());
       }
       if (!forever) next = next ? std::min(*next, deadline) : deadline;
       // (A time not after now cannot happen; never spin on it.)
       done = !next || *next <= now;
     }
     if (done) {
-      const size_t taken =
-          rx_->Pop(static_cast<uint8_t*>(buffer), std::min<size_t>(arrived, count));
+      const size_t taken = toHost_.Pop(
+          std::span<uint8_t>(static_cast<uint8_t*>(buffer), std::min<size_t>(arrived, count)));
       *read = static_cast<uint32_t>(taken);
       ++line_.reads;
       line_.bytesReadByHost += taken;
@@ -399,8 +375,8 @@ FtStatus SimInstrument::GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t
     return status;
   }
   const Clock::TimePoint now = clock_.Now();
-  PumpBabble(now);
-  *rxQueue = static_cast<uint32_t>(rx_->ArrivedBy(now));
+  toHost_.Advance(now);
+  *rxQueue = static_cast<uint32_t>(toHost_.ArrivedBy(now));
   *txQueue = 0;
   if (eventStatus) *eventStatus = 0;
   calls_.push_back(CallRecord{Call::GetStatus, *rxQueue});
@@ -431,101 +407,33 @@ void SimInstrument::ReleaseHandle() {
   }
 }
 
-// ---- The line -------------------------------------------------------------------------------
-
-Clock::Duration SimInstrument::LineTime(uint64_t bytes) const {
-  // Rounded up: a byte is never there before its last stop bit.
-  return Clock::Duration(
-      static_cast<int64_t>((bytes * kBitsPerByte * kMicrosPerSecond + baud_ - 1) / baud_));
-}
+// ---- The line ------------------------------------------------------------------------------
 
 void SimInstrument::Transmit(std::span<const uint8_t> packet, Clock::TimePoint readyAt) {
-  if (babbling_ && readyAt < babbleUntil_) {
-    ++line_.answersLostInBabble;
-    return;
-  }
   std::vector<uint8_t> replacement;
-  if (!replacements_.empty()) {
+  if (!replacements_.empty() && !toHost_.Drowns(readyAt)) {
     replacement = std::move(replacements_.front());
     replacements_.pop_front();
     packet = replacement;
   }
-  line_.bytesDeviceToHost += packet.size();
-  if (!timing_.paced) {
-    if (!rx_->Push(packet.data(), packet.size(), readyAt)) line_.overrunBytes += packet.size();
-    return;
-  }
-  // Full USB packets leave the bridge as soon as they fill; the rest waits for the latency timer.
-  const Clock::TimePoint start = std::max(readyAt, lineFreeAt_);
-  for (size_t offset = 0; offset < packet.size(); offset += kUsbPacketData) {
-    const size_t length = std::min(kUsbPacketData, packet.size() - offset);
-    Clock::TimePoint at = start + LineTime(offset + length);
-    if (length < kUsbPacketData) at += latency_;
-    if (!rx_->Push(packet.data() + offset, length, at)) line_.overrunBytes += length;
-  }
-  lineFreeAt_ = start + LineTime(packet.size());
+  toHost_.Transmit(packet, readyAt);
 }
 
 void SimInstrument::StartBabble(Clock::TimePoint from, Clock::TimePoint until) {
-  babbling_ = true;
-  babbleStart_ = std::max(from, lineFreeAt_);
-  babbleUntil_ = until;
-  babbleChunks_ = 0;
+  toHost_.StartBabble(from, until);
 }
 
 void SimInstrument::Disconnect() {
   unplugged_ = true;
 }
 
-void SimInstrument::PumpBabble(Clock::TimePoint now) {
-  if (!babbling_) return;
-  const Clock::TimePoint until = std::min(now, babbleUntil_);
-  if (until > babbleStart_) {
-    // The noise fills whole USB packets all the time, so the latency timer never matters.
-    const auto elapsed = static_cast<uint64_t>((until - babbleStart_).count());
-    const uint64_t due = elapsed * baud_ / (kBitsPerByte * kMicrosPerSecond) / kUsbPacketData;
-    if (due > babbleChunks_) {
-      const uint64_t fresh = due - babbleChunks_;
-      const uint64_t room = rx_->Free() / kUsbPacketData;
-      const uint64_t kept = std::min(fresh, room);
-      for (uint64_t k = 0; k < kept; ++k) {
-        const uint64_t chunk = babbleChunks_ + k;
-        for (size_t i = 0; i < kUsbPacketData; ++i) {
-          babbleChunk_[i] = NoiseByte(chunk * kUsbPacketData + i);
-        }
-        const Clock::TimePoint at = babbleStart_ + LineTime((chunk + 1) * kUsbPacketData);
-        if (!rx_->Push(babbleChunk_.data(), kUsbPacketData, at))
-          line_.overrunBytes += kUsbPacketData;
-      }
-      line_.overrunBytes += (fresh - kept) * kUsbPacketData;
-      line_.bytesDeviceToHost += fresh * kUsbPacketData;
-      babbleChunks_ = due;
-    }
-  }
-  if (now >= babbleUntil_) {
-    babbling_ = false;
-    lineFreeAt_ = std::max(lineFreeAt_, babbleUntil_);
-  }
-}
-
 std::optional<Clock::TimePoint> SimInstrument::BabbleArrival(size_t count) const {
-  if (!babbling_) return std::nullopt;
-  const size_t queued = rx_->Queued();
+  if (!toHost_.Babbling()) return std::nullopt;
+  const size_t queued = toHost_.Queued();
   if (count <= queued) return std::nullopt;  // then it is up to the queue
   const size_t missing = count - queued;
-  if (missing > rx_->Free()) return std::nullopt;  // it would overrun
-  const uint64_t chunks = (missing + kUsbPacketData - 1) / kUsbPacketData;
-  const Clock::TimePoint at = babbleStart_ + LineTime((babbleChunks_ + chunks) * kUsbPacketData);
-  if (at > babbleUntil_) return std::nullopt;
-  return at;
-}
-
-void SimInstrument::StopBabble(Clock::TimePoint now) {
-  if (!babbling_) return;
-  PumpBabble(now);
-  babbling_ = false;
-  babbleUntil_ = now;
-  lineFreeAt_ = std::max(lineFreeAt_, now);
+  if (missing > toHost_.Free()) return std::nullopt;  // it would overrun
+  return toHost_.NoiseArrival((missing + kUsbPacketData - 1) / kUsbPacketData);
 }
 
 }  // namespace vxa::sim

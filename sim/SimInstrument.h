@@ -14,11 +14,11 @@
 #include "link/Clock.h"
 #include "link/FtDriver.h"
 #include "sim/InstrumentModel.h"
+#include "sim/LineToHost.h"
 #include "sim/SimTypes.h"
 
 namespace vxa::sim {
 
-class RxQueue;
 class SimBus;
 class SimDevice;
 
@@ -136,10 +136,7 @@ class SimInstrument final : private AnswerSink {
   void StartBabble(Clock::TimePoint from, Clock::TimePoint until) override;
   void Disconnect() override;
 
-  Clock::Duration LineTime(uint64_t bytes) const;
-  void PumpBabble(Clock::TimePoint now);
   std::optional<Clock::TimePoint> BabbleArrival(size_t count) const;
-  void StopBabble(Clock::TimePoint now);
 
   Clock& clock_;
   const LineTiming timing_;
@@ -148,8 +145,8 @@ class SimInstrument final : private AnswerSink {
 
   mutable std::mutex mutex_;
   std::unique_ptr<InstrumentModel> model_;  // null for a foreign adapter
-  std::unique_ptr<RxQueue> rx_;
-  Counters line_;  // the bridge's own counters (the protocol part is the model's)
+  LineToHost toHost_;
+  Counters line_;  // the bridge's own counters (the protocol and line parts are kept apart)
   std::vector<CallRecord> calls_;
   std::array<PendingFailure, kCallCount> failures_{};
 
@@ -157,19 +154,11 @@ class SimInstrument final : private AnswerSink {
   bool unplugged_ = false;
   bool cts_;
   uint16_t divisor_ = kFtDivisor1M5;
-  uint32_t baud_;
-  Clock::Duration latency_;
   uint32_t readTimeoutMs_ = 0;
   uint32_t writeTimeoutMs_ = 0;
   uint16_t flowControl_ = kFtFlowNone;
-  Clock::TimePoint lineFreeAt_ = Clock::TimePoint::min();
 
   std::deque<std::vector<uint8_t>> replacements_;
-  bool babbling_ = false;
-  Clock::TimePoint babbleStart_{};
-  Clock::TimePoint babbleUntil_{};
-  uint64_t babbleChunks_ = 0;
-  std::array<uint8_t, 62> babbleChunk_{};
 };
 
 }  // namespace vxa::sim
