@@ -11,7 +11,8 @@ namespace {
 // answer, so this is far more than a well-behaved program needs; a flood beyond it is lost, as on
 // an overrun receiver.
 constexpr size_t kToInstrumentBytes = size_t{1} << 20;
-constexpr size_t kToInstrumentChunks = size_t{1} << 12;
+// Whole pieces, and room for a short piece at the end of each read as well.
+constexpr size_t kToInstrumentChunks = 2 * kToInstrumentBytes / PtyLine::kPieceBytes;
 
 // Noise is put out in batches of this many USB packets (3.6 ms at 3 Mbaud), not one packet per
 // wake-up.
@@ -48,15 +49,18 @@ PtyLine::Counters PtyLine::counters() const {
 // ---- Host to instrument ---------------------------------------------------------------------
 
 void PtyLine::FromHost(std::span<const uint8_t> bytes, Clock::TimePoint now) {
-  if (bytes.empty()) return;
   bytesFromHost_ += bytes.size();
   // The bytes went into the pty at about `now`; they follow whatever is still on the line.
-  const Clock::TimePoint arrives = std::max(now, instrumentLineFreeAt_) + LineTime(bytes.size());
-  if (!toInstrument_->Push(bytes.data(), bytes.size(), arrives)) {
-    overrunFromHost_ += bytes.size();
-    return;
+  const Clock::TimePoint start = std::max(now, instrumentLineFreeAt_);
+  for (size_t offset = 0; offset < bytes.size(); offset += kPieceBytes) {
+    const size_t length = std::min(kPieceBytes, bytes.size() - offset);
+    const Clock::TimePoint arrives = start + LineTime(offset + length);
+    if (!toInstrument_->Push(bytes.data() + offset, length, arrives)) {
+      overrunFromHost_ += bytes.size() - offset;
+      return;
+    }
+    instrumentLineFreeAt_ = arrives;
   }
-  instrumentLineFreeAt_ = arrives;
 }
 
 size_t PtyLine::TakeArrived(Clock::TimePoint now, std::span<uint8_t> out,

@@ -34,16 +34,23 @@ class PtyLine final : public AnswerSink {
     uint64_t answersLostInBabble = 0;
   };
 
+  // The program's bytes reach the instrument in pieces of at most this many, each at the time its
+  // last byte has crossed the line. One read from the pty (up to 4 KB, 30 ms of line at 1.5
+  // Mbaud) delivered at its end would look to the instrument like a pause longer than its
+  // receiver's resynchronising gap in the middle of a packet.
+  static constexpr size_t kPieceBytes = 256;
+
   explicit PtyLine(Timing timing);
   ~PtyLine();
   PtyLine(const PtyLine&) = delete;
   PtyLine& operator=(const PtyLine&) = delete;
 
   // Host to instrument: bytes the program wrote, taken from the pty at `now`. They reach the
-  // instrument once the line has carried them, one after the other.
+  // instrument as the line carries them, one after the other, piece by piece.
   void FromHost(std::span<const uint8_t> bytes, Clock::TimePoint now);
-  // The bytes that have reached the instrument by `now` (at most out.size()), and when the last of
-  // them arrived. Returns how many were taken.
+  // The bytes that have reached the instrument by `now` (at most out.size(); give the instrument
+  // at most kPieceBytes at a time), and when the last of them arrived. Returns how many were
+  // taken.
   size_t TakeArrived(Clock::TimePoint now, std::span<uint8_t> out, Clock::TimePoint* arrivedAt);
 
   // Lets the line's own time run to `now`: a babbling line puts out its noise. Call before the

@@ -221,8 +221,10 @@ PtyServer::Io PtyServer::WriteHost(Clock::TimePoint now) {
 
 void PtyServer::DeliverArrived(Clock::TimePoint now) {
   Clock::TimePoint arrivedAt{};
+  // Piece by piece, each with its own time, however late this wake-up is.
+  const std::span<uint8_t> piece = std::span<uint8_t>(buffer_).first(PtyLine::kPieceBytes);
   while (!line_.Unplugged()) {
-    const size_t n = line_.TakeArrived(now, buffer_, &arrivedAt);
+    const size_t n = line_.TakeArrived(now, piece, &arrivedAt);
     if (n == 0) return;
     model_.Receive(std::span<const uint8_t>(buffer_.data(), n), arrivedAt, line_);
     // Nobody here reads the record of commands; a long session must not grow it without end.

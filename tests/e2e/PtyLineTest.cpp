@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sim/FaultArgument.h"
+#include "sim/PacketReceiver.h"
 #include "sim/PtyLine.h"
 
 namespace vxa::sim {
@@ -63,14 +64,33 @@ TEST(PtyLine, HostBytesReachTheInstrumentOneAfterTheOtherAtTheLineRate) {
   Time at{};
   line.FromHost(Bytes(3000), kT0);
   line.FromHost(Bytes(3000, 1), kT0 + 1ms);  // still behind the first 11 ms of line time
-  EXPECT_EQ(line.TakeArrived(kT0 + 10999us, buffer, &at), 0u);
-  EXPECT_EQ(line.NextEvent(kT0, false), kT0 + 11ms);
-  EXPECT_EQ(line.TakeArrived(kT0 + 11ms, buffer, &at), 3000u);
+  // Piece by piece, each when its last byte is across: 256 bytes take 939 us.
+  EXPECT_EQ(line.NextEvent(kT0, false), kT0 + 939us);
+  EXPECT_EQ(line.TakeArrived(kT0 + 938us, buffer, &at), 0u);
+  EXPECT_EQ(line.TakeArrived(kT0 + 10999us, buffer, &at), 11u * 256);
+  EXPECT_EQ(at, kT0 + line.LineTime(11 * 256));
+  EXPECT_EQ(line.TakeArrived(kT0 + 11ms, buffer, &at), 3000u - 11 * 256);
   EXPECT_EQ(at, kT0 + 11ms);
   EXPECT_EQ(line.TakeArrived(kT0 + 30ms, buffer, &at), 3000u);
   EXPECT_EQ(at, kT0 + 22ms);
   EXPECT_EQ(buffer[0], 1);
   EXPECT_EQ(line.counters().bytesFromHost, 6000u);
+
+  // One read from the pty (4095 bytes) is 30 ms of line at 1.5 Mbaud, more than the instrument's
+  // receiver takes for a pause in a packet; the pieces of it come far closer together.
+  PtyLine slow(PtyLine::Timing{.baud = 1'500'000});
+  slow.FromHost(Bytes(4095), kT0);
+  Time previous = kT0;
+  for (size_t taken = 0; taken < 4095;) {
+    const std::optional<Time> next = slow.NextEvent(previous, false);
+    ASSERT_TRUE(next);
+    const size_t n = slow.TakeArrived(*next, std::span(buffer).first(PtyLine::kPieceBytes), &at);
+    ASSERT_GT(n, 0u);
+    EXPECT_LT(at - previous, PacketReceiver::kResyncGap / 10);
+    taken += n;
+    previous = at;
+  }
+  EXPECT_EQ(previous, kT0 + slow.LineTime(4095));
 }
 
 TEST(PtyLine, BabbleDrownsAnswersAndIsLostWhenNobodyReads) {
