@@ -128,6 +128,7 @@ void InstrumentModel::HandleCommand(std::span<const uint8_t> packet, Clock::Time
   // Flashing the image takes the whole processor: nothing is even looked at.
   if (installing_ || silent_) {
     ++counters_.unansweredCommands;
+    if (installing_) ++counters_.ignoredWhileInstalling;
     return;
   }
   commandCode_ = code;

@@ -65,7 +65,10 @@ bool InstrumentModel::WriteBlock(std::span<const uint8_t> payload) {
   if (!write_.started) return Refuse(texts_.noWrite);
   const uint32_t number = GetU32(payload.data());
   const auto data = payload.subspan(kBlockNumberSize);
-  writeBlocks_[write_.file].push_back({number, static_cast<uint32_t>(data.size())});
+  std::vector<ReceivedBlock>& received = writeBlocks_[write_.file];
+  // The program sends a block again only when it has not seen its acknowledgement.
+  if (!received.empty() && received.back().number == number) ++counters_.blocksResent;
+  received.push_back({number, static_cast<uint32_t>(data.size())});
   if (auto fired = Offer(Fault::RefuseBlock)) {
     return RefuseWithFaultText(fired->text, texts_.blockRefused);
   }
@@ -146,6 +149,7 @@ bool InstrumentModel::ReadAck(std::span<const uint8_t> payload) {
 }
 
 bool InstrumentModel::SendReadBlock(uint64_t index) {
+  if (index <= read_.lastSent) ++counters_.blocksResent;
   read_.lastSent = std::max(read_.lastSent, index);
   uint64_t number = uint64_t{read_.firstNumber} + index - 1;
   if (number > 0xFFFFFFFFu) number -= 0xFFFFFFFFu;  // 0 is skipped when the count wraps

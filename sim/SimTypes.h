@@ -153,12 +153,16 @@ struct ProtocolCounters {
   uint64_t badCommands = 0;                    // packets that failed the checks: never answered
   uint64_t discardedBytes = 0;                 // bytes dropped while looking for a packet start
   uint64_t unansweredCommands = 0;             // taken while installing or silent
+  uint64_t ignoredWhileInstalling = 0;         // of which while installing
+  uint64_t blocksResent = 0;                   // write blocks again, read blocks sent again
   uint64_t answersSent = 0;                    // answers put on the line (faulty ones included)
   uint64_t refusalsSent = 0;                   // of which refusals (0x36)
   std::array<uint64_t, kFaultCount> faultsFired{};
 
   uint64_t Fired(Fault fault) const { return faultsFired[static_cast<size_t>(fault)]; }
   uint64_t CommandsWithCode(uint8_t code) const { return commandsByCode[code]; }
+  // Commands taken that went without an answer for another reason than the install.
+  uint64_t AnswersWithheld() const { return commands - answersSent - ignoredWhileInstalling; }
 };
 
 }  // namespace vxa::sim

@@ -256,6 +256,7 @@ TEST_F(FaultTest, ASilentInstrumentTakesNoNoticeUntilCleared) {
   EXPECT_EQ(Judge(Exchange(kCmdDeviceInfo), kCmdDeviceInfo), kNoHeader);
   EXPECT_TRUE(instrument_.WriteBlocks("sensor0").empty());  // not even looked at
   EXPECT_EQ(instrument_.counters().unansweredCommands, 3u);
+  EXPECT_EQ(instrument_.counters().AnswersWithheld(), 3u);  // not the install: counted as lost
   EXPECT_EQ(instrument_.Commands().size(), 4u);  // but they did arrive
   instrument_.ClearFaults();
   EXPECT_EQ(Exchange(kCmdWriteBlock, Numbered(1, Pattern(10))).Number(), 1u);

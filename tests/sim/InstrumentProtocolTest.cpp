@@ -110,6 +110,7 @@ TEST_F(InstrumentTest, ARepeatedBlockIsAcknowledgedAgainButStoredOnce) {
   EXPECT_EQ(instrument_.FileContent("dev_caliber"), data);
   const std::vector<sim::ReceivedBlock> expected = {{1, 100}, {1, 100}, {2, 0}, {2, 0}};
   EXPECT_EQ(instrument_.WriteBlocks("dev_caliber"), expected);
+  EXPECT_EQ(instrument_.counters().blocksResent, 2u);
 }
 
 TEST_F(InstrumentTest, BlocksOutOfOrderOrWithoutARequestAreRefused) {
@@ -159,6 +160,7 @@ TEST_F(InstrumentTest, AnAcknowledgementOfAnOlderBlockResendsTheOneAfterIt) {
   EXPECT_EQ(Exchange(kCmdReadAck, Numbered(3)).Payload().size(), 4u);  // the end
   EXPECT_EQ(Exchange(kCmdReadAck, Numbered(3)).Payload().size(), 4u);  // lost? sent again
   EXPECT_EQ(Exchange(kCmdReadAck, Numbered(9)).AnswerCode(), kAnsRefusal);
+  EXPECT_EQ(instrument_.counters().blocksResent, 2u);  // block 2, the empty block 4
 }
 
 TEST_F(InstrumentTest, AnEmptyFileIsAnEmptyFirstBlockThenAnEmptySecondOne) {
@@ -244,6 +246,8 @@ TEST_F(InstrumentTest, AfterKernelTheInstrumentInstallsInSilenceAndReportsTheNew
   }
   EXPECT_GE(unanswered, 2);
   EXPECT_EQ(instrument_.counters().unansweredCommands, static_cast<uint64_t>(unanswered));
+  EXPECT_EQ(instrument_.counters().ignoredWhileInstalling, static_cast<uint64_t>(unanswered));
+  EXPECT_EQ(instrument_.counters().AnswersWithheld(), 0u);
 
   clock_.SleepUntil(installStart + 5s);
   EXPECT_TRUE(instrument_.Installed());
