@@ -87,6 +87,7 @@ PtyServer::PtyServer(Options options, UniqueFd master, UniqueFd watch, std::stri
       slavePath_(std::move(slavePath)),
       model_(options.instrument),
       line_(options.line),
+      once_(options.once),
       reopenGrace_(options.reopenGrace),
       buffer_(kBufferBytes),
       staged_(kBufferBytes) {
@@ -99,8 +100,17 @@ PtyServer::End PtyServer::Serve(int stopFd) {
   // The master is left out of the poll set while the slave is closed, since a closed slave makes
   // it report POLLHUP at once, every time: waiting on it then would be a busy loop.
   bool listening = true;
-  std::optional<Clock::TimePoint> hangUpEnds;  // the program closed the port; gone for good then
+  bool closed = false;  // the program has closed the port and not opened it again yet
+  std::optional<Clock::TimePoint> hangUpEnds;  // (once) gone for good then
   std::optional<Clock::TimePoint> recheckAt;   // (no inotify) when to look at the pty again
+  // The program opened the port afresh: like a reopened bridge, it starts with nothing left over
+  // from before.
+  auto reopened = [&] {
+    closed = false;
+    hangUpEnds.reset();
+    line_.ClearToHost(Now());
+    stagedHead_ = stagedTail_ = 0;
+  };
 
   for (;;) {
     const Clock::TimePoint now = Now();
@@ -156,26 +166,18 @@ PtyServer::End PtyServer::Serve(int stopFd) {
       }
       if (hungUp) {
         listening = false;
-        if (connected_ && !hangUpEnds) hangUpEnds = Now() + reopenGrace_;
+        if (connected_) closed = true;
+        if (once_ && closed && !hangUpEnds) hangUpEnds = Now() + reopenGrace_;
         if (!watch_.IsOpen()) recheckAt = Now() + kRecheckWithoutWatch;
-      } else if (hangUpEnds) {
-        // The slave is open again (found without inotify).
-        hangUpEnds.reset();
-        line_.ClearToHost(Now());
-        stagedHead_ = stagedTail_ = 0;
+      } else if (closed) {
+        reopened();  // found without inotify
       }
     }
     if ((fds[2].revents & POLLIN) && TakeWatchEvents()) {
       connected_ = true;
       listening = true;
       recheckAt.reset();
-      if (hangUpEnds) {
-        // The program opened the port afresh: like a reopened bridge, it starts with nothing
-        // left over from before.
-        hangUpEnds.reset();
-        line_.ClearToHost(Now());
-        stagedHead_ = stagedTail_ = 0;
-      }
+      if (closed) reopened();
     }
   }
 }

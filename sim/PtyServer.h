@@ -24,14 +24,16 @@ class PtyServer {
     InstrumentConfig instrument;
     std::vector<FaultSpec> faults;
     PtyLine::Timing line;
-    // After the program has closed the port the server waits this long for it to open the port
-    // again (a window's second search does that) before it takes the hang-up as the end.
+    // Like an instrument that stays plugged in, the server goes on across any number of closes
+    // and opens of the port. With `once` it ends when the program has closed the port and not
+    // opened it again within `reopenGrace` (a window's second search reopens it).
+    bool once = false;
     Clock::Duration reopenGrace = std::chrono::seconds(1);
   };
 
   enum class End {
     kStopped,    // the stop descriptor became readable
-    kHungUp,     // the program closed the port and did not come back
+    kHungUp,     // (once) the program closed the port and did not come back
     kUnplugged,  // an injected unplug: the instrument left the bus
     kFailed,     // the pty failed (see LastError)
   };
@@ -73,6 +75,7 @@ class PtyServer {
   std::string slavePath_;
   InstrumentModel model_;
   PtyLine line_;
+  const bool once_;
   Clock::Duration reopenGrace_;
   std::vector<uint8_t> buffer_;  // one read from the pty, or what the instrument takes at once
   std::vector<uint8_t> staged_;  // due for the program; [head, tail) not yet taken by the pty

@@ -1,20 +1,25 @@
 // vxa4410-sim: the simulated instrument on a pseudo-terminal. The first line on stdout is the
 // port to give the program (vxa4410-cli --port PATH, vxa4410-loader -port PATH); the server then
-// answers on it until it is stopped or the program closes the port.
+// answers on it, as an instrument that stays plugged in, until it is stopped (or, with --once,
+// until the program has closed the port).
 
 #include <signal.h>
 #include <sys/signalfd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Version.h"
-#include "link/FtDriver.h"
 #include "base/UniqueFd.h"
+#include "link/FtDriver.h"
 #include "sim/FaultArgument.h"
 #include "sim/PtyServer.h"
 
@@ -31,7 +36,8 @@ constexpr double kMaxInstallSeconds = 3600;
 
 constexpr const char* kUsage =
     "usage: vxa4410-sim [--fault NAME[:count[:skip[:value[:command]]]]]... [--install-time "
-    "SECONDS] [--no-cts]\n";
+    "SECONDS] [--no-cts]\n"
+    "                   [--once] [--swap-out FILE]\n";
 
 void PrintHelp() {
   std::fputs(kUsage, stdout);
@@ -53,11 +59,19 @@ void PrintHelp() {
       "                        program would then choose 1,500,000 baud, and the line runs at\n"
       "                        that rate (a pty carries no modem lines, so the program itself\n"
       "                        always reads them low)\n"
+      "  --once                end when the program has closed the port and not reopened it\n"
+      "                        within a second (otherwise the port stays, at the same path,\n"
+      "                        for any number of runs)\n"
+      "  --swap-out FILE       when it ends, write what the instrument stored as its \"swap\"\n"
+      "                        file (the image last written to it; empty if none) to FILE\n"
       "  --help, --version\n"
       "\n"
-      "It ends, with exit code 0, on SIGINT or SIGTERM, when the program has closed the port\n"
-      "and not reopened it within a second, or when an injected unplug takes the instrument\n"
-      "away. Exit code 1: the pseudo-terminal failed; 2: a usage error.\n"
+      "It ends, with exit code 0, on SIGINT or SIGTERM, when an injected unplug takes the\n"
+      "instrument away, or (--once) when the program has closed the port for good. Its last\n"
+      "line on stderr counts the commands taken, the answers sent, the answers dropped (not\n"
+      "sent, or lost on the line, other than during the install), the broken commands it\n"
+      "dropped, the blocks sent twice in either direction and the faults fired.\n"
+      "Exit code 1: the pseudo-terminal failed or FILE could not be written; 2: a usage error.\n"
       "\nFaults:",
       stdout);
   int column = 80;
@@ -106,6 +120,40 @@ bool TakeValue(std::string_view name, int argc, char* argv[], int* i, std::strin
   return false;
 }
 
+// "1 fault", "2 faults".
+std::string Count(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string Summary(PtyServer& server) {
+  const vxa::sim::ProtocolCounters& counters = server.model().counters();
+  uint64_t faultsFired = 0;
+  for (const uint64_t fired : counters.faultsFired) faultsFired += fired;
+  const uint64_t dropped =
+      counters.AnswersWithheld() + server.line().counters().answersLostInBabble;
+  return Count(counters.commands, "command", "commands") + " taken, " +
+         Count(counters.answersSent, "answer", "answers") + " sent, " +
+         Count(dropped, "answer", "answers") + " dropped, " +
+         Count(counters.badCommands, "broken command", "broken commands") + " dropped, " +
+         Count(counters.blocksResent, "block", "blocks") + " resent, " +
+         Count(faultsFired, "fault", "faults") + " fired; program version " +
+         server.ProgramVersion();
+}
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Writes all of `bytes` and closes the file; false with the reason in `error`.
+bool WriteAndClose(File file, const std::vector<uint8_t>& bytes, std::string* error) {
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+  const int writeErrno = errno;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!written || !closed) *error = std::strerror(written ? errno : writeErrno);
+  return written && closed;
+}
+
 const char* EndText(PtyServer::End end) {
   switch (end) {
     case PtyServer::End::kStopped:
@@ -125,6 +173,7 @@ const char* EndText(PtyServer::End end) {
 int main(int argc, char* argv[]) {
   PtyServer::Options options;
   bool cts = true;
+  std::string swapOut;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     std::string_view value;
@@ -139,6 +188,11 @@ int main(int argc, char* argv[]) {
     }
     if (arg == "--no-cts") {
       cts = false;
+    } else if (arg == "--once") {
+      options.once = true;
+    } else if (TakeValue("--swap-out", argc, argv, &i, &value, &missing)) {
+      if (missing || value.empty()) return UsageError("--swap-out needs a file name");
+      swapOut = value;
     } else if (TakeValue("--fault", argc, argv, &i, &value, &missing)) {
       if (missing) return UsageError("--fault needs NAME[:count[:skip[:value[:command]]]]");
       vxa::sim::FaultSpec faultSpec{.fault = vxa::sim::Fault::DropAnswer};
@@ -175,6 +229,17 @@ int main(int argc, char* argv[]) {
     return kExitFailed;
   }
 
+  // Opened now, so that a path that cannot be written is known before anything is served.
+  File swapFile;
+  if (!swapOut.empty()) {
+    swapFile.reset(std::fopen(swapOut.c_str(), "wb"));
+    if (!swapFile) {
+      std::fprintf(stderr, "vxa4410-sim: cannot write %s: %s\n", swapOut.c_str(),
+                   std::strerror(errno));
+      return kExitFailed;
+    }
+  }
+
   std::string error;
   std::unique_ptr<PtyServer> server = PtyServer::Open(std::move(options), &error);
   if (!server) {
@@ -185,18 +250,19 @@ int main(int argc, char* argv[]) {
   std::fflush(stdout);
 
   const PtyServer::End end = server->Serve(stop.Get());
-  const vxa::sim::ProtocolCounters& counters = server->model().counters();
-  uint64_t faultsFired = 0;
-  for (const uint64_t fired : counters.faultsFired) faultsFired += fired;
-  std::fprintf(stderr,
-               "vxa4410-sim: %s; %llu commands taken, %llu answers sent, %llu faults fired; "
-               "program version %s\n",
-               EndText(end), static_cast<unsigned long long>(counters.commands),
-               static_cast<unsigned long long>(counters.answersSent),
-               static_cast<unsigned long long>(faultsFired), server->ProgramVersion().c_str());
+  std::fprintf(stderr, "vxa4410-sim: %s; %s\n", EndText(end), Summary(*server).c_str());
+  int exitCode = kExitOk;
   if (end == PtyServer::End::kFailed) {
     std::fprintf(stderr, "vxa4410-sim: %s\n", server->LastError().c_str());
-    return kExitFailed;
+    exitCode = kExitFailed;
   }
-  return kExitOk;
+  if (swapFile) {
+    const std::vector<uint8_t> swap =
+        server->model().FileContent(vxa::kFileKindNames[vxa::kFileSwap]);
+    if (!WriteAndClose(std::move(swapFile), swap, &error)) {
+      std::fprintf(stderr, "vxa4410-sim: cannot write %s: %s\n", swapOut.c_str(), error.c_str());
+      exitCode = kExitFailed;
+    }
+  }
+  return exitCode;
 }

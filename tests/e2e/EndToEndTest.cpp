@@ -5,9 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <sstream>
+#include <vector>
 
 #include "Version.h"
+#include "app/image/Resources.h"
+#include "link/Packet.h"
 #include "tests/e2e/Child.h"
+#include "tests/support/TempDir.h"
 
 namespace vxa::e2e {
 namespace {
@@ -55,7 +63,7 @@ class EndToEnd : public ::testing::Test {
     return result;
   }
 
-  // The simulator ends by itself once the program has closed the port for good.
+  // With --once the simulator ends by itself once the program has closed the port for good.
   Child::Result SimAfterSession() {
     Child::Result result = sim_->Wait(kShortRunLimit);
     EXPECT_TRUE(result.finished);
@@ -68,7 +76,7 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, InfoPrintsTheFourLinesAndTheSimulatorEndsWithTheSession) {
-  const std::string port = StartSim();
+  const std::string port = StartSim({"--once"});
   ASSERT_FALSE(port.empty());
   const Child::Result cli = RunCli({"--port", port, "info"}, kShortRunLimit);
   EXPECT_EQ(cli.exitCode, 0) << cli.err;
@@ -79,14 +87,14 @@ TEST_F(EndToEnd, InfoPrintsTheFourLinesAndTheSimulatorEndsWithTheSession) {
 }
 
 TEST_F(EndToEnd, RefusedWriteRequestFailsTheUpdateWithTheInstrumentsText) {
-  const std::string port = StartSim({"--fault", "refuse-request"});
+  const std::string port = StartSim({"--once", "--fault", "refuse-request"});
   ASSERT_FALSE(port.empty());
   const Child::Result cli = RunCli({"--port", port, "--yes", "update"}, kShortRunLimit);
   EXPECT_EQ(cli.exitCode, 1);
   EXPECT_NE(cli.err.find("Запрос отклонён"), std::string::npos) << cli.err;
   EXPECT_EQ(cli.out.find(kSuccessText), std::string::npos);
   const Child::Result sim = SimAfterSession();
-  EXPECT_NE(sim.err.find("1 faults fired"), std::string::npos) << sim.err;
+  EXPECT_NE(sim.err.find("1 fault fired"), std::string::npos) << sim.err;
   EXPECT_NE(sim.err.find(kOldVersion), std::string::npos) << sim.err;
 }
 
@@ -107,7 +115,7 @@ TEST_F(EndToEnd, SimulatorEndsCleanlyOnStopSignalsAndRejectsBadArguments) {
     EXPECT_EQ(result.exitCode, 0) << "signal " << signal << ": " << result.err;
     EXPECT_NE(result.err.find("stopped"), std::string::npos) << result.err;
   }
-  for (const char* bad : {"--fault=no-such-fault", "--install-time=-1", "--bogus"}) {
+  for (const char* bad : {"--fault=no-such-fault", "--install-time=-1", "--swap-out", "--bogus"}) {
     std::string error;
     std::unique_ptr<Child> sim = Child::Start({VXA_SIM_PROGRAM, bad}, &error);
     ASSERT_TRUE(sim) << error;
@@ -120,20 +128,52 @@ TEST_F(EndToEnd, SimulatorEndsCleanlyOnStopSignalsAndRejectsBadArguments) {
 
 // ---- Real-time transfers of the whole image (labelled "slow") --------------------------------
 
+// The instrument stays plugged in between two runs on one port; no block of the update is lost
+// on the pty, so none is sent twice; what the instrument stored is the image.
 TEST_F(EndToEnd, SlowFullUpdateInstallsTheNewVersion) {
-  const std::string port = StartSim({"--install-time", "1"});
+  test::ScopedTempDir dir;  // the program's log goes to the current directory
+  const std::string swapOut = (dir.path() / "swap.bin").string();
+  const std::string port = StartSim({"--install-time", "1", "--swap-out", swapOut});
   ASSERT_FALSE(port.empty());
-  const Child::Result cli = RunCli({"--port", port, "--yes", "update"}, kUpdateLimit);
+  const Child::Result info = RunCli({"--port", port, "info"}, kShortRunLimit);
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  const Child::Result cli = RunCli({"--port", port, "--yes", "--log", "update"}, kUpdateLimit);
   EXPECT_EQ(cli.exitCode, 0) << cli.err;
   EXPECT_NE(cli.out.find("Версия программы: 1.22.0\n"), std::string::npos) << cli.out;
   EXPECT_NE(cli.out.find(kSuccessText), std::string::npos) << cli.out;
-  const Child::Result sim = SimAfterSession();
+
+  const EmbeddedResource* image =
+      FindEmbeddedResource(BuiltInResources(), kBootImageName, kBootImageType);
+  ASSERT_NE(image, nullptr);
+  // The data blocks and the empty one after them, 1, 2, 3, ... each once.
+  const size_t blocks = (image->size + kWriteBlockData - 1) / kWriteBlockData + 1;
+  std::istringstream log(dir.Read("log_file.txt"));
+  std::vector<int> sent;
+  for (std::string line; std::getline(log, line);) {
+    int block = 0;
+    if (std::sscanf(line.c_str(), "tx_stt_Write: CMD(0x34) BLK(%d)", &block) == 1) {
+      sent.push_back(block);
+    }
+  }
+  std::vector<int> once(blocks);
+  std::iota(once.begin(), once.end(), 1);
+  EXPECT_EQ(sent, once);
+
+  sim_->Signal(SIGTERM);
+  const Child::Result sim = sim_->Wait(kShortRunLimit);
+  EXPECT_EQ(sim.exitCode, 0) << sim.err;
+  EXPECT_NE(sim.err.find(" 0 answers dropped, 0 broken commands dropped, 0 blocks resent, "),
+            std::string::npos)
+      << sim.err;
   EXPECT_NE(sim.err.find(std::string("program version ") + VXA_PRODUCT_VERSION), std::string::npos)
       << sim.err;
+  const std::string swap = dir.Read("swap.bin");
+  EXPECT_TRUE(swap.size() == image->size && std::memcmp(swap.data(), image->data, image->size) == 0)
+      << "the swap written out is not the image: " << swap.size() << " bytes";
 }
 
 TEST_F(EndToEnd, SlowCorruptedReadBackStopsBeforeTheInstall) {
-  const std::string port = StartSim({"--fault", "corrupt-read-back:1:0:1000"});
+  const std::string port = StartSim({"--once", "--fault", "corrupt-read-back:1:0:1000"});
   ASSERT_FALSE(port.empty());
   const Child::Result cli = RunCli({"--port", port, "--yes", "update"}, kUpdateLimit);
   EXPECT_EQ(cli.exitCode, 1);

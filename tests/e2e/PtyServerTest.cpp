@@ -188,6 +188,7 @@ TEST(PtyServer, ProgramsWritesNeverStallWhileTheLineCarriesThem) {
 
 TEST(PtyServer, EndsWhenTheProgramHangsUpButNotWhenItReopensWithinTheGrace) {
   PtyServer::Options options;
+  options.once = true;
   options.reopenGrace = 2s;
   Served served(options);
   {
@@ -204,6 +205,22 @@ TEST(PtyServer, EndsWhenTheProgramHangsUpButNotWhenItReopensWithinTheGrace) {
   EXPECT_EQ(served.Ended(), PtyServer::End::kHungUp);
   EXPECT_TRUE(served.server().EverConnected());
   EXPECT_EQ(served.server().model().counters().commands, 2u);
+}
+
+TEST(PtyServer, WithoutOnceServesEveryOpenOfThePortUntilStopped) {
+  PtyServer::Options options;
+  options.reopenGrace = 10ms;  // only for `once`
+  Served served(options);
+  for (int run = 0; run < 3; ++run) {
+    UniqueFd port = served.OpenSlave();
+    // An answer nobody read before the last close is not left over for this run.
+    EXPECT_EQ(Exchange(port.Get(), Command(kCmdDeviceInfo)).size(), 8706u) << run;
+    WriteAll(port.Get(), Command(kCmdDeviceInfo));
+    port.Reset();
+    std::this_thread::sleep_for(200ms);
+  }
+  EXPECT_EQ(served.Join(), PtyServer::End::kStopped);
+  EXPECT_EQ(served.server().model().counters().commands, 6u);
 }
 
 TEST(PtyServer, InjectedFaultsActAcrossThePty) {
