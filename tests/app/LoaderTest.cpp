@@ -173,6 +173,7 @@ TEST_F(LoaderTest, AnInstrumentThatDoesNotAnswerIsReportedAsNotConnected) {
   EXPECT_EQ(loader.Find(), Outcome::kNotResponding);
   EXPECT_EQ(LastBox().kind, ReportKind::kNotAnswering);
   EXPECT_EQ(LastBox().text, "Прибор не подключен к USB порту");
+  EXPECT_EQ(LastBox().cause, ConnErrorKind::kLink);
   EXPECT_FALSE(view_.loadEnabled);
   EXPECT_EQ(view_.memo.size(), 4u);  // still the earlier instrument's lines
   EXPECT_EQ(loader.LastOutcome(), Outcome::kNotResponding);
