@@ -3,8 +3,8 @@
 #include <system_error>
 
 #include "Version.h"
-#include "text/Messages.h"
 #include "link/Errors.h"
+#include "text/Messages.h"
 
 namespace vxa {
 
@@ -14,17 +14,15 @@ Loader::Loader(LoaderView& view, FtDriver& driver, Clock& clock,
   try {
     BootImage = std::make_unique<TResReadTransBuffer>(kBootImageName, kBootImageType, resources);
   } catch (const TBufferError& e) {
-    view_.ShowMessageBox(BoxKind::kError, e.Text());
+    view_.ShowReport({ReportKind::kError, e.Text()});
     view_.Terminate();
   }
   try {
     TrafficThread = std::make_unique<TrafficControlThread>([this] { return Current(); });
   } catch (const std::system_error&) {
-    view_.ShowMessageBox(BoxKind::kError, VXA_MSG(msg::kThreadCreateFailed));
+    view_.ShowReport({ReportKind::kError, VXA_MSG(msg::kThreadCreateFailed)});
     view_.Terminate();
   }
-  DumpEnabled = false;
-  LogEnabled = false;
 }
 
 Loader::~Loader() {
@@ -32,53 +30,68 @@ Loader::~Loader() {
   if (TrafficThread) TrafficThread->Stop();
 }
 
-template <typename Handler>
-void Loader::RunHandler(Handler handler) {
+template <typename Result, typename Action>
+Result Loader::Guarded(Result onEscape, Action action) noexcept {
   try {
-    handler();
+    return action();
+  } catch (const TVXA4410ConnError& e) {
+    ShowEscaped(e.what(), e.Kind());
   } catch (const std::exception& e) {
-    view_.ShowStandardError(e.what());
+    ShowEscaped(e.what(), ConnErrorKind::kOther);
   } catch (...) {
-    view_.ShowStandardError("");
+    ShowEscaped("", ConnErrorKind::kOther);
   }
+  return onEscape;
 }
 
-void Loader::Find() {
-  RunHandler([this] { FindButtonClick(); });
-}
-
-void Loader::Load() {
-  RunHandler([this] { LoadButtonClick(); });
-}
-
-void Loader::FindButtonClick() {
-  outcome_ = Outcome::kNoDevice;
-  view_.SetLoadEnabled(false);
-  if (EnumerateDevices() == 0) return;
-  TVXA4410Connection& connection = *Current();
+void Loader::ShowEscaped(const char* text, ConnErrorKind cause) noexcept {
   try {
-    connection.Bind(SearchBuffer());
-    connection.QueryDeviceInfo();
-    connection.QueryGinf();
-    // Each text is taken whole before the next is asked for.
-    const std::string lines[] = {
-        StringTableText(str::kLabelModel) + connection.ModelText(),
-        StringTableText(str::kLabelSerial) + connection.SerialNumberText(),
-        StringTableText(str::kLabelDeviceVersion) + connection.DeviceVersionText(),
-        StringTableText(str::kLabelProgramVersion) + connection.ProgramVersionText(),
-    };
-    view_.ClearMemo();
-    for (const std::string& line : lines) view_.AddMemoLine(line);
-    view_.SetLoadEnabled(true);
-    outcome_ = Outcome::kFound;
-  } catch (const TVXA4410ConnError&) {
-    outcome_ = Outcome::kNotResponding;
-    view_.ShowAppBox(StringTableText(str::kNotConnected), BoxIcon::kWarning);
+    view_.ShowReport({ReportKind::kStandardError, text, cause});
+  } catch (...) {
+    // Even the error display failed; the front end's event loop must still not see an exception.
   }
 }
 
-int Loader::EnumerateDevices() {
-  DeviceCount = 0;
+template <typename Step>
+Outcome Loader::Run(Outcome onEscape, Step step) noexcept {
+  const Outcome outcome = Guarded(onEscape, [&] { return Conclude(step()); });
+  if (outcome != Outcome::kNone) lastOutcome_ = outcome;
+  return outcome;
+}
+
+Outcome Loader::Conclude(Ending ending) {
+  // The report comes first: a box stays on the screen until it is answered, and the program
+  // must not end beneath it.
+  if (ending.report) view_.ShowReport(*ending.report);
+  if (ending.then == Then::kStopTraffic || ending.then == Then::kStopTrafficAndEnd) {
+    if (TrafficThread) TrafficThread->Stop();
+    // Whatever else went wrong on the way, the user's interruption is what ended it.
+    if (interrupted_) ending.outcome = Outcome::kInterrupted;
+  }
+  if (ending.then == Then::kEnd || ending.then == Then::kStopTrafficAndEnd) view_.Terminate();
+  return ending.outcome;
+}
+
+Outcome Loader::Find() noexcept {
+  return Run(Outcome::kNoDevice, [this] { return Search(); });
+}
+
+Outcome Loader::Load() noexcept {
+  return Run(Outcome::kFailed, [this] {
+    if (Current() == nullptr || BootImage == nullptr || TrafficThread == nullptr ||
+        updateRunning_) {
+      return Ending{};
+    }
+    return Update();
+  });
+}
+
+Outcome Loader::ReadFile(uint32_t fileKind) noexcept {
+  return Run(Outcome::kFailed, [this, fileKind] { return Read(fileKind); });
+}
+
+Loader::Ending Loader::Search() {
+  view_.SearchStarted();
   // The traffic thread may still be looking at the connection it has just finished with.
   if (TrafficThread) TrafficThread->WaitUntilParked();
   Connections.clear();
@@ -87,131 +100,102 @@ int Loader::EnumerateDevices() {
   uint32_t count = 0;
   const FtStatus status = driver_.CountDevices(&count);
   if (status == kFtDeviceNotFound) {
-    view_.ShowMessageBox(BoxKind::kWarning, VXA_MSG(msg::kNoDeviceConnected));
-    return 0;
+    return {Outcome::kNoDevice, Report{ReportKind::kWarning, VXA_MSG(msg::kNoDeviceConnected)}};
   }
   if (status != kFtOk) {
-    view_.ShowMessageBox(BoxKind::kError,
-                         FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(status)));
-    view_.Terminate();
-    return 0;
+    const std::string text =
+        FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(status));
+    return {Outcome::kNoDevice, Report{ReportKind::kError, text}, Then::kEnd};
   }
-  DeviceCount = static_cast<int32_t>(count);
-  if (DeviceCount != 1) {
-    view_.ShowMessageBox(BoxKind::kWarning, VXA_MSG(msg::kMoreThanOneDevice));
-    return 0;
+  if (count != 1) {
+    return {Outcome::kNoDevice, Report{ReportKind::kWarning, VXA_MSG(msg::kMoreThanOneDevice)}};
   }
-  for (int index = 0; index < DeviceCount; ++index) {
-    TVXA4410Connection& connection = Connections.emplace_back(driver_, clock_, index);
-    connection.SetOutcomeListener([this] { view_.Wake(); });
-    connection.Open();
-    connection.SetLogging(LogEnabled, DumpEnabled);
+  TVXA4410Connection& connection = Connections.emplace_back(driver_, clock_, 0);
+  connection.SetOutcomeListener([this] { view_.Wake(); });
+  // A bridge that cannot be opened is not the instrument failing to answer: its error escapes
+  // to the standard error display.
+  connection.Open();
+  connection.SetLogging(logEnabled_, dumpEnabled_);
+  try {
+    connection.Bind(SearchBuffer());
+    connection.QueryDeviceInfo();
+    connection.QueryGinf();
+    // Each text is taken whole before the next is asked for.
+    view_.DeviceFound({
+        StringTableText(str::kLabelModel) + connection.ModelText(),
+        StringTableText(str::kLabelSerial) + connection.SerialNumberText(),
+        StringTableText(str::kLabelDeviceVersion) + connection.DeviceVersionText(),
+        StringTableText(str::kLabelProgramVersion) + connection.ProgramVersionText(),
+    });
+    return {Outcome::kFound};
+  } catch (const TVXA4410ConnError& e) {
+    return {Outcome::kNotResponding,
+            Report{ReportKind::kNotAnswering, StringTableText(str::kNotConnected), e.Kind()}};
   }
-  return DeviceCount;
 }
 
-void Loader::LoadButtonClick() {
-  TVXA4410Connection* current = Current();
-  if (current == nullptr || BootImage == nullptr || updateRunning_) return;
-  if (!view_.AskYesNo(StringTableText(str::kConfirmLoad))) {
-    outcome_ = Outcome::kDeclined;
-    return;
-  }
-  TVXA4410Connection& connection = *current;
+Loader::Ending Loader::Update() {
+  if (!view_.AskYesNo(StringTableText(str::kConfirmLoad))) return {Outcome::kDeclined};
+  TVXA4410Connection& connection = *Current();
   updateRunning_ = true;
-  outcome_ = Outcome::kFailed;
-  view_.SetFindEnabled(false);
-  view_.SetLoadEnabled(false);
-  view_.SetCloseEnabled(false);
-  view_.SetTimerEnabled(false);
-  view_.SetStateText(VXA_MSG(msg::kStateWriteRequest));
+  view_.StageChanged(Stage::kWriteRequest, VXA_MSG(msg::kStateWriteRequest));
   std::string errorText;
-  auto stop = [this] {
-    view_.SetTimerEnabled(false);
-    StopTrafficAndExit();
-    if (interrupted_) outcome_ = Outcome::kInterrupted;
-  };
   try {
     connection.StartWrite(kFileSwap, errorText);
     TrafficThread->Resume();
-    view_.SetStateText(VXA_MSG(msg::kStateFileTransfer));
-    view_.SetProgressVisible(false);
-    view_.SetTimerEnabled(false);
-    if (!WaitForTransfer()) return stop();
+    view_.StageChanged(Stage::kFileTransfer, VXA_MSG(msg::kStateFileTransfer));
+    if (!WaitForTransfer()) return Stopped();
 
-    view_.SetStateText(VXA_MSG(msg::kStateVerification));
+    view_.StageChanged(Stage::kVerification, VXA_MSG(msg::kStateVerification));
     if (connection.StartRead(kFileSwap, errorText) < 0) {
-      view_.ShowMessageBox(BoxKind::kError,
-                           FormatText(VXA_MSG(msg::kOpenFileFailed), errorText.c_str()));
-      view_.SetTimerEnabled(false);
-      return;
+      // Nothing is stopped: the window stays as it is, and only closing it is left.
+      const std::string text = FormatText(VXA_MSG(msg::kOpenFileFailed), errorText.c_str());
+      return {Outcome::kFailed, Report{ReportKind::kError, text}};
     }
     TrafficThread->Resume();
-    if (!WaitForTransfer()) return stop();
+    if (!WaitForTransfer()) return Stopped();
     // A read-back that ended early compared only part of the image: the instrument must never
     // be told to install what was not verified to the last byte.
     if (BootImage->GetPosition() != BootImage->GetSize()) {
-      view_.ShowMessageBox(BoxKind::kError, VXA_MSG(msg::kVerifiedDataMismatch));
-      return stop();
+      return {Outcome::kFailed, Report{ReportKind::kError, VXA_MSG(msg::kVerifiedDataMismatch)},
+              Then::kStopTrafficAndEnd};
     }
 
     connection.StartWrite(kFileKernel, errorText);
     kernelRequested_ = true;
-    view_.SetTimerEnabled(false);
-    view_.SetStateText(VXA_MSG(msg::kStateFlashing));
+    view_.StageChanged(Stage::kFlashing, VXA_MSG(msg::kStateFlashing));
     if (!AwaitNewFirmware()) {
-      if (!view_.Terminating()) {
-        outcome_ = Outcome::kVersionTimeout;
-        view_.ShowMessageBox(BoxKind::kWarning, VXA_MSG(msg::kImageTransferred));
-      }
-      return stop();
+      if (view_.Terminating()) return Stopped();
+      return {Outcome::kVersionTimeout,
+              Report{ReportKind::kWarning, VXA_MSG(msg::kImageTransferred)},
+              Then::kStopTrafficAndEnd};
     }
-    outcome_ = Outcome::kUpdated;
-    view_.ShowMessageBox(BoxKind::kInformation, VXA_MSG(msg::kFirmwareCompleted));
-    view_.Terminate();
+    return {Outcome::kUpdated, Report{ReportKind::kInformation, VXA_MSG(msg::kFirmwareCompleted)},
+            Then::kEnd};
   } catch (const TVXA4410ConnError& e) {
-    view_.ShowMessageBox(BoxKind::kError, e.Text());
-    stop();
+    return {Outcome::kFailed, Report{ReportKind::kError, e.Text(), e.Kind()},
+            Then::kStopTrafficAndEnd};
   }
 }
 
 bool Loader::WaitForTransfer() {
   TVXA4410Connection& connection = *Current();
   while (!connection.Done()) {
-    RefreshProgressBar();
-    RefreshProgressLabel();
+    RefreshProgress();
     view_.ProcessEvents(kProgressRefresh);
-    try {
-      connection.CheckError();
-    } catch (const TVXA4410ConnError& e) {
-      view_.ShowMessageBox(BoxKind::kError, e.Text());
-      return false;
-    }
+    connection.CheckError();
     if (view_.Terminating() || TrafficThread->Stopped()) return false;
   }
-  RefreshProgressBar();
-  RefreshProgressLabel();
+  RefreshProgress();
   return true;
 }
 
-void Loader::RefreshProgressBar() {
+void Loader::RefreshProgress() {
   // The buffer of the running transfer: the boot image during an update.
-  const TBasicTransBuffer* buffer = Current() != nullptr ? Current()->BoundBuffer() : nullptr;
+  const TBasicTransBuffer* buffer = Current()->BoundBuffer();
   if (buffer == nullptr) return;
-  if (view_.ProgressMin() != 0) view_.SetProgressMin(0);
-  if (view_.ProgressMax() != buffer->GetSize()) view_.SetProgressMax(buffer->GetSize());
-  if (view_.ProgressPosition() != buffer->GetPosition()) {
-    view_.SetProgressPosition(buffer->GetPosition());
-  }
-}
-
-void Loader::RefreshProgressLabel() {
-  std::string text = "(";
-  text += std::to_string(view_.ProgressPosition());
-  text += VXA_MSG(msg::kProgressFrom);
-  text += std::to_string(view_.ProgressMax());
-  text += ')';
-  view_.SetLoadLabelText(text);
+  const int total = buffer->GetSize();
+  view_.ProgressChanged({buffer->GetPosition(), total});
 }
 
 void Loader::Pause(std::chrono::milliseconds duration) {
@@ -231,8 +215,6 @@ void Loader::Pause(std::chrono::milliseconds duration) {
 
 bool Loader::AwaitNewFirmware() {
   TVXA4410Connection& connection = *Current();
-  view_.SetLoadLabelText("");
-  view_.SetProgressVisible(false);
   if (!productVersion_.empty()) {
     const Clock::TimePoint deadline = clock_.Now() + kVersionWaitLimit;
     for (;;) {
@@ -256,21 +238,23 @@ void Loader::StopTrafficAndExit() {
   view_.Terminate();
 }
 
-bool Loader::FormClose() {
-  TVXA4410Connection* current = Current();
-  if (view_.Terminating() || current == nullptr || current->IsIdle()) return true;
-  if (closing_) return false;  // the question is already on the screen
-  closing_ = true;
-  const bool stop = view_.AskYesNo(VXA_MSG(msg::kInterruptLoad));
-  closing_ = false;
-  if (!stop) return false;
-  Interrupt();
-  return true;
+bool Loader::FormClose() noexcept {
+  return Guarded(false, [this] {
+    TVXA4410Connection* current = Current();
+    if (view_.Terminating() || current == nullptr || current->IsIdle()) return true;
+    if (closing_) return false;  // the question is already on the screen
+    closing_ = true;
+    const bool stop = view_.AskYesNo(VXA_MSG(msg::kInterruptLoad));
+    closing_ = false;
+    if (!stop) return false;
+    Interrupt();
+    return true;
+  });
 }
 
 void Loader::Interrupt() {
   interrupted_ = true;
-  if (updateRunning_) outcome_ = Outcome::kInterrupted;
+  if (updateRunning_) lastOutcome_ = Outcome::kInterrupted;
   StopTrafficAndExit();
 }
 

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "app/LoaderView.h"
 #include "app/image/ResReadTransBuffer.h"
@@ -16,9 +18,9 @@
 
 namespace vxa {
 
-// How the last Find or Load ended, for front ends that report it (the terminal's exit code).
+// How a Find, a Load or a ReadFile ended, for front ends that report it (the terminal's exit code).
 enum class Outcome {
-  kNone,
+  kNone,           // nothing was done: nothing to update or read, or an update already running
   kFound,
   kNoDevice,       // none, several, or the listing failed
   kNotResponding,  // found, but it did not give its records
@@ -36,6 +38,10 @@ inline constexpr std::chrono::milliseconds kVersionPollInterval{1000};
 // How often the progress display is refreshed while a transfer runs.
 inline constexpr std::chrono::milliseconds kProgressRefresh{100};
 
+namespace test {
+class LoaderProbe;
+}
+
 // The search and the update, written once for every front end. It owns what lives for the whole
 // run: the connection list (empty, or the one instrument found), the boot image and the traffic
 // thread.
@@ -47,65 +53,96 @@ class Loader {
   Loader(const Loader&) = delete;
   Loader& operator=(const Loader&) = delete;
 
-  // What the buttons do. Errors that escape them go to the view's standard error display.
-  void Find();
-  void Load();
+  // What the user asks for. None of them throws: an error that escapes goes to the view's
+  // standard error display, and the action ends as a failed one (a search as kNoDevice).
+  //
+  // The search: exactly one instrument, opened, asked for its records, its four lines shown.
+  Outcome Find() noexcept;
+  // The update of the instrument found: the confirmation, the write, the verification, the
+  // install request, the wait for the new version, the clock. kNone when there is nothing to
+  // update or an update is running already.
+  Outcome Load() noexcept;
+  // After a successful Find: reads the file of that kind into the bound buffer, with the traffic
+  // thread carrying the blocks and the view showing the progress. kNone when nothing was found.
+  Outcome ReadFile(uint32_t fileKind) noexcept;
   // The window's close request: true when the window may close.
-  bool FormClose();
+  bool FormClose() noexcept;
   // Stops a running update at once (the terminal's Ctrl-C): no exchange after the one in flight.
   void Interrupt();
 
-  void FindButtonClick();
-  int EnumerateDevices();
-  void LoadButtonClick();
-  bool WaitForTransfer();
-  void RefreshProgressBar();
-  void RefreshProgressLabel();
-  bool AwaitNewFirmware();
-  void StopTrafficAndExit();
+  // How the last Find, Load or ReadFile that did something ended; an update that is interrupted
+  // counts as interrupted from that moment, even when it had come to a stop before.
+  Outcome LastOutcome() const { return lastOutcome_; }
+  bool KernelRequested() const { return kernelRequested_; }
 
   // The options of the command line that concern the search.
-  bool LogEnabled = false;
-  bool DumpEnabled = false;
-
-  int32_t DeviceCount = 0;
-  std::list<TVXA4410Connection> Connections;
-  std::unique_ptr<TResReadTransBuffer> BootImage;
-
-  TVXA4410Connection* Current() { return Connections.empty() ? nullptr : &Connections.back(); }
-  Outcome LastOutcome() const { return outcome_; }
-  bool KernelRequested() const { return kernelRequested_; }
-  bool UpdateRunning() const { return updateRunning_; }
-  const std::string& ProductVersion() const { return productVersion_; }
-  void SetProductVersion(std::string version) { productVersion_ = std::move(version); }
+  void SetLogEnabled(bool enabled) { logEnabled_ = enabled; }
+  void SetDumpEnabled(bool enabled) { dumpEnabled_ = enabled; }
+  bool LogEnabled() const { return logEnabled_; }
+  bool DumpEnabled() const { return dumpEnabled_; }
 
   // Reading one of the instrument's files (the terminal's read command). A connection takes one
   // buffer for its life, bound by the search, so the buffer is chosen before Find: null (the
   // default) binds the boot image, as the update needs.
   void SetSearchBuffer(TBasicTransBuffer* buffer) { searchBuffer_ = buffer; }
+
+ private:
+  friend class test::LoaderProbe;
+
+  // What follows a step's report.
+  enum class Then { kNothing, kStopTraffic, kEnd, kStopTrafficAndEnd };
+  // How a step ended: every step ends through Conclude, which shows the report and does the rest.
+  struct Ending {
+    Ending(Outcome outcome = Outcome::kNone, std::optional<Report> report = std::nullopt,
+           Then then = Then::kNothing)
+        : outcome(outcome), report(std::move(report)), then(then) {}
+
+    Outcome outcome;
+    std::optional<Report> report;
+    Then then;
+  };
+  // Runs a step, concludes it and records how it ended; `onEscape` is how it ends when an error
+  // escapes it.
+  template <typename Step>
+  Outcome Run(Outcome onEscape, Step step) noexcept;
+  Outcome Conclude(Ending ending);
+  // Runs an action so that nothing it throws goes further.
+  template <typename Result, typename Action>
+  Result Guarded(Result onEscape, Action action) noexcept;
+  void ShowEscaped(const char* text, ConnErrorKind cause) noexcept;
+
+  Ending Search();
+  Ending Update();
+  Ending Read(uint32_t fileKind);
+  // The traffic thread was stopped, or the program is ending: the update goes no further.
+  static Ending Stopped() { return {Outcome::kFailed, std::nullopt, Then::kStopTrafficAndEnd}; }
+  // Waits until the running transfer is done, refreshing the progress. False when it was stopped
+  // or the program is to end; a failure of the transfer is raised.
+  bool WaitForTransfer();
+  void RefreshProgress();
+  bool AwaitNewFirmware();
+  void Pause(std::chrono::milliseconds duration);
+  void StopTrafficAndExit();
+
+  TVXA4410Connection* Current() { return Connections.empty() ? nullptr : &Connections.back(); }
   TBasicTransBuffer* SearchBuffer() const {
     return searchBuffer_ != nullptr ? searchBuffer_ : BootImage.get();
   }
-  // After a successful Find: reads the file of that kind into the bound buffer, with the traffic
-  // thread carrying the blocks and the view showing the progress. True when the read completed;
-  // failures are shown in an error box, and LastOutcome tells them from an interruption.
-  bool ReadFile(uint32_t fileKind);
-
- private:
-  template <typename Handler>
-  void RunHandler(Handler handler);
-  void Pause(std::chrono::milliseconds duration);
 
   LoaderView& view_;
   FtDriver& driver_;
   Clock& clock_;
+  std::list<TVXA4410Connection> Connections;
+  std::unique_ptr<TResReadTransBuffer> BootImage;
   std::unique_ptr<TrafficControlThread> TrafficThread;
-  Outcome outcome_ = Outcome::kNone;
+  Outcome lastOutcome_ = Outcome::kNone;
+  bool logEnabled_ = false;
+  bool dumpEnabled_ = false;
   bool updateRunning_ = false;
   bool kernelRequested_ = false;
   bool closing_ = false;
   bool interrupted_ = false;
-  std::string productVersion_;
+  const std::string productVersion_;
   TBasicTransBuffer* searchBuffer_ = nullptr;
 };
 

@@ -1,44 +1,70 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <string>
 
+#include "link/Errors.h"
+
 namespace vxa {
 
-// The system message boxes: no owner, captioned with catalogue message 0, 1 or 2.
-enum class BoxKind { kError, kWarning, kInformation };
-// Icons of the application's own box, which is captioned with the window caption.
-enum class BoxIcon { kWarning, kQuestion, kInformation };
+// The steps of an update, and of a read, that the user is told about.
+enum class Stage {
+  kWriteRequest,  // the instrument is asked to take the image
+  kFileTransfer,  // the image is written
+  kVerification,  // the image is read back and compared
+  kFlashing,      // the instrument installs it; the loader waits for the new version
+  kFileRead,      // one of the instrument's files is read (the terminal's read)
+};
 
-// What the search and the update show, ask and wait for. The window implements it with widgets,
-// the terminal front end with lines on stdout and stderr; tests implement it to answer and read.
-// Every call comes from the thread that runs the application, except Wake.
+// How far the transfer of the current stage has come, in bytes. A read does not know its total
+// before the end: its total is what has arrived so far.
+struct Progress {
+  int position = 0;
+  int total = 0;
+};
+
+enum class ReportKind {
+  kError,          // the step failed
+  kWarning,        // the step could not be done as asked; nothing is broken
+  kInformation,    // how a step that succeeded ended
+  kNotAnswering,   // the search found the instrument's bridge, but the instrument did not answer
+  kStandardError,  // an error that escaped a step, for the display where such errors end up
+};
+
+struct Report {
+  ReportKind kind = ReportKind::kError;
+  std::string text;  // in the catalogue's current language, as the user is to read it
+  // For a failure of the link or the protocol: a refusal of the instrument, a broken link, or
+  // something else.
+  ConnErrorKind cause = ConnErrorKind::kOther;
+};
+
+// The four lines that describe the instrument found: model, serial number, device version and
+// program version, each with its label.
+using DeviceLines = std::array<std::string, 4>;
+
+// What the search and the update tell the user, ask and wait for. The loader says what happened;
+// each front end decides how to show it: the window with its widgets and boxes, the terminal with
+// lines on stdout and stderr, tests by recording it. Every call comes from the thread that runs
+// the application, except Wake.
 class LoaderView {
  public:
   virtual ~LoaderView() = default;
 
-  virtual void SetFindEnabled(bool enabled) = 0;
-  virtual void SetLoadEnabled(bool enabled) = 0;
-  virtual void SetCloseEnabled(bool enabled) = 0;
-  virtual void SetStateText(const std::string& text) = 0;
-  virtual void SetLoadLabelText(const std::string& text) = 0;
-  virtual void SetProgressVisible(bool visible) = 0;
-  virtual int ProgressMin() const = 0;
-  virtual int ProgressMax() const = 0;
-  virtual int ProgressPosition() const = 0;
-  virtual void SetProgressMin(int value) = 0;
-  virtual void SetProgressMax(int value) = 0;
-  virtual void SetProgressPosition(int value) = 0;
-  virtual void SetTimerEnabled(bool enabled) = 0;
-  virtual void ClearMemo() = 0;
-  virtual void AddMemoLine(const std::string& line) = 0;
-
-  virtual void ShowMessageBox(BoxKind kind, const std::string& text) = 0;
-  virtual void ShowAppBox(const std::string& text, BoxIcon icon) = 0;
-  // The application's box with Yes and No; true only for Yes.
+  // A search begins: whatever was found before can no longer be updated. A front end that only
+  // shows what is found has nothing to do.
+  virtual void SearchStarted() {}
+  // The search found one instrument, and it answered.
+  virtual void DeviceFound(const DeviceLines& lines) = 0;
+  // An update (or a read) entered a stage; `text` names it for the user. Once an update has
+  // entered its first stage it runs until it ends, and only closing may interrupt it.
+  virtual void StageChanged(Stage stage, const std::string& text) = 0;
+  // The transfer of the current stage moved on; also called when it did not, at each look.
+  virtual void ProgressChanged(const Progress& progress) = 0;
+  virtual void ShowReport(const Report& report) = 0;
+  // A question with Yes and No; true only for Yes.
   virtual bool AskYesNo(const std::string& text) = 0;
-  // Where an error that escaped a handler is shown, captioned with the application title.
-  virtual void ShowStandardError(const std::string& text) = 0;
 
   // Lets the front end handle its events for at most `maxWait`, returning early when Wake is
   // called. Zero only handles what is pending.
@@ -49,5 +75,8 @@ class LoaderView {
   virtual void Terminate() = 0;
   virtual bool Terminating() const = 0;
 };
+
+// "(position из total)": the figures of a transfer as the front ends write them.
+std::string ProgressText(const Progress& progress);
 
 }  // namespace vxa

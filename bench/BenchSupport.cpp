@@ -39,27 +39,23 @@ void PrintFigure(const std::string& name, double value, const std::string& unit)
 std::vector<std::string> Complaints(const test::RecordingView& view) {
   std::vector<std::string> complaints;
   for (const test::RecordingView::Box& box : view.boxes) {
-    const bool information =
-        (box.kind == test::RecordingView::Box::Kind::kSystem &&
-         box.systemKind == BoxKind::kInformation) ||
-        (box.kind == test::RecordingView::Box::Kind::kApp && box.icon == BoxIcon::kInformation);
-    if (!information) complaints.push_back(box.text);
+    if (box.kind != ReportKind::kInformation) complaints.push_back(box.text);
   }
   return complaints;
 }
 
 // ---- TimedView ------------------------------------------------------------------------------
 
-void TimedView::SetStateText(const std::string& text) {
-  StageMark mark{text, clock_.Now(), std::chrono::steady_clock::now(), ThreadCpuSeconds()};
+void TimedView::StageChanged(Stage stage, const std::string& text) {
+  StageMark mark{stage, clock_.Now(), std::chrono::steady_clock::now(), ThreadCpuSeconds()};
   marks_.push_back(mark);
   if (onStage_) onStage_(mark);
-  inner_.SetStateText(text);
+  inner_.StageChanged(stage, text);
 }
 
-const StageMark* TimedView::Find(const std::string& text) const {
+const StageMark* TimedView::Find(Stage stage) const {
   for (const StageMark& mark : marks_) {
-    if (mark.text == text) return &mark;
+    if (mark.stage == stage) return &mark;
   }
   return nullptr;
 }

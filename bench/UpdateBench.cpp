@@ -22,7 +22,6 @@
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalView.h"
 #include "app/image/Resources.h"
-#include "text/Messages.h"
 #include "bench/BenchSupport.h"
 #include "link/Packet.h"
 #include "sim/SimBus.h"
@@ -54,9 +53,9 @@ LineSnapshot Snapshot(const sim::SimInstrument& instrument) {
   return s;
 }
 
-bool Succeeded(const Loader& loader, const test::RecordingView& view, const char* what) {
+bool Succeeded(Outcome outcome, const test::RecordingView& view, const char* what) {
   const std::vector<std::string> complaints = Complaints(view);
-  if (loader.LastOutcome() == Outcome::kUpdated && complaints.empty()) return true;
+  if (outcome == Outcome::kUpdated && complaints.empty()) return true;
   std::fprintf(stderr, "%s: the update did not succeed\n", what);
   for (const std::string& text : complaints) std::fprintf(stderr, "  %s\n", text.c_str());
   return false;
@@ -74,41 +73,47 @@ bool LineUpdate(bool cts, const std::string& prefix) {
   test::RecordingView waiting;
   TimedView view(waiting, clock);
 
-  const std::string writeRequest = VXA_MSG(msg::kStateWriteRequest);
-  const std::string fileTransfer = VXA_MSG(msg::kStateFileTransfer);
-  const std::string verification = VXA_MSG(msg::kStateVerification);
-  const std::string flashing = VXA_MSG(msg::kStateFlashing);
   std::optional<LineSnapshot> atTransfer, atVerification, atFlashing;
   view.SetOnStage([&](const StageMark& mark) {
-    if (mark.text == writeRequest) {
-      // The traffic thread starts on the blocks as soon as the request is accepted; it waits
-      // here until the stage text that follows has been marked.
-      driver.HoldOthers();
-    } else if (mark.text == fileTransfer) {
-      atTransfer = Snapshot(instrument);
-      driver.Release();
-    } else if (mark.text == verification) {
-      atVerification = Snapshot(instrument);
-    } else if (mark.text == flashing) {
-      atFlashing = Snapshot(instrument);
+    switch (mark.stage) {
+      case Stage::kWriteRequest:
+        // The traffic thread starts on the blocks as soon as the request is accepted; it waits
+        // here until the stage that follows has been marked.
+        driver.HoldOthers();
+        break;
+      case Stage::kFileTransfer:
+        atTransfer = Snapshot(instrument);
+        driver.Release();
+        break;
+      case Stage::kVerification:
+        atVerification = Snapshot(instrument);
+        break;
+      case Stage::kFlashing:
+        atFlashing = Snapshot(instrument);
+        break;
+      case Stage::kFileRead:
+        break;
     }
   });
 
   Loader loader(view, driver, clock);
   loader.Find();
-  loader.Load();
+  const Outcome outcome = loader.Load();
   driver.Release();
-  if (!Succeeded(loader, waiting, prefix.c_str())) return false;
-  const StageMark* t10 = view.Find(fileTransfer);
-  const StageMark* t11 = view.Find(verification);
-  const StageMark* t49 = view.Find(flashing);
+  if (!Succeeded(outcome, waiting, prefix.c_str())) return false;
+  const StageMark* t10 = view.Find(Stage::kFileTransfer);
+  const StageMark* t11 = view.Find(Stage::kVerification);
+  const StageMark* t49 = view.Find(Stage::kFlashing);
   if (!t10 || !t11 || !t49 || !atTransfer || !atVerification || !atFlashing) {
     std::fprintf(stderr, "%s: a stage text is missing\n", prefix.c_str());
     return false;
   }
 
   const double baud = BaudRateOfDivisor(cts ? kFtDivisor3M : kFtDivisor1M5);
-  const double image = loader.BootImage->GetSize();
+  const EmbeddedResource* resource =
+      FindEmbeddedResource(BuiltInResources(), kBootImageName, kBootImageType);
+  if (resource == nullptr) return false;
+  const double image = static_cast<double>(resource->size);
   const double write = Seconds(t11->clock - t10->clock);
   const double verify = Seconds(t49->clock - t11->clock);
   const double transfer = Seconds(t49->clock - t10->clock);
@@ -157,8 +162,7 @@ bool QuickUpdate() {
   test::RecordingView view;
   Loader loader(view, bus, clock);
   loader.Find();
-  loader.Load();
-  return Succeeded(loader, view, "update without line delay");
+  return Succeeded(loader.Load(), view, "update without line delay");
 }
 
 bool CpuOfUpdate() {
@@ -209,14 +213,13 @@ std::optional<double> WaitFraction(LoaderView& front, test::RecordingView* compl
     loader.emplace(view, bus, clock, small);
   }
   loader->Find();
-  loader->Load();
-  if (loader->LastOutcome() != Outcome::kUpdated ||
+  if (loader->Load() != Outcome::kUpdated ||
       (complaints != nullptr && !Complaints(*complaints).empty())) {
     std::fprintf(stderr, "real-time update did not succeed\n");
     return std::nullopt;
   }
-  const StageMark* from = view.Find(VXA_MSG(msg::kStateFileTransfer));
-  const StageMark* to = view.Find(VXA_MSG(msg::kStateFlashing));
+  const StageMark* from = view.Find(Stage::kFileTransfer);
+  const StageMark* to = view.Find(Stage::kFlashing);
   if (from == nullptr || to == nullptr) return std::nullopt;
   const double wall = std::chrono::duration<double>(to->wall - from->wall).count();
   std::fprintf(stderr, "  %.2f s of transfer, %.2f ms CPU on the waiting thread\n", wall,

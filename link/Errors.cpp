@@ -2,12 +2,14 @@
 
 namespace vxa {
 
-TVXA4410ConnError::TVXA4410ConnError(const char* text) : std::runtime_error(text) {}
+TVXA4410ConnError::TVXA4410ConnError(const char* text, ConnErrorKind kind)
+    : std::runtime_error(text), kind_(kind) {}
 
-TVXA4410ConnError::TVXA4410ConnError(const char* text, int32_t code)
-    : std::runtime_error(std::string(text) + std::to_string(code)) {}
+TVXA4410ConnError::TVXA4410ConnError(const char* text, int32_t code, ConnErrorKind kind)
+    : std::runtime_error(std::string(text) + std::to_string(code)), kind_(kind) {}
 
-TVXA4410ConnError::TVXA4410ConnError(const std::string& text) : std::runtime_error(text) {}
+TVXA4410ConnError::TVXA4410ConnError(const std::string& text, ConnErrorKind kind)
+    : std::runtime_error(text), kind_(kind) {}
 
 TBufferError::TBufferError(const char* text) : std::runtime_error(text) {}
 

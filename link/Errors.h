@@ -6,17 +6,29 @@
 
 namespace vxa {
 
+// What went wrong, for a front end that treats a refusal differently from a broken cable: the
+// text alone would have to be parsed, in either language.
+enum class ConnErrorKind : uint8_t {
+  kOther,    // the answers broke the protocol's rules, or the data did not check out
+  kRefused,  // the instrument answered with a refusal; the text is its reason
+  kLink,     // the bridge or the line failed: a driver call failed, or no answer came
+};
+
 // Every failure of the device link and of the transfer protocol. It carries the text the user is
-// to see and nothing else: a driver status, where there is one, is part of the text.
+// to see and what kind of failure it is: a driver status, where there is one, is part of the text.
 class TVXA4410ConnError : public std::runtime_error {
  public:
-  explicit TVXA4410ConnError(const char* text);
+  explicit TVXA4410ConnError(const char* text, ConnErrorKind kind = ConnErrorKind::kOther);
   // The code is appended in decimal with no separator: the Russian texts used this way end with a
   // space, the English ones do not.
-  TVXA4410ConnError(const char* text, int32_t code);
-  explicit TVXA4410ConnError(const std::string& text);
+  TVXA4410ConnError(const char* text, int32_t code, ConnErrorKind kind = ConnErrorKind::kOther);
+  explicit TVXA4410ConnError(const std::string& text, ConnErrorKind kind = ConnErrorKind::kOther);
 
   const char* Text() const noexcept { return what(); }
+  ConnErrorKind Kind() const noexcept { return kind_; }
+
+ private:
+  ConnErrorKind kind_;
 };
 
 // Failures of the boot image buffer. A type of its own, so that a handler for link failures never

@@ -31,7 +31,7 @@ void TUsbChannel::CloseDevice() {
 
 void TUsbChannel::Fail(const char* text) {
   CloseDevice();
-  throw TVXA4410ConnError(text);
+  throw TVXA4410ConnError(text, ConnErrorKind::kLink);
 }
 
 bool TUsbChannel::Open() {
@@ -99,7 +99,9 @@ void TUsbChannel::SendPacket() {
     TxLength += kCrcSize;
   }
   FtDevice* dev = FtHandle.get();
-  if (dev == nullptr) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), kFtInvalidHandle);
+  if (dev == nullptr) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), kFtInvalidHandle, ConnErrorKind::kLink);
+  }
   // Nothing left from an earlier exchange may be taken for the answer to this command. The
   // purge goes before every command, even after a clean answer with empty queues: the queue
   // status does not count bytes the bridge still holds under its latency timer, and the
@@ -109,19 +111,25 @@ void TUsbChannel::SendPacket() {
   uint32_t written = 0;
   const FtStatus status = dev->Write(TxBuffer.get(), TxLength, &written);
   if (status != kFtOk) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), static_cast<int32_t>(status));
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), static_cast<int32_t>(status),
+                            ConnErrorKind::kLink);
   }
-  if (written != TxLength) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiOverflow));
+  if (written != TxLength) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiOverflow), ConnErrorKind::kLink);
+  }
 }
 
 int32_t TUsbChannel::ReceivePacket() {
   FtDevice* dev = FtHandle.get();
-  if (dev == nullptr) throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), kFtInvalidHandle);
+  if (dev == nullptr) {
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), kFtInvalidHandle, ConnErrorKind::kLink);
+  }
   SetTimeouts(*dev, kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t got = 0;
   FtStatus status = dev->Read(RxHeader, kHeaderSize, &got);
   if (status != kFtOk) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status));
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status),
+                            ConnErrorKind::kLink);
   }
   if (got < kHeaderSize) return kRxNoHeader;
   PacketHeader header(RxHeader);
@@ -142,7 +150,8 @@ int32_t TUsbChannel::ReceivePacket() {
   if (aborted_.load()) return kRxShortBody;
   status = dev->Read(RxBuffer.get(), length, &got);
   if (status != kFtOk) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status));
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status),
+                            ConnErrorKind::kLink);
   }
   if (got < length) return kRxShortBody;
   if (length <= kCrcSize) return kRxLengthTooSmall;
@@ -187,7 +196,8 @@ int32_t TUsbChannel::Exchange(uint32_t delayMs) {
     PauseUnlessAborted(kDrainPauseMs);
   }
   if (status != kFtOk) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiStatusError), static_cast<int32_t>(status));
+    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiStatusError), static_cast<int32_t>(status),
+                            ConnErrorKind::kLink);
   }
   return result;
 }

@@ -29,12 +29,14 @@ void TVXA4410Connection::CheckError() {
   // behind a whole block exchange on every pass just to learn that nothing went wrong.
   if (!error_.load()) return;
   std::string text;
+  ConnErrorKind kind = ConnErrorKind::kOther;
   {
     std::lock_guard lock(RxMutex);
     if (!error_.load()) return;
     text = errorText_;
+    kind = errorKind_;
   }
-  throw TVXA4410ConnError(text);
+  throw TVXA4410ConnError(text, kind);
 }
 
 void TVXA4410Connection::EnterState(RxHandler rx, TxHandler tx) {
@@ -44,8 +46,9 @@ void TVXA4410Connection::EnterState(RxHandler rx, TxHandler tx) {
 
 void TVXA4410Connection::GoIdle() { EnterState(RxHandler::kIdle, TxHandler::kIdle); }
 
-void TVXA4410Connection::Fail(const std::string& text) {
+void TVXA4410Connection::Fail(const std::string& text, ConnErrorKind kind) {
   errorText_ = text;
+  errorKind_ = kind;
   GoIdle();
   error_.store(true);
   if (outcomeListener_) outcomeListener_();
@@ -94,7 +97,9 @@ void TVXA4410Connection::CheckProgress() {
   }
   const Clock::Duration limit =
       state == RxHandler::kWriteRequest ? kRequestAcceptLimit : kNoProgressLimit;
-  if (clock().Now() - lastProgressAt_ >= limit) Fail(VXA_MSG(msg::kCommunicationError));
+  if (clock().Now() - lastProgressAt_ >= limit) {
+    Fail(VXA_MSG(msg::kCommunicationError), ConnErrorKind::kLink);
+  }
 }
 
 void TVXA4410Connection::Rearm() {
@@ -126,7 +131,11 @@ std::string TVXA4410Connection::InvalidCodeText(uint8_t answer) const {
 }
 
 void TVXA4410Connection::FailOnAnswer(uint8_t answer) {
-  Fail(answer == kAnsRefusal ? RefusalText() : InvalidCodeText(answer));
+  if (answer == kAnsRefusal) {
+    Fail(RefusalText(), ConnErrorKind::kRefused);
+  } else {
+    Fail(InvalidCodeText(answer));
+  }
 }
 
 void TVXA4410Connection::tx_stt_Idle() {
@@ -176,7 +185,7 @@ int TVXA4410Connection::TrafficStep() {
     if (Exchange(0) == kRxOk) RunReceiveHandler();
     CheckProgress();
   } catch (const TVXA4410ConnError& e) {
-    Fail(e.Text());
+    Fail(e.Text(), e.Kind());
   } catch (const std::exception& e) {
     Fail(e.what());
   } catch (...) {

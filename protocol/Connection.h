@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/InstrumentProtocol.h"
+#include "link/Errors.h"
 #include "link/UsbChannel.h"
 #include "protocol/TransBuffer.h"
 
@@ -85,7 +86,7 @@ class TVXA4410Connection final : public TUsbChannel {
   enum class TxHandler : uint8_t { kIdle, kWrite, kRead };
 
   void GoIdle();
-  void Fail(const std::string& text);
+  void Fail(const std::string& text, ConnErrorKind kind = ConnErrorKind::kOther);
   void FinishTransfer();
   void EnterState(RxHandler rx, TxHandler tx);
 
@@ -115,13 +116,15 @@ class TVXA4410Connection final : public TUsbChannel {
   // the transfer once they have stood still for longer than its stage allows.
   void CheckProgress();
   void MarkProgress();
-  bool Query(uint8_t code, const char* text, size_t expected, uint8_t* record, bool& valid);
+  // Asks for one of the instrument's records; throws when it does not come whole.
+  void Query(uint8_t code, const char* text, size_t expected, uint8_t* record, bool& valid);
 
   const int deviceIndex_;
   std::atomic<bool> done_{false};
   std::atomic<bool> error_{false};
   std::atomic<uint64_t> transferNumber_{0};
   std::string errorText_;
+  ConnErrorKind errorKind_ = ConnErrorKind::kOther;
   TBasicTransBuffer* bound_ = nullptr;
   std::atomic<RxHandler> rxHandler_{RxHandler::kIdle};
   TxHandler txHandler_ = TxHandler::kIdle;

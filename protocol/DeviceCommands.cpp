@@ -7,7 +7,8 @@
 #include "protocol/Connection.h"
 
 namespace vxa {
-bool TVXA4410Connection::Query(uint8_t code, const char* text, size_t expected, uint8_t* record,
+
+void TVXA4410Connection::Query(uint8_t code, const char* text, size_t expected, uint8_t* record,
                                bool& valid) {
   std::lock_guard lock(RxMutex);
   valid = false;
@@ -19,26 +20,22 @@ bool TVXA4410Connection::Query(uint8_t code, const char* text, size_t expected, 
     PrepareCommand(code, payload);
     if (Exchange(0) == kRxOk) {
       // A record of the wrong length is not the instrument being slow: asking again won't help.
-      if (RxHead().Length() != expected) return false;
+      if (RxHead().Length() != expected) throw TVXA4410ConnError(VXA_MSG(msg::kDeviceIdFailed));
       std::memcpy(record, RxData(), expected);
       valid = true;
-      return true;
+      return;
     }
     if (attempt < kQueryAttempts) clock().SleepMs(kQueryRetryPauseMs);
   }
-  return false;
+  throw TVXA4410ConnError(VXA_MSG(msg::kDeviceIdFailed), ConnErrorKind::kLink);
 }
 
 void TVXA4410Connection::QueryDeviceInfo() {
-  if (!Query(kCmdDeviceInfo, nullptr, kDeviceInfoSize, deviceInfo_.data(), deviceInfoValid_)) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kDeviceIdFailed));
-  }
+  Query(kCmdDeviceInfo, nullptr, kDeviceInfoSize, deviceInfo_.data(), deviceInfoValid_);
 }
 
 void TVXA4410Connection::QueryGinf() {
-  if (!Query(kCmdText, kTextGetInfo, kGinfSize, ginf_.data(), ginfValid_)) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kDeviceIdFailed));
-  }
+  Query(kCmdText, kTextGetInfo, kGinfSize, ginf_.data(), ginfValid_);
 }
 
 void TVXA4410Connection::SetDeviceClock() {

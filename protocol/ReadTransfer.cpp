@@ -25,7 +25,7 @@ int TVXA4410Connection::StartRead(uint32_t fileKind, std::string& errorText) {
     }
     if (attempt < kReadRequestAttempts) clock().SleepMs(kReadRequestRetryPauseMs);
   }
-  Fail(VXA_MSG(msg::kCommunicationError));
+  Fail(VXA_MSG(msg::kCommunicationError), ConnErrorKind::kLink);
   return 0;
 }
 

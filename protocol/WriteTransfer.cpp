@@ -47,7 +47,7 @@ void TVXA4410Connection::rx_stt_WRQ() {
       }
       break;
     case kAnsRefusal:
-      Fail(RefusalText());
+      Fail(RefusalText(), ConnErrorKind::kRefused);
       break;
     default: {
       const int32_t tolerated = requestRetry_++;

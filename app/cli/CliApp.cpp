@@ -173,25 +173,21 @@ void CommandRun::WithLoader() {
     report_.failed = true;
     return;
   }
-  loader->LogEnabled = options_.log;
+  loader->SetLogEnabled(options_.log);
   loader->SetSearchBuffer(sink.get());
 
-  loader->Find();
-  if (loader->LastOutcome() == Outcome::kNoDevice) ExplainDriverFailure();
+  const Outcome found = loader->Find();
+  if (found == Outcome::kNoDevice) ExplainDriverFailure();
   // The search waits for the instrument without polling: a Ctrl-C meanwhile is seen here.
   view.ProcessEvents(std::chrono::milliseconds(0));
-  if (!view.Interrupted() && !view.Terminating() && loader->LastOutcome() == Outcome::kFound) {
+  if (!view.Interrupted() && !view.Terminating() && found == Outcome::kFound) {
     if (options_.command == Command::kUpdate) {
-      loader->Load();
-      if (loader->LastOutcome() == Outcome::kDeclined && !view.Interrupted() &&
+      if (loader->Load() == Outcome::kDeclined && !view.Interrupted() &&
           !view.ConfirmationRefused()) {
         PrintText(streams_.err, VXA_MSG(msg::kUpdateDeclined));
       }
     } else if (options_.command == Command::kRead) {
-      view.SetTotalKnown(false);
-      view.SetStateText(
-          FormatText(VXA_MSG(msg::kStateFileRead), kFileKindNames[options_.fileKind]));
-      if (loader->ReadFile(options_.fileKind)) {
+      if (loader->ReadFile(options_.fileKind) == Outcome::kFileRead) {
         view.FinishProgress();
         std::string error;
         if (sink->Commit(&error)) {

@@ -42,23 +42,16 @@ void TerminalView::Print(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-void TerminalView::AddMemoLine(const std::string& line) {
-  Print(streams_.out, line);
+void TerminalView::DeviceFound(const DeviceLines& lines) {
+  for (const std::string& line : lines) Print(streams_.out, line);
 }
 
-void TerminalView::ShowMessageBox(BoxKind kind, const std::string& text) {
-  Print(kind == BoxKind::kInformation ? streams_.out : streams_.err, text);
+void TerminalView::ShowReport(const Report& report) {
+  Print(report.kind == ReportKind::kInformation ? streams_.out : streams_.err, report.text);
 }
 
-void TerminalView::ShowAppBox(const std::string& text, BoxIcon icon) {
-  Print(icon == BoxIcon::kInformation ? streams_.out : streams_.err, text);
-}
-
-void TerminalView::ShowStandardError(const std::string& text) {
-  Print(streams_.err, text);
-}
-
-void TerminalView::SetStateText(const std::string& text) {
+void TerminalView::StageChanged(Stage stage, const std::string& text) {
+  totalKnown_ = stage != Stage::kFileRead;
   if (text == stage_) return;
   stage_ = text;
   // Numbers and rates belong to the stage that produced them.
@@ -67,15 +60,17 @@ void TerminalView::SetStateText(const std::string& text) {
   Redraw(true);
 }
 
-void TerminalView::SetLoadLabelText(const std::string& text) {
-  if (text == label_) return;
-  label_ = text;
+void TerminalView::ProgressChanged(const Progress& progress) {
+  total_ = progress.total;
+  // The rate is measured between the moves of the position.
+  if (progress.position != position_) {
+    position_ = progress.position;
+    meter_.Add(clock_.Now(), position_);
+  }
+  const std::string label = ProgressText(progress);
+  if (label == label_) return;
+  label_ = label;
   Redraw(false);
-}
-
-void TerminalView::SetProgressPosition(int value) {
-  position_ = value;
-  meter_.Add(clock_.Now(), value);
 }
 
 void TerminalView::Redraw(bool stageChanged) {
@@ -96,7 +91,7 @@ void TerminalView::Redraw(bool stageChanged) {
   if (!label_.empty()) {
     const Clock::TimePoint when = clock_.Now();
     line.bytesPerSecond = meter_.BytesPerSecond(when);
-    if (totalKnown_) line.timeLeft = meter_.TimeLeft(max_, when);
+    if (totalKnown_) line.timeLeft = meter_.TimeLeft(total_, when);
   }
   // Back to the start of the line, the new text, then clear whatever the old one left behind.
   const std::string text = FitToColumns(FormatProgressLine(line), TerminalColumns(streams_.err));

@@ -35,8 +35,6 @@ class TerminalView final : public LoaderView {
   // Called on the main thread, from ProcessEvents or the confirmation, when Ctrl-C (or SIGTERM)
   // has arrived: the front end stops the transfer there.
   void SetInterruptHandler(std::function<void()> handler) { onInterrupt_ = std::move(handler); }
-  // For a read the instrument does not say how large the file is: no time left can be given.
-  void SetTotalKnown(bool known) { totalKnown_ = known; }
   // Ends the progress line so that whatever follows starts on a line of its own.
   void FinishProgress();
 
@@ -44,26 +42,11 @@ class TerminalView final : public LoaderView {
   // The confirmation could not be asked: no terminal to ask on, and no --yes.
   bool ConfirmationRefused() const { return confirmationRefused_; }
 
-  void SetFindEnabled(bool) override {}
-  void SetLoadEnabled(bool) override {}
-  void SetCloseEnabled(bool) override {}
-  void SetStateText(const std::string& text) override;
-  void SetLoadLabelText(const std::string& text) override;
-  void SetProgressVisible(bool) override {}
-  int ProgressMin() const override { return min_; }
-  int ProgressMax() const override { return max_; }
-  int ProgressPosition() const override { return position_; }
-  void SetProgressMin(int value) override { min_ = value; }
-  void SetProgressMax(int value) override { max_ = value; }
-  void SetProgressPosition(int value) override;
-  void SetTimerEnabled(bool) override {}
-  void ClearMemo() override {}
-  void AddMemoLine(const std::string& line) override;
-
-  void ShowMessageBox(BoxKind kind, const std::string& text) override;
-  void ShowAppBox(const std::string& text, BoxIcon icon) override;
+  void DeviceFound(const DeviceLines& lines) override;
+  void StageChanged(Stage stage, const std::string& text) override;
+  void ProgressChanged(const Progress& progress) override;
+  void ShowReport(const Report& report) override;
   bool AskYesNo(const std::string& text) override;
-  void ShowStandardError(const std::string& text) override;
 
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
   void Wake() override { signals_.Wake(); }
@@ -90,12 +73,12 @@ class TerminalView final : public LoaderView {
   bool interrupted_ = false;
   bool confirmationRefused_ = false;
 
-  // The progress as the loader last set it.
+  // The progress as the loader last gave it.
   std::string stage_;
   std::string label_;
-  int min_ = 0;
-  int max_ = 0;
+  int total_ = 0;
   int position_ = 0;
+  // For a read the instrument does not say how large the file is: no time left can be given.
   bool totalKnown_ = true;
   ProgressMeter meter_;
   bool lineDrawn_ = false;

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <exception>
 #include <utility>
 
 #include "app/CommandLine.h"
@@ -179,33 +178,15 @@ void TForm1::CreateControls() {
 
 void TForm1::ParseCommandLine(std::string_view text) {
   // Once set by an earlier call, the log stays on.
-  if (vxa::ParseCommandLine(text).log) loader_->LogEnabled = true;
-}
-
-template <typename Handler>
-void TForm1::Guarded(Handler handler) noexcept {
-  auto report = [this](const char* text) noexcept {
-    try {
-      ShowStandardError(text);
-    } catch (...) {
-      // Even the error display failed; the event loop must still not see an exception.
-    }
-  };
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    report(e.what());
-  } catch (...) {
-    report("");
-  }
+  if (vxa::ParseCommandLine(text).log) loader_->SetLogEnabled(true);
 }
 
 void TForm1::FindButtonClick() {
-  Guarded([this] { loader_->Find(); });
+  loader_->Find();
 }
 
 void TForm1::LoadButtonClick() {
-  Guarded([this] { loader_->Load(); });
+  loader_->Load();
 }
 
 void TForm1::CloseButtonClick() {
@@ -217,9 +198,7 @@ void TForm1::reject() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  bool mayClose = false;
-  Guarded([&] { mayClose = loader_->FormClose(); });
-  if (mayClose) {
+  if (loader_->FormClose()) {
     event->accept();
   } else {
     event->ignore();
@@ -235,16 +214,48 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-void TForm1::SetFindEnabled(bool enabled) {
-  FindButton->setEnabled(enabled);
+void TForm1::SearchStarted() {
+  LoadButton->setEnabled(false);
 }
 
-void TForm1::SetLoadEnabled(bool enabled) {
-  LoadButton->setEnabled(enabled);
+void TForm1::DeviceFound(const DeviceLines& lines) {
+  Memo1->clear();
+  for (const std::string& line : lines) Memo1->appendPlainText(FromUtf8(line));
+  LoadButton->setEnabled(true);
 }
 
-void TForm1::SetCloseEnabled(bool enabled) {
-  CloseButton->setEnabled(enabled);
+void TForm1::StageChanged(Stage stage, const std::string& text) {
+  // A stage belongs to a running update: nothing can be pressed until it ends, and the timer,
+  // which the update only ever switches off, stays off.
+  FindButton->setEnabled(false);
+  LoadButton->setEnabled(false);
+  CloseButton->setEnabled(false);
+  LoadTimer->stop();
+  SetStateText(text);
+  // The window never shows the bar; only its figures are written out, in the label. The install
+  // has no figures to show.
+  switch (stage) {
+    case Stage::kFileTransfer:
+      LoadProgressBar->setVisible(false);
+      break;
+    case Stage::kFlashing:
+      SetLoadLabelText("");
+      LoadProgressBar->setVisible(false);
+      break;
+    case Stage::kWriteRequest:
+    case Stage::kVerification:
+    case Stage::kFileRead:
+      break;
+  }
+}
+
+void TForm1::ProgressChanged(const Progress& progress) {
+  if (LoadProgressBar->minimum() != 0) LoadProgressBar->setMinimum(0);
+  if (LoadProgressBar->maximum() != progress.total) LoadProgressBar->setMaximum(progress.total);
+  if (LoadProgressBar->value() != progress.position) LoadProgressBar->setValue(progress.position);
+  // What the bar holds, which is not always what it was given: it keeps its value when given one
+  // outside its range.
+  SetLoadLabelText(ProgressText({LoadProgressBar->value(), LoadProgressBar->maximum()}));
 }
 
 void TForm1::SetStateText(const std::string& text) {
@@ -261,87 +272,40 @@ void TForm1::SetLoadLabelText(const std::string& text) {
   emit LoadLabelTextChanged(shown);
 }
 
-void TForm1::SetProgressVisible(bool visible) {
-  LoadProgressBar->setVisible(visible);
-}
-
-int TForm1::ProgressMin() const {
-  return LoadProgressBar->minimum();
-}
-
-int TForm1::ProgressMax() const {
-  return LoadProgressBar->maximum();
-}
-
-int TForm1::ProgressPosition() const {
-  return LoadProgressBar->value();
-}
-
-void TForm1::SetProgressMin(int value) {
-  LoadProgressBar->setMinimum(value);
-}
-
-void TForm1::SetProgressMax(int value) {
-  LoadProgressBar->setMaximum(value);
-}
-
-void TForm1::SetProgressPosition(int value) {
-  LoadProgressBar->setValue(value);
-}
-
-void TForm1::SetTimerEnabled(bool enabled) {
-  if (enabled) {
-    LoadTimer->start();
-  } else {
-    LoadTimer->stop();
-  }
-}
-
-void TForm1::ClearMemo() {
-  Memo1->clear();
-}
-
-void TForm1::AddMemoLine(const std::string& line) {
-  Memo1->appendPlainText(FromUtf8(line));
-}
-
-void TForm1::ShowMessageBox(BoxKind kind, const std::string& text) {
-  boxes_.Show(SystemBox(kind, text));
-}
-
-void TForm1::ShowAppBox(const std::string& text, BoxIcon icon) {
+BoxRequest TForm1::AppBox(BoxSymbol symbol, const std::string& text) {
   BoxRequest request;
   request.source = BoxSource::kApplication;
-  switch (icon) {
-    case BoxIcon::kWarning:
-      request.symbol = BoxSymbol::kWarning;
-      break;
-    case BoxIcon::kQuestion:
-      request.symbol = BoxSymbol::kQuestion;
-      break;
-    case BoxIcon::kInformation:
-      request.symbol = BoxSymbol::kInformation;
-      break;
-  }
+  request.symbol = symbol;
   request.caption = windowTitle().toStdString();
   request.text = text;
   request.owner = this;
-  boxes_.Show(request);
+  return request;
+}
+
+void TForm1::ShowReport(const Report& report) {
+  switch (report.kind) {
+    case ReportKind::kError:
+      boxes_.Show(SystemBox(BoxKind::kError, report.text));
+      break;
+    case ReportKind::kWarning:
+      boxes_.Show(SystemBox(BoxKind::kWarning, report.text));
+      break;
+    case ReportKind::kInformation:
+      boxes_.Show(SystemBox(BoxKind::kInformation, report.text));
+      break;
+    case ReportKind::kNotAnswering:
+      boxes_.Show(AppBox(BoxSymbol::kWarning, report.text));
+      break;
+    case ReportKind::kStandardError:
+      boxes_.Show(StandardErrorBox(report.text));
+      break;
+  }
 }
 
 bool TForm1::AskYesNo(const std::string& text) {
-  BoxRequest request;
-  request.source = BoxSource::kApplication;
-  request.symbol = BoxSymbol::kQuestion;
+  BoxRequest request = AppBox(BoxSymbol::kQuestion, text);
   request.buttons = BoxButtons::kYesNo;
-  request.caption = windowTitle().toStdString();
-  request.text = text;
-  request.owner = this;
   return boxes_.Show(request) == BoxAnswer::kYes;
-}
-
-void TForm1::ShowStandardError(const std::string& text) {
-  boxes_.Show(StandardErrorBox(text));
 }
 
 void TForm1::ProcessEvents(std::chrono::milliseconds maxWait) {

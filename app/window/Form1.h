@@ -49,26 +49,13 @@ class TForm1 final : public QDialog, public LoaderView {
 
   Loader& loader() { return *loader_; }
 
-  // LoaderView.
-  void SetFindEnabled(bool enabled) override;
-  void SetLoadEnabled(bool enabled) override;
-  void SetCloseEnabled(bool enabled) override;
-  void SetStateText(const std::string& text) override;
-  void SetLoadLabelText(const std::string& text) override;
-  void SetProgressVisible(bool visible) override;
-  int ProgressMin() const override;
-  int ProgressMax() const override;
-  int ProgressPosition() const override;
-  void SetProgressMin(int value) override;
-  void SetProgressMax(int value) override;
-  void SetProgressPosition(int value) override;
-  void SetTimerEnabled(bool enabled) override;
-  void ClearMemo() override;
-  void AddMemoLine(const std::string& line) override;
-  void ShowMessageBox(BoxKind kind, const std::string& text) override;
-  void ShowAppBox(const std::string& text, BoxIcon icon) override;
+  // LoaderView: what happened, mapped onto the widgets.
+  void SearchStarted() override;
+  void DeviceFound(const DeviceLines& lines) override;
+  void StageChanged(Stage stage, const std::string& text) override;
+  void ProgressChanged(const Progress& progress) override;
+  void ShowReport(const Report& report) override;
   bool AskYesNo(const std::string& text) override;
-  void ShowStandardError(const std::string& text) override;
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
   void Wake() override;
   void Terminate() override;
@@ -89,12 +76,14 @@ class TForm1 final : public QDialog, public LoaderView {
 
  private:
   void CreateControls();
+  // The loader catches whatever its actions throw: nothing reaches Qt's event loop.
   void FindButtonClick();
   void LoadButtonClick();
   void CloseButtonClick();
-  // Runs a handler so that nothing it throws reaches Qt's event loop.
-  template <typename Handler>
-  void Guarded(Handler handler) noexcept;
+  void SetStateText(const std::string& text);
+  void SetLoadLabelText(const std::string& text);
+  // The application's own box: owned by the window and captioned with its caption.
+  BoxRequest AppBox(BoxSymbol symbol, const std::string& text);
   void QuitWaitLoop();
   void WakeWaitLoop();
 

@@ -2,11 +2,12 @@
 
 #include <string>
 
-#include "app/LoaderView.h"
-
 class QWidget;
 
 namespace vxa {
+
+// The system message boxes: no owner, captioned with catalogue message 0, 1 or 2.
+enum class BoxKind { kError, kWarning, kInformation };
 
 // Who shows a box; it decides the caption and whether the window owns the box.
 enum class BoxSource {

@@ -5,6 +5,7 @@
 #include "app/Loader.h"
 #include "text/Messages.h"
 #include "sim/SimBus.h"
+#include "tests/support/LoaderProbe.h"
 #include "tests/support/RecordingView.h"
 #include "tests/support/TempDir.h"
 
@@ -14,6 +15,7 @@ namespace {
 using sim::Fault;
 using sim::FaultSpec;
 using Box = test::RecordingView::Box;
+using test::LoaderProbe;
 
 std::string Msg(int32_t id) { return MessageText(id, 0); }
 
@@ -29,16 +31,15 @@ class LoaderTest : public ::testing::Test {
     loader_ = std::make_unique<Loader>(view_, bus_, clock_);
     return *loader_;
   }
-  // Find, then Load: the whole update as the user does it.
-  Loader& Update() {
+  // Find, then Load: the whole update as the user does it. How the update ended.
+  Outcome Update() {
     Loader& loader = MakeLoader();
-    loader.Find();
+    EXPECT_EQ(loader.Find(), Outcome::kFound) << "search failed";
     EXPECT_TRUE(view_.loadEnabled) << "search failed";
-    loader.Load();
-    return loader;
+    return loader.Load();
   }
   const Box& LastBox() {
-    static const Box kNone{Box::Kind::kSystem, BoxKind::kError, BoxIcon::kWarning, "no box"};
+    static const Box kNone{ReportKind::kError, "no box"};
     return view_.boxes.empty() ? kNone : view_.boxes.back();
   }
 
@@ -58,7 +59,7 @@ TEST_F(LoaderTest, AWholeUpdateEndsWithTheSuccessBoxAndTheInstrumentsClockSet) {
       EXPECT_EQ(instrument.KernelRequests(), 1);
     }
   };
-  Loader& loader = Update();
+  const Outcome outcome = Update();
 
   EXPECT_EQ(view_.memo, (std::vector<std::string>{"Модель: VXA-4410", "Заводской номер: 4410017",
                                                   "Версия прибора: 2.1",
@@ -68,11 +69,11 @@ TEST_F(LoaderTest, AWholeUpdateEndsWithTheSuccessBoxAndTheInstrumentsClockSet) {
             (std::vector<std::string>{Msg(msg::kStateWriteRequest), Msg(msg::kStateFileTransfer),
                                       Msg(msg::kStateVerification), Msg(msg::kStateFlashing)}));
   ASSERT_EQ(view_.boxes.size(), 1u);
-  EXPECT_EQ(LastBox().kind, Box::Kind::kSystem);
-  EXPECT_EQ(LastBox().systemKind, BoxKind::kInformation);
+  EXPECT_EQ(LastBox().kind, ReportKind::kInformation);
   EXPECT_EQ(LastBox().text, "Прошивка прибора успешно завершена");
   EXPECT_TRUE(view_.terminating);
-  EXPECT_EQ(loader.LastOutcome(), Outcome::kUpdated);
+  EXPECT_EQ(outcome, Outcome::kUpdated);
+  EXPECT_EQ(loader_->LastOutcome(), Outcome::kUpdated);
   EXPECT_FALSE(view_.buttonEnabledDuringUpdate);
   EXPECT_FALSE(view_.findEnabled || view_.loadEnabled || view_.closeEnabled);
 
@@ -84,7 +85,8 @@ TEST_F(LoaderTest, AWholeUpdateEndsWithTheSuccessBoxAndTheInstrumentsClockSet) {
   EXPECT_EQ(instrument.ClockRecord()[2], 7);
   EXPECT_EQ(view_.progressMax, 2433882);
   EXPECT_EQ(view_.progressPosition, 2433882);
-  EXPECT_FALSE(view_.progressVisible);
+  // The install has no figures: none are given after its stage begins.
+  EXPECT_EQ(view_.stages.back(), Stage::kFlashing);
   EXPECT_EQ(view_.loadLabel, "");
   // The label counted up against the image size, twice.
   ASSERT_FALSE(view_.loadLabels.empty());
@@ -102,7 +104,7 @@ TEST_F(LoaderTest, TheLogOptionMakesTheSearchStartAFreshLog) {
   Loader& loader = MakeLoader();
   loader.Find();
   EXPECT_FALSE(dir.Exists(kLogFileName));
-  loader.LogEnabled = true;
+  loader.SetLogEnabled(true);
   loader.Find();
   loader.Find();  // a second search starts the file again
   EXPECT_EQ(dir.Read(kLogFileName), "CMD Code=30 Len=0\nCMD Code=255 Len=4\n");
@@ -125,8 +127,8 @@ TEST_F(LoaderTest, SayingNoLeavesEverythingAsItWas) {
 TEST_F(LoaderTest, SearchFailuresShowTheirBoxes) {
   {
     Loader& loader = MakeLoader();
-    loader.Find();
-    EXPECT_EQ(LastBox().systemKind, BoxKind::kWarning);
+    EXPECT_EQ(loader.Find(), Outcome::kNoDevice);
+    EXPECT_EQ(LastBox().kind, ReportKind::kWarning);
     EXPECT_EQ(LastBox().text, Msg(msg::kNoDeviceConnected));
     EXPECT_EQ(loader.LastOutcome(), Outcome::kNoDevice);
   }
@@ -136,7 +138,7 @@ TEST_F(LoaderTest, SearchFailuresShowTheirBoxes) {
     Loader& loader = MakeLoader();
     loader.Find();
     EXPECT_EQ(LastBox().text, Msg(msg::kMoreThanOneDevice));
-    EXPECT_TRUE(loader.Connections.empty());
+    EXPECT_EQ(LoaderProbe::ConnectionCount(loader), 0u);
     EXPECT_EQ(bus_.OpenHandles(), 0);
   }
   {
@@ -154,10 +156,12 @@ TEST_F(LoaderTest, AnotherAdapterAloneFailsToOpenAndTheStandardDisplayShowsWhy) 
   bus_.AttachForeignDevice("USB Serial Converter");
   Loader& loader = MakeLoader();
   loader.Find();
-  EXPECT_EQ(LastBox().kind, Box::Kind::kStandardError);
+  EXPECT_EQ(LastBox().kind, ReportKind::kStandardError);
   EXPECT_EQ(LastBox().text, "FT_Open failed");
+  EXPECT_EQ(LastBox().cause, ConnErrorKind::kLink);
   EXPECT_FALSE(view_.loadEnabled);
-  EXPECT_EQ(loader.Connections.size(), 1u);  // kept, closed, until the next search
+  EXPECT_EQ(loader.LastOutcome(), Outcome::kNoDevice);
+  EXPECT_EQ(LoaderProbe::ConnectionCount(loader), 1u);  // kept, closed, until the next search
 }
 
 TEST_F(LoaderTest, AnInstrumentThatDoesNotAnswerIsReportedAsNotConnected) {
@@ -166,10 +170,10 @@ TEST_F(LoaderTest, AnInstrumentThatDoesNotAnswerIsReportedAsNotConnected) {
   loader.Find();
   ASSERT_TRUE(view_.loadEnabled);
   instrument.Inject(FaultSpec{.fault = Fault::Silent, .count = -1});
-  loader.Find();
-  EXPECT_EQ(LastBox().kind, Box::Kind::kApp);
-  EXPECT_EQ(LastBox().icon, BoxIcon::kWarning);
+  EXPECT_EQ(loader.Find(), Outcome::kNotResponding);
+  EXPECT_EQ(LastBox().kind, ReportKind::kNotAnswering);
   EXPECT_EQ(LastBox().text, "Прибор не подключен к USB порту");
+  EXPECT_EQ(LastBox().cause, ConnErrorKind::kLink);
   EXPECT_FALSE(view_.loadEnabled);
   EXPECT_EQ(view_.memo.size(), 4u);  // still the earlier instrument's lines
   EXPECT_EQ(loader.LastOutcome(), Outcome::kNotResponding);
@@ -178,8 +182,8 @@ TEST_F(LoaderTest, AnInstrumentThatDoesNotAnswerIsReportedAsNotConnected) {
 
 TEST_F(LoaderTest, AFailedListingEndsTheProgram) {
   Attach().FailNextCall(sim::Call::CountDevices, kFtIoError);
-  MakeLoader().Find();
-  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(MakeLoader().Find(), Outcome::kNoDevice);
+  EXPECT_EQ(LastBox().kind, ReportKind::kError);
   EXPECT_EQ(LastBox().text, "Ошибка при поиске устройств (статус = 4)");
   EXPECT_TRUE(view_.terminating);
 }
@@ -188,6 +192,7 @@ struct UpdateFailure {
   const char* name;
   FaultSpec fault;
   std::string text;
+  ConnErrorKind cause;
 };
 void PrintTo(const UpdateFailure& failure, std::ostream* out) { *out << failure.name; }
 
@@ -198,10 +203,10 @@ TEST_P(UpdateFailureTest, EndsWithItsErrorBoxAndNeverRequestsTheInstall) {
   Loader& loader = MakeLoader();
   loader.Find();
   instrument.Inject(GetParam().fault);
-  loader.Load();
-  EXPECT_EQ(LastBox().kind, Box::Kind::kSystem);
-  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(loader.Load(), Outcome::kFailed);
+  EXPECT_EQ(LastBox().kind, ReportKind::kError);
   EXPECT_EQ(LastBox().text, GetParam().text);
+  EXPECT_EQ(LastBox().cause, GetParam().cause);
   EXPECT_EQ(instrument.KernelRequests(), 0);
   EXPECT_TRUE(view_.terminating);
   EXPECT_EQ(loader.LastOutcome(), Outcome::kFailed);
@@ -212,20 +217,20 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, UpdateFailureTest,
     ::testing::Values(
         UpdateFailure{"Mismatch", FaultSpec{.fault = Fault::CorruptReadBack, .value = 1234567},
-                      "Несовпадение проверяемых данных"},
+                      "Несовпадение проверяемых данных", ConnErrorKind::kOther},
         UpdateFailure{"ShortReadBack", FaultSpec{.fault = Fault::ShortReadBack, .value = 10},
-                      "Несовпадение проверяемых данных"},
+                      "Несовпадение проверяемых данных", ConnErrorKind::kOther},
         UpdateFailure{"LongReadBack", FaultSpec{.fault = Fault::LongReadBack},
-                      "Недостаточно места для записи в файл"},
+                      "Недостаточно места для записи в файл", ConnErrorKind::kOther},
         UpdateFailure{"RefusedWrite",
                       FaultSpec{.fault = Fault::RefuseRequest, .text = "Батарея разряжена"},
-                      "Батарея разряжена"},
+                      "Батарея разряжена", ConnErrorKind::kRefused},
         UpdateFailure{"SilentDuringWrite",
                       FaultSpec{.fault = Fault::Silent, .count = -1, .onCommand = kCmdWriteBlock},
-                      "Ошибка связи с прибором"},
+                      "Ошибка связи с прибором", ConnErrorKind::kLink},
         UpdateFailure{"UnpluggedDuringRead",
                       FaultSpec{.fault = Fault::Unplug, .skip = 3, .onCommand = kCmdReadAck},
-                      "Ошибка чтения файла FTDI код 4"}),
+                      "Ошибка чтения файла FTDI код 4", ConnErrorKind::kLink}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LoaderTest, ARefusedVerificationLeavesTheWindowStuckWithItsReason) {
@@ -235,10 +240,12 @@ TEST_F(LoaderTest, ARefusedVerificationLeavesTheWindowStuckWithItsReason) {
   std::string ignored;
   view_.onState = [&](const std::string& state) {
     // Something else holds the connection when the verification is about to start.
-    if (state == Msg(msg::kStateVerification)) loader.Current()->StartWrite(kFileDevInfo, ignored);
+    if (state == Msg(msg::kStateVerification)) {
+      LoaderProbe::Current(loader)->StartWrite(kFileDevInfo, ignored);
+    }
   };
-  loader.Load();
-  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(loader.Load(), Outcome::kFailed);
+  EXPECT_EQ(LastBox().kind, ReportKind::kError);
   EXPECT_EQ(LastBox().text,
             "Не удалось открыть файл, ошибка: Попытка перезапустить незавершенную транзакцию");
   EXPECT_FALSE(view_.terminating);
@@ -261,13 +268,13 @@ TEST_F(LoaderTest, ALinkFailureWhileSettingTheClockEndsWithoutTheSuccessBox) {
       instrument.Inject(FaultSpec{.fault = Fault::Unplug, .skip = 1, .onCommand = kCmdText});
     }
   };
-  Loader& loader = Update();
-  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(Update(), Outcome::kFailed);
+  EXPECT_EQ(LastBox().kind, ReportKind::kError);
   EXPECT_EQ(LastBox().text, "Ошибка чтения файла FTDI код 4");
   const std::vector<std::string> texts = view_.BoxTexts();
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "Прошивка прибора успешно завершена"), 0);
   EXPECT_TRUE(view_.terminating);
-  EXPECT_EQ(loader.LastOutcome(), Outcome::kFailed);
+  EXPECT_EQ(loader_->LastOutcome(), Outcome::kFailed);
 }
 
 TEST_F(LoaderTest, AVersionNeverReportedEndsAfterTheBoundWithoutSettingTheClock) {
@@ -277,12 +284,12 @@ TEST_F(LoaderTest, AVersionNeverReportedEndsAfterTheBoundWithoutSettingTheClock)
   view_.onState = [&](const std::string& state) {
     if (state == Msg(msg::kStateFlashing)) flashingAt = clock_.Now();
   };
-  Loader& loader = Update();
-  EXPECT_EQ(LastBox().systemKind, BoxKind::kWarning);
+  EXPECT_EQ(Update(), Outcome::kVersionTimeout);
+  EXPECT_EQ(LastBox().kind, ReportKind::kWarning);
   EXPECT_EQ(LastBox().text, Msg(msg::kImageTransferred));
   EXPECT_FALSE(instrument.ClockSet());
   EXPECT_TRUE(view_.terminating);
-  EXPECT_EQ(loader.LastOutcome(), Outcome::kVersionTimeout);
+  EXPECT_EQ(loader_->LastOutcome(), Outcome::kVersionTimeout);
   const auto waited = std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - flashingAt);
   EXPECT_GE(waited.count(), 300);
   EXPECT_LT(waited.count(), 320);
@@ -304,7 +311,7 @@ TEST_F(LoaderTest, ClosingDuringTheTransferAsksAndStopsCleanly) {
       sentWhenStopped = instrument.Commands().size();
     }
   };
-  loader.Load();
+  EXPECT_EQ(loader.Load(), Outcome::kInterrupted);
   EXPECT_TRUE(view_.terminating);
   EXPECT_EQ(loader.LastOutcome(), Outcome::kInterrupted);
   EXPECT_EQ(instrument.KernelRequests(), 0);
@@ -324,10 +331,10 @@ TEST_F(LoaderTest, ClosingWithNothingRunningNeedsNoQuestion) {
 TEST_F(LoaderTest, AMissingBootImageIsReportedAndTheProgramEnds) {
   const EmbeddedResource none[] = {{"OTHER", "LOADBIN", nullptr, 0}};
   Loader loader(view_, bus_, clock_, none);
-  EXPECT_EQ(LastBox().systemKind, BoxKind::kError);
+  EXPECT_EQ(LastBox().kind, ReportKind::kError);
   EXPECT_EQ(LastBox().text, "Не найден ресурс содержащий загрузочный образ");
   EXPECT_TRUE(view_.terminating);
-  EXPECT_EQ(loader.BootImage, nullptr);
+  EXPECT_EQ(LoaderProbe::BootImage(loader), nullptr);
 }
 
 }  // namespace

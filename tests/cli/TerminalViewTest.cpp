@@ -98,14 +98,15 @@ std::string Msg(int id) {
 
 TEST_F(TerminalViewTest, ResultsToStdoutProblemsToStderr) {
   TerminalView view(clock_, signals_, Streams(false, false), false);
-  view.AddMemoLine("Модель: X");
-  view.ShowMessageBox(BoxKind::kInformation, "done");
-  view.ShowMessageBox(BoxKind::kWarning, "\tcareful\r\nnow");
-  view.ShowMessageBox(BoxKind::kError, "broken");
-  view.ShowAppBox("not connected", BoxIcon::kWarning);
-  view.ShowAppBox("note", BoxIcon::kInformation);
-  view.ShowStandardError("escaped");
-  EXPECT_EQ(out_.Text(), "Модель: X\ndone\nnote\n");
+  view.DeviceFound({"Модель: X", "Заводской номер: 1", "Версия прибора: 2", "Версия программы: 3"});
+  view.ShowReport({ReportKind::kInformation, "done"});
+  view.ShowReport({ReportKind::kWarning, "\tcareful\r\nnow"});
+  view.ShowReport({ReportKind::kError, "broken"});
+  view.ShowReport({ReportKind::kNotAnswering, "not connected"});
+  view.ShowReport({ReportKind::kInformation, "note"});
+  view.ShowReport({ReportKind::kStandardError, "escaped"});
+  EXPECT_EQ(out_.Text(),
+            "Модель: X\nЗаводской номер: 1\nВерсия прибора: 2\nВерсия программы: 3\ndone\nnote\n");
   EXPECT_EQ(err_.Text(), "careful\nnow\nbroken\nnot connected\nescaped\n");
 }
 
@@ -152,36 +153,32 @@ TEST_F(TerminalViewTest, EndOfInputIsNotAYes) {
 
 TEST_F(TerminalViewTest, ProgressWithoutATerminalIsOneLinePerStage) {
   TerminalView view(clock_, signals_, Streams(false, false), false);
-  view.SetStateText(Msg(msg::kStateFileTransfer));
+  view.StageChanged(Stage::kFileTransfer, Msg(msg::kStateFileTransfer));
   for (int position = 0; position <= 1000; position += 100) {
-    view.SetProgressPosition(position);
-    view.SetLoadLabelText("(" + std::to_string(position) + " из 1000)");
+    view.ProgressChanged({position, 1000});
     clock_.Sleep(50ms);
   }
-  view.SetStateText(Msg(msg::kStateFileTransfer));
-  view.SetStateText(Msg(msg::kStateVerification));
+  view.StageChanged(Stage::kFileTransfer, Msg(msg::kStateFileTransfer));
+  view.StageChanged(Stage::kVerification, Msg(msg::kStateVerification));
   view.FinishProgress();
   EXPECT_EQ(err_.Text(), Msg(msg::kStateFileTransfer) + "\n" + Msg(msg::kStateVerification) + "\n");
 }
 
 TEST_F(TerminalViewTest, ProgressOnATerminalIsRedrawnInPlace) {
   TerminalView view(clock_, signals_, Streams(false, true), false);
-  view.SetStateText("Stage");
-  view.SetProgressMax(1000);
-  view.SetProgressPosition(0);
-  view.SetLoadLabelText("(0 из 1000)");
+  view.StageChanged(Stage::kFileTransfer, "Stage");
+  view.ProgressChanged({100, 1000});
   const std::string first = err_.Text();
   EXPECT_EQ(first, "\rStage\033[K");  // the stage at once; the label waits for the next redraw
   std::this_thread::sleep_for(TerminalView::kRedrawInterval);
   clock_.Sleep(1s);
-  view.SetProgressPosition(500);
-  view.SetLoadLabelText("(500 из 1000)");
+  view.ProgressChanged({600, 1000});
   const std::string second = err_.Text().substr(first.size());
-  EXPECT_EQ(second, "\rStage (500 из 1000), " +
+  EXPECT_EQ(second, "\rStage (600 из 1000), " +
                         FormatText(Msg(msg::kProgressRate).c_str(), 500 / 1024.0) + ", " +
                         FormatText(Msg(msg::kProgressTimeLeft).c_str(), 0, 1) + "\033[K");
   // A message starts a line of its own, after the progress line.
-  view.ShowMessageBox(BoxKind::kError, "broken");
+  view.ShowReport({ReportKind::kError, "broken"});
   EXPECT_EQ(err_.Text().substr(first.size() + second.size()), "\nbroken\n");
   view.FinishProgress();  // nothing drawn since: nothing to end
   EXPECT_EQ(err_.Text().substr(first.size() + second.size()), "\nbroken\n");
@@ -189,14 +186,12 @@ TEST_F(TerminalViewTest, ProgressOnATerminalIsRedrawnInPlace) {
 
 TEST_F(TerminalViewTest, AReadShowsNoTimeLeft) {
   TerminalView view(clock_, signals_, Streams(false, true), false);
-  view.SetTotalKnown(false);
-  view.SetStateText("Read");
-  view.SetProgressPosition(0);
+  view.StageChanged(Stage::kFileRead, "Read");
+  // The total of a read is what has arrived so far.
+  view.ProgressChanged({1024, 1024});
   clock_.Sleep(1s);
-  view.SetProgressMax(4096);
-  view.SetProgressPosition(4096);
   std::this_thread::sleep_for(TerminalView::kRedrawInterval);
-  view.SetLoadLabelText("(4096 из 4096)");
+  view.ProgressChanged({5120, 5120});
   const std::string text = err_.Text();
   EXPECT_NE(text.find(FormatText(Msg(msg::kProgressRate).c_str(), 4.0)), std::string::npos) << text;
   EXPECT_EQ(text.find(FormatText(Msg(msg::kProgressTimeLeft).c_str(), 0, 0)), std::string::npos)
@@ -262,8 +257,7 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
   }
   sim::SimInstrument& instrument = bus->AttachInstrument();
   view->SetInterruptHandler([&loader] { loader->Interrupt(); });
-  loader->Find();
-  ASSERT_EQ(loader->LastOutcome(), Outcome::kFound);
+  ASSERT_EQ(loader->Find(), Outcome::kFound);
   {
     SignalsBlockedForNewThreads block;
     interrupter = std::thread([&instrument] {
@@ -271,11 +265,12 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
       ::kill(::getpid(), SIGINT);
     });
   }
-  loader->Load();
+  const Outcome outcome = loader->Load();
   interrupter.join();
 
   EXPECT_TRUE(view->Interrupted());
   EXPECT_TRUE(loader->KernelRequested());
+  EXPECT_EQ(outcome, Outcome::kInterrupted);
   EXPECT_EQ(loader->LastOutcome(), Outcome::kInterrupted);
   RunReport report;
   report.command = Command::kUpdate;

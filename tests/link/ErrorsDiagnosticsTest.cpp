@@ -23,6 +23,11 @@ TEST(ConnErrorTest, StatusIsAppendedWithoutSeparator) {
                "Error while reading FTDI file code4");
   SetMessageLanguage(kLanguageRussian);
   EXPECT_STREQ(TVXA4410ConnError(std::string("FT_Open failed")).Text(), "FT_Open failed");
+  // The kind travels beside the text and never changes it.
+  EXPECT_EQ(TVXA4410ConnError("x").Kind(), ConnErrorKind::kOther);
+  const TVXA4410ConnError link(MessageText(msg::kFtdiReadError, 0), 4, ConnErrorKind::kLink);
+  EXPECT_STREQ(link.Text(), "Ошибка чтения файла FTDI код 4");
+  EXPECT_EQ(link.Kind(), ConnErrorKind::kLink);
 }
 
 TEST(ConnErrorTest, TheTwoErrorTypesNeverCatchEachOther) {

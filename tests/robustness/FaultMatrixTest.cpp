@@ -194,20 +194,17 @@ class FaultMatrix {
     }
     if (view.boxes.empty()) return {End::kErrorBox, "no box"};
     const Box& last = view.boxes.back();
-    if (last.kind == Box::Kind::kApp && last.text == StringTableText(str::kNotConnected)) {
+    if (last.kind == ReportKind::kNotAnswering &&
+        last.text == StringTableText(str::kNotConnected)) {
       return NotConnected();
     }
-    if (last.kind == Box::Kind::kSystem && last.systemKind == BoxKind::kInformation &&
-        last.text == Msg(msg::kFirmwareCompleted)) {
+    if (last.kind == ReportKind::kInformation && last.text == Msg(msg::kFirmwareCompleted)) {
       return Updated();
     }
-    if (last.kind == Box::Kind::kSystem && last.systemKind == BoxKind::kWarning &&
-        last.text == Msg(msg::kImageTransferred)) {
+    if (last.kind == ReportKind::kWarning && last.text == Msg(msg::kImageTransferred)) {
       return VersionTimeout();
     }
-    if (last.kind == Box::Kind::kSystem && last.systemKind == BoxKind::kError) {
-      return Error(last.text);
-    }
+    if (last.kind == ReportKind::kError) return Error(last.text);
     return {End::kErrorBox, "unexpected box: " + last.text};
   }
 

@@ -11,6 +11,7 @@
 
 #include "app/Loader.h"
 #include "sim/SimBus.h"
+#include "tests/support/LoaderProbe.h"
 #include "tests/support/RecordingView.h"
 
 namespace vxa {
@@ -56,15 +57,17 @@ TEST(ResourceTest, AThousandSearchesAndTransfersLeaveNothingBehind) {
     loader.Find();
     ASSERT_TRUE(view.loadEnabled);
     std::string errorText;
-    TVXA4410Connection& connection = *loader.Current();
+    TVXA4410Connection& connection = *test::LoaderProbe::Current(loader);
     ASSERT_EQ(connection.StartWrite(kFileSwap, errorText), 70000);
     while (!connection.IsIdle()) connection.TrafficStep();
     ASSERT_TRUE(connection.Done());
-    ASSERT_TRUE(loader.ReadFile(kFileSwap));  // on the traffic thread, verified
+    ASSERT_EQ(loader.ReadFile(kFileSwap), Outcome::kFileRead);  // on the traffic thread, verified
     instrument.ClearCalls();                  // the simulator's own record is not ours to count
     view.boxes.clear();
     view.memo.clear();
     view.loadLabels.clear();
+    view.stages.clear();
+    view.states.clear();
   };
   for (int i = 0; i < 50; ++i) round();  // let allocators and caches settle
   const Usage before = Measure();

@@ -2,22 +2,24 @@
 
 namespace vxa::test {
 
-void RecordingView::SetStateText(const std::string& text) {
+void RecordingView::DeviceFound(const DeviceLines& lines) {
+  memo.assign(lines.begin(), lines.end());
+  loadEnabled = true;
+}
+
+void RecordingView::StageChanged(Stage stage, const std::string& text) {
+  findEnabled = loadEnabled = closeEnabled = false;
+  loadLabel.clear();
+  stages.push_back(stage);
   states.push_back(text);
   if (onState) onState(text);
 }
 
-void RecordingView::SetLoadLabelText(const std::string& text) {
-  loadLabel = text;
-  if (!text.empty() && (loadLabels.empty() || loadLabels.back() != text)) loadLabels.push_back(text);
-}
-
-void RecordingView::ShowMessageBox(BoxKind kind, const std::string& text) {
-  boxes.push_back(Box{Box::Kind::kSystem, kind, BoxIcon::kWarning, text});
-}
-
-void RecordingView::ShowAppBox(const std::string& text, BoxIcon icon) {
-  boxes.push_back(Box{Box::Kind::kApp, BoxKind::kWarning, icon, text});
+void RecordingView::ProgressChanged(const Progress& progress) {
+  progressMax = progress.total;
+  progressPosition = progress.position;
+  loadLabel = ProgressText(progress);
+  if (loadLabels.empty() || loadLabels.back() != loadLabel) loadLabels.push_back(loadLabel);
 }
 
 bool RecordingView::AskYesNo(const std::string& text) {
@@ -26,10 +28,6 @@ bool RecordingView::AskYesNo(const std::string& text) {
   const bool answer = answers.front();
   answers.pop_front();
   return answer;
-}
-
-void RecordingView::ShowStandardError(const std::string& text) {
-  boxes.push_back(Box{Box::Kind::kStandardError, BoxKind::kError, BoxIcon::kWarning, text});
 }
 
 void RecordingView::ProcessEvents(std::chrono::milliseconds maxWait) {

@@ -12,36 +12,20 @@
 
 namespace vxa::test {
 
-// A front end for tests: it answers the questions it is given, and keeps everything shown.
+// A front end for tests: it answers the questions it is given, and keeps everything shown. What
+// the buttons and the progress label would show is kept the simple way: a search disables Load,
+// an instrument found enables it, a stage disables everything, and each stage starts with an
+// empty progress label.
 class RecordingView : public LoaderView {
  public:
-  struct Box {
-    enum class Kind { kSystem, kApp, kStandardError } kind;
-    BoxKind systemKind = BoxKind::kError;
-    BoxIcon icon = BoxIcon::kWarning;
-    std::string text;
-  };
+  using Box = Report;
 
-  void SetFindEnabled(bool enabled) override { findEnabled = enabled; }
-  void SetLoadEnabled(bool enabled) override { loadEnabled = enabled; }
-  void SetCloseEnabled(bool enabled) override { closeEnabled = enabled; }
-  void SetStateText(const std::string& text) override;
-  void SetLoadLabelText(const std::string& text) override;
-  void SetProgressVisible(bool visible) override { progressVisible = visible; }
-  int ProgressMin() const override { return progressMin; }
-  int ProgressMax() const override { return progressMax; }
-  int ProgressPosition() const override { return progressPosition; }
-  void SetProgressMin(int value) override { progressMin = value; }
-  void SetProgressMax(int value) override { progressMax = value; }
-  void SetProgressPosition(int value) override { progressPosition = value; }
-  void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
-  void ClearMemo() override { memo.clear(); }
-  void AddMemoLine(const std::string& line) override { memo.push_back(line); }
-
-  void ShowMessageBox(BoxKind kind, const std::string& text) override;
-  void ShowAppBox(const std::string& text, BoxIcon icon) override;
+  void SearchStarted() override { loadEnabled = false; }
+  void DeviceFound(const DeviceLines& lines) override;
+  void StageChanged(Stage stage, const std::string& text) override;
+  void ProgressChanged(const Progress& progress) override;
+  void ShowReport(const Report& report) override { boxes.push_back(report); }
   bool AskYesNo(const std::string& text) override;
-  void ShowStandardError(const std::string& text) override;
 
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
   void Wake() override;
@@ -54,14 +38,12 @@ class RecordingView : public LoaderView {
   bool findEnabled = true;
   bool loadEnabled = false;
   bool closeEnabled = true;
-  bool progressVisible = false;
-  bool timerEnabled = false;
-  int progressMin = 0;
-  int progressMax = 4194304;
+  int progressMax = 0;
   int progressPosition = 0;
   std::string loadLabel;
   std::vector<std::string> memo;
-  std::vector<std::string> states;
+  std::vector<Stage> stages;
+  std::vector<std::string> states;      // the texts of the stages
   std::vector<std::string> loadLabels;  // every label seen while a transfer ran
   std::vector<Box> boxes;
   std::vector<std::string> questions;

@@ -18,6 +18,7 @@
 #include "app/window/Form1.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"
+#include "tests/support/LoaderProbe.h"
 #include "tests/window/WindowTestSupport.h"
 
 namespace vxa::test {
@@ -133,7 +134,7 @@ TEST_F(FormTest, TabOrderRunsFindLoadCloseProgressMemoAndTheBarTakesNoFocus) {
   EXPECT_EQ(order, expected);
 
   // What the user meets with the Tab key, Load enabled as after a search.
-  form->SetLoadEnabled(true);
+  form->DeviceFound({"a", "b", "c", "d"});
   form->show();
   QApplication::setActiveWindow(form.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -149,11 +150,12 @@ TEST_F(FormTest, TabOrderRunsFindLoadCloseProgressMemoAndTheBarTakesNoFocus) {
 TEST_F(FormTest, LoadLabelSizesItselfToItsText) {
   MakeForm();
   auto* label = Control<QLabel>("LoadLabel");
-  form->SetLoadLabelText("(1234567 из 2433882)");
+  form->ProgressChanged({1234567, 2433882});
+  EXPECT_EQ(label->text(), QString::fromUtf8("(1234567 из 2433882)"));
   EXPECT_EQ(label->pos(), QPoint(222, 100));
   EXPECT_EQ(label->height(), 13);
   EXPECT_GE(label->width(), QFontMetrics(label->font()).horizontalAdvance(label->text()));
-  form->SetLoadLabelText("");
+  form->StageChanged(Stage::kFlashing, MessageText(msg::kStateFlashing, 0));
   EXPECT_EQ(label->geometry(), QRect(222, 100, 3, 13));
 }
 
@@ -161,22 +163,22 @@ TEST_F(FormTest, OnlyLogOnTheCommandLineTurnsTheLogOnAndItStaysOn) {
   MakeForm();
   form->ParseCommandLine("");
   form->ParseCommandLine("-time -LOG -logx \"-log\" a\t-log -sim");
-  EXPECT_FALSE(form->loader().LogEnabled);
+  EXPECT_FALSE(form->loader().LogEnabled());
   form->ParseCommandLine("-sim  -log -time");
-  EXPECT_TRUE(form->loader().LogEnabled);
+  EXPECT_TRUE(form->loader().LogEnabled());
   form->ParseCommandLine("-sim");
-  EXPECT_TRUE(form->loader().LogEnabled);
-  EXPECT_FALSE(form->loader().DumpEnabled);
+  EXPECT_TRUE(form->loader().LogEnabled());
+  EXPECT_FALSE(form->loader().DumpEnabled());
 }
 
 TEST_F(FormTest, BoxesCarryTheirCaptionsIconsAndOwners) {
   MakeForm();
-  form->ShowMessageBox(BoxKind::kError, "e");
-  form->ShowMessageBox(BoxKind::kWarning, "w");
-  form->ShowMessageBox(BoxKind::kInformation, "i");
+  form->ShowReport({ReportKind::kError, "e"});
+  form->ShowReport({ReportKind::kWarning, "w"});
+  form->ShowReport({ReportKind::kInformation, "i"});
   form->setWindowTitle(QStringLiteral("Another caption"));
-  form->ShowAppBox("a", BoxIcon::kWarning);
-  form->ShowStandardError("s");
+  form->ShowReport({ReportKind::kNotAnswering, "a"});
+  form->ShowReport({ReportKind::kStandardError, "s"});
   ASSERT_EQ(boxes.shown.size(), 5u);
   ExpectBox(boxes.shown[0], BoxSource::kSystem, BoxSymbol::kError, "Ошибка", "e");
   ExpectBox(boxes.shown[1], BoxSource::kSystem, BoxSymbol::kWarning, "Предупреждение", "w");
@@ -215,7 +217,7 @@ TEST_F(FormTest, MissingOrEmptyBootImageIsReportedAndTheProgramIsToldToEnd) {
     EXPECT_TRUE(form->Terminating());
     // The window is still made whole.
     EXPECT_EQ(form->windowTitle(), Utf8(MessageText(msg::kWindowCaption, 0)));
-    EXPECT_EQ(form->loader().BootImage, nullptr);
+    EXPECT_EQ(LoaderProbe::BootImage(form->loader()), nullptr);
   }
 }
 

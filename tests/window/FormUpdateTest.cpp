@@ -14,6 +14,7 @@
 #include "link/InstrumentProtocol.h"
 #include "link/Packet.h"
 #include "protocol/Connection.h"
+#include "tests/support/LoaderProbe.h"
 #include "tests/window/WindowTestSupport.h"
 
 namespace vxa::test {
@@ -143,7 +144,7 @@ TEST_F(FormUpdateTest, RefusedVerificationReadLeavesTheWindowStuck) {
   onState = [this](const QString& text) {
     if (text != Message(msg::kStateVerification)) return;
     std::string reason;
-    form->loader().Current()->StartWrite(kFileSwap, reason);
+    LoaderProbe::Current(form->loader())->StartWrite(kFileSwap, reason);
   };
   Load();
 
