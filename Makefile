@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench sanitize fuzz clean
+.PHONY: all deps configure build run test package bench sanitize fuzz clean
 
 all: build
 
@@ -23,6 +23,11 @@ run: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
+
+# The Debian package (in a Windows build, a zip archive), written into $(BUILD)/;
+# scripts/package-test.sh checks the .deb.
+package: build
+	@cmake --build $(BUILD) --target package
 
 bench: configure
 	@cmake --build $(BUILD) --target bench_update bench_micro

@@ -24,6 +24,8 @@ CommandLineOptions ParseCommandLine(std::string_view text) {
     if (token == "-log") options.log = true;
     if (token == "-time") options.time = true;
     if (token == "-sim") options.sim = true;
+    if (token == "--help") options.help = true;
+    if (token == "--version") options.version = true;
     if (token == "-port" || token == "-driver") {
       // The argument is the next word; the spaces between are separators here.
       size_t next = i + 1;

@@ -16,6 +16,8 @@ struct CommandLineOptions {
   bool sim = false;      // "-sim": the built-in simulated instrument
   std::string port;      // "-port PATH": a serial port instead of the USB listing
   std::string driver;    // "-driver NAME": serial (default) or libftdi
+  bool help = false;     // "--help": the options on the terminal, and no window
+  bool version = false;  // "--version": the version on the terminal, and no window
   std::vector<std::string> errors;  // an option that lacks its argument
 };
 

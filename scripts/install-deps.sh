@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-translations-l10n libftdi1-dev
   clang libclang-rt-14-dev
+  libqt6svg6
+  dpkg-dev file lintian appstream man-db bash-completion
 )
 
 missing=()

@@ -113,6 +113,19 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kInvalidOptionValue, "неверное значение параметра %s: %s"},
     {msg::kTryHelp, "(подробнее: %s --help)"},
     {msg::kFileNotRegular, "%s — не обычный файл, и записывать в него программа не будет.\nУкажите вместо него - (стандартный вывод) и перенаправьте вывод средствами оболочки."},
+    {msg::kWindowUsage,
+     "Использование: %s [параметры]\n"
+     "\n"
+     "Окно обновления встроенной программы виброанализатора VXA-4410.\n"
+     "Параметры разделяются пробелами.\n"
+     "\n"
+     "  -sim             встроенный имитатор прибора, в реальном времени\n"
+     "  -port ПУТЬ       последовательный порт ПУТЬ вместо поиска на USB\n"
+     "  -driver ИМЯ      драйвер: serial (по умолчанию) или libftdi\n"
+     "  -log             журнал обмена log_file.txt в текущем каталоге\n"
+     "  -time            принимается для совместимости, ничего не включает\n"
+     "  --help           эта справка\n"
+     "  --version        версия программы\n"},
 };
 
 constexpr CatalogueEntry kEnglish[] = {
@@ -210,9 +223,35 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kInvalidOptionValue, "invalid value of option %s: %s"},
     {msg::kTryHelp, "(try %s --help)"},
     {msg::kFileNotRegular, "%s is not a regular file, and the program will not write into it.\nGive - (standard output) instead and redirect it with the shell."},
+    {msg::kWindowUsage,
+     "Usage: %s [options]\n"
+     "\n"
+     "The firmware updater window for the VXA-4410 vibration analyzer.\n"
+     "Options are separated by spaces.\n"
+     "\n"
+     "  -sim             the built-in simulated instrument, in real time\n"
+     "  -port PATH       the serial port PATH instead of the search on USB\n"
+     "  -driver NAME     driver: serial (default) or libftdi\n"
+     "  -log             exchange log log_file.txt in the current directory\n"
+     "  -time            accepted for compatibility, switches nothing on\n"
+     "  --help           this help\n"
+     "  --version        the program's version\n"},
 };
 
 static_assert(std::size(kRussian) == std::size(kEnglish));
+
+// Both tables list the same ids in the same order, each once: a second text under an id already
+// taken would never be found, as when two changes each append the next free number.
+constexpr bool IdsAreDistinctAndInStep() {
+  for (size_t i = 0; i < std::size(kRussian); ++i) {
+    if (kRussian[i].id != kEnglish[i].id) return false;
+    for (size_t j = 0; j < i; ++j) {
+      if (kRussian[j].id == kRussian[i].id) return false;
+    }
+  }
+  return true;
+}
+static_assert(IdsAreDistinctAndInStep());
 
 constexpr std::array<std::span<const CatalogueEntry>, 2> kTables = {kRussian, kEnglish};
 

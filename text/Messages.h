@@ -83,6 +83,8 @@ enum : int32_t {
   kTryHelp = 101,
   // The terminal front end, continued.
   kFileNotRegular = 100,
+  // The window's --help.
+  kWindowUsage = 102,
 };
 }  // namespace msg
 

@@ -1,6 +1,7 @@
 #include "app/window/Application.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QString>
@@ -10,6 +11,10 @@ namespace vxa {
 
 void ConfigureApplication(QApplication& application) {
   application.setApplicationName(QString::fromUtf8(kApplicationTitle));
+  // The icon the desktop's menu shows for the installed program, from the icon theme; a program
+  // run from its build folder has its own copy built in.
+  application.setWindowIcon(QIcon::fromTheme(QStringLiteral("vxa4410-loader"),
+                                             QIcon(QStringLiteral(":/icons/vxa4410-loader.svg"))));
   // The program speaks Russian whatever the machine's locale, and so must the buttons Qt names
   // itself ("Да"/"Нет" in the boxes). Without the translations installed they stay English.
   auto* translator = new QTranslator(&application);

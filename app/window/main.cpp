@@ -2,17 +2,22 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
 
+#include "Version.h"
 #include "app/Backend.h"
 #include "app/CommandLine.h"
 #include "app/window/Application.h"
 #include "app/window/Form1.h"
 #include "app/window/MessageBoxes.h"
+#include "text/Messages.h"
 
 namespace {
+
+constexpr char kProgramName[] = "vxa4410-loader";
 
 // An error that escaped everything else, in the display the window uses for errors that escape
 // its handlers.
@@ -52,9 +57,26 @@ int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** ar
   return 0;
 }
 
+// --help and --version answer on the terminal and open no window, so they need no display: they
+// are settled before Qt looks for one. An answer that could not be written is a failure.
+bool AnswersOnTerminal(int argc, char** argv, int* exitCode) {
+  const vxa::CommandLineOptions options = vxa::ParseCommandLine(vxa::JoinArguments(argc, argv));
+  if (options.help) {
+    std::fputs(vxa::FormatText(VXA_MSG(vxa::msg::kWindowUsage), kProgramName).c_str(), stdout);
+  } else if (options.version) {
+    std::printf("%s %s\n", kProgramName, VXA_PRODUCT_VERSION);
+  } else {
+    return false;
+  }
+  *exitCode = std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  int exitCode = 0;
+  if (AnswersOnTerminal(argc, argv, &exitCode)) return exitCode;
   QApplication application(argc, argv);
   vxa::ConfigureApplication(application);
   vxa::QtMessageBoxes boxes;

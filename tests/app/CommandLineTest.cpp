@@ -29,6 +29,16 @@ TEST(CommandLineTest, TimeIsRecognisedAndSwitchesNothingElse) {
   EXPECT_FALSE(options.sim);
 }
 
+TEST(CommandLineTest, HelpAndVersionAreWholeTokensAndLeaveTheOtherOptionsAlone) {
+  const CommandLineOptions help = ParseCommandLine("-sim --help");
+  EXPECT_TRUE(help.help);
+  EXPECT_FALSE(help.version);
+  EXPECT_TRUE(help.sim);
+  EXPECT_TRUE(ParseCommandLine("-log --version").version);
+  EXPECT_FALSE(ParseCommandLine("-help -version --helpx").help);
+  EXPECT_FALSE(ParseCommandLine("-port --help").help);  // the port's name, however odd
+}
+
 TEST(CommandLineTest, RunsOfSpacesGiveOneTokenPerSpace) {
   const auto tokens = SplitCommandLine("a  b");
   ASSERT_EQ(tokens.size(), 4u);

@@ -97,6 +97,12 @@ TEST_F(FormTest, WindowIsAFixedDialogWithOnlyTheSystemMenu) {
   EXPECT_FALSE(flags.testFlag(Qt::WindowContextHelpButtonHint));
 }
 
+TEST_F(FormTest, WindowShowsTheProgramsIcon) {
+  MakeForm();
+  // No icon theme of the test run knows it: this is the copy built into the program.
+  EXPECT_FALSE(form->windowIcon().pixmap(32, 32).isNull());
+}
+
 TEST_F(FormTest, FontsKeepTheDesignedTextHeightAndTheFixedLabelsHoldTheirTexts) {
   MakeForm();
   EXPECT_EQ(form->font().pixelSize(), 11);

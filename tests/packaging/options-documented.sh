@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# options-documented.sh PROGRAM VERSION DOCUMENT
+#
+# Every option that `PROGRAM --help` lists is documented in DOCUMENT: a manual page (*.1), where
+# the options are the tags of its tagged paragraphs and which must render without a warning, or
+# a bash completion script, where they are the words it offers (single-quoted lists). `PROGRAM --version` prints its name and VERSION. Neither answer may
+# need a display.
+set -euo pipefail
+program=$1 version=$2 document=$3
+name=$(basename "$program")
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+run() { env -u DISPLAY -u WAYLAND_DISPLAY "$program" "$@"; }
+
+help=$(run --help) || fail "$name --help exited with $?"
+answer=$(run --version) || fail "$name --version exited with $?"
+[ "$answer" = "$name $version" ] || fail "$name --version printed \"$answer\""
+
+# The usage's option lines begin with the option: "  --port PATH   text", "  --help, --version".
+listed=$(sed -n 's/^[[:space:]]\+\(-[^[:space:]].*\)$/\1/p' <<<"$help" | sed 's/  .*//' |
+  tr ',' '\n' | awk '{ print $1 }' | sort -u)
+[ "$(wc -l <<<"$listed")" -ge 2 ] || fail "no options found in the output of $name --help"
+
+if [[ $document == *.1 ]]; then
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$document" 2>&1 >/dev/null) || true
+  [ -z "$warnings" ] || fail "$document renders with warnings: $warnings"
+  documented=$(awk '/^\.TP/ { getline; print }' "$document" |
+    sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' -e 's/^\.[A-Z]* //' -e 's/"//g' | tr ' ,' '\n\n')
+else
+  documented=$(grep -o "'[^']*'" "$document" | tr -d "'" | tr -s ' ' '\n')
+fi
+missing=$(comm -23 <(echo "$listed") <(grep -E '^-' <<<"$documented" | sort -u))
+[ -z "$missing" ] || fail "$document lacks options that $name --help lists:" $missing
