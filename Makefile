@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench sanitize fuzz clean
+.PHONY: all deps configure build run test vm-test bench sanitize fuzz clean
 
 all: build
 
@@ -23,6 +23,11 @@ run: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
+
+# The program against the kernel's own FTDI driver, in a small QEMU guest whose emulated FTDI chip
+# is wired to vxa4410-sim (README: "The real driver in a virtual machine").
+vm-test: configure
+	@scripts/vm-test.sh $(BUILD)
 
 bench: configure
 	@cmake --build $(BUILD) --target bench_update bench_micro

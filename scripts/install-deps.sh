@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, and only those that are missing.
-# Nothing is fetched from anywhere but the system's own package archive.
+# Installs the Debian packages the build needs, and only those that are missing; with the
+# argument "vm", those of `make vm-test` instead (QEMU, the guest's shell, its initramfs, the
+# socket link). Nothing is fetched from anywhere but the system's own package archive.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ make pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-translations-l10n libftdi1-dev
-  clang libclang-rt-14-dev
-)
+if [ "${1:-}" = vm ]; then
+  packages=(qemu-system-x86 busybox-static cpio socat)
+else
+  packages=(
+    cmake ninja-build g++ make pkg-config
+    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev qt6-translations-l10n libftdi1-dev
+    clang libclang-rt-14-dev
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
