@@ -35,17 +35,27 @@ if [ -z "$package" ]; then
   package=$(kernel_package)
 fi
 kernel=$vm/$package
-if [ ! -f "$kernel/vmlinuz" ]; then
+if [ ! -f "$kernel/image" ]; then
   echo "vm-test: fetching $package"
   rm -rf "$kernel" && mkdir -p "$kernel/unpacked"
   (cd "$kernel" && apt-get download -q -o APT::Sandbox::User=root "$package")
   dpkg-deb -x "$kernel"/*.deb "$kernel/unpacked"
-  cp "$kernel"/unpacked/boot/vmlinuz-* "$kernel/vmlinuz.new"
   for module in "${modules[@]}"; do
     find "$kernel/unpacked/lib/modules" -name "$module.ko*" -exec cp {} "$kernel/" \;
   done
-  rm -rf "$kernel/unpacked" "$kernel"/*.deb
-  mv "$kernel/vmlinuz.new" "$kernel/vmlinuz"
+  # Under TCG a guest takes 15 s and more to unpack its own kernel. QEMU boots the unpacked
+  # image directly (its PVH entry), so it is unpacked here once; a kernel packed other than with
+  # xz boots as it is.
+  vmlinuz=$(echo "$kernel"/unpacked/boot/vmlinuz-*)
+  offset=$(LC_ALL=C grep -aboP '\xfd7zXZ\x00' "$vmlinuz" | head -n 1 | cut -d: -f1)
+  if [ -n "$offset" ]; then tail -c +$((offset + 1)) "$vmlinuz" | xz -dcq >"$kernel/vmlinux" 2>/dev/null || true; fi
+  if [ "$(head -c 4 "$kernel/vmlinux" 2>/dev/null)" = $'\x7fELF' ]; then
+    mv "$kernel/vmlinux" "$kernel/image.new"
+  else
+    cp "$vmlinuz" "$kernel/image.new"
+  fi
+  rm -rf "$kernel/unpacked" "$kernel"/*.deb "$kernel/vmlinux"
+  mv "$kernel/image.new" "$kernel/image"
 fi
 
 # --- The initramfs: busybox, the modules, the programs and their whole ldd closure. -----------
@@ -78,10 +88,16 @@ image=$(sed -n 's/^VXA_BOOT_IMAGE:FILEPATH=//p' "$build/CMakeCache.txt")
 [ -n "$image" ] || image=$build/app/image/placeholder_boot_image.bin
 
 columns='printf "%-6s %-12s %-7s %-8s %-7s %-6s %6s  %s\n", $1, $2, $3, $4, $5, $6, $7, $8'
-failures=0
+passed=0
+failed=0
 fail() {
   echo "vm-test: $*"
-  failures=$((failures + 1))
+  failed=$((failed + 1))
+}
+
+# cases_with RESULT CONSOLE: how many of the guest's cases ended with RESULT (ok, failed).
+cases_with() {
+  grep -ac "^VXA-CASE \([^|]*|\)\{5\}$1|" "$2" || true
 }
 
 # boot LINK RUN [SIMULATOR OPTIONS...]: one guest. LINK is pty (QEMU on the simulator's pty: the
@@ -96,11 +112,16 @@ boot() {
   [ "$link" = pty ] && baud=1500000
   local sim_options=(--install-time 1 "$@")
   [ "$link" = pty ] && sim_options+=(--no-cts)
+  [ "$run" = cases ] && sim_options+=(--swap-out "$dir/swap.bin")
 
   coproc SIM { exec "$build/sim/vxa4410-sim" "${sim_options[@]}" 2>"$dir/sim.log"; }
   local sim=$SIM_PID pty
   pids+=("$sim")
-  read -r pty <&"${SIM[0]}"
+  read -r pty <&"${SIM[0]}" || true
+  if [ -z "$pty" ]; then
+    fail "$link/$run: the simulator did not start: $(cat "$dir/sim.log")"
+    return
+  fi
   local chardev=(-chardev "serial,id=c1,path=$pty")
   if [ "$link" = socket ]; then
     # A larger block, or socat's nonblock option, loses data.
@@ -112,7 +133,7 @@ boot() {
 
   local started=$SECONDS
   timeout 170 "${qemu[@]}" -serial "file:$dir/console.log" \
-    -kernel "$kernel/vmlinuz" -initrd "$vm/initrd.cpio.gz" \
+    -kernel "$kernel/image" -initrd "$vm/initrd.cpio.gz" \
     -append "console=ttyS0 quiet panic=-1 vxa_link=$link vxa_baud=$baud vxa_run=$run" \
     -device qemu-xhci,id=usb -device usb-serial,bus=usb.0,chardev=c1 "${chardev[@]}" \
     2>"$dir/qemu.log" &
@@ -135,10 +156,27 @@ boot() {
   # The guest's cases as a table, each failed check and the program's output under its case.
   awk -F'|' '/^VXA-CASE / { sub(/^VXA-CASE /, ""); $0 = $0; '"$columns"'; next }
     /^VXA-(CHECK|OUTPUT) / { print "    " $0 }' "$dir/console.log"
+  local failed_cases
+  failed_cases=$(cases_with failed "$dir/console.log")
+  passed=$((passed + $(cases_with ok "$dir/console.log")))
+  failed=$((failed + failed_cases))
+  # What the simulator stored of the update: the image, byte for byte (it writes it as it ends).
+  if [ "$run" = cases ]; then
+    if cmp -s "$dir/swap.bin" "$image"; then
+      passed=$((passed + 1))
+      echo "$link|swap||||ok||$(stat -c %s "$image") bytes, the boot image" | awk -F'|' "{ $columns }"
+    else
+      failed=$((failed + 1))
+      echo "$link|swap||||failed||not the boot image: $(cmp "$dir/swap.bin" "$image" 2>&1)" |
+        awk -F'|' "{ $columns }"
+    fi
+  fi
   if grep -aq '^VXA-END passed' "$dir/console.log"; then
     echo "$link/$run: passed in $seconds s"
   else
-    fail "$link/$run: failed in $seconds s (QEMU exit code $qemu_rc; console, simulator and QEMU logs in $dir)"
+    # A guest that failed outside its cases (it never reported, or a check before them).
+    [ "$failed_cases" -gt 0 ] || failed=$((failed + 1))
+    echo "$link/$run: failed in $seconds s (QEMU exit code $qemu_rc; console, simulator and QEMU logs in $dir)"
   fi
 }
 
@@ -148,5 +186,5 @@ boot socket cases
 boot pty unplug --fault unplug:1:10::0x34
 boot socket kill
 
-[ "$failures" -eq 0 ] || { echo "vm-test: $failures failed"; exit 1; }
-echo "vm-test: passed"
+echo "vm-test: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
