@@ -48,7 +48,9 @@ if [ ! -f "$kernel/image" ]; then
   # xz boots as it is.
   vmlinuz=$(echo "$kernel"/unpacked/boot/vmlinuz-*)
   offset=$(LC_ALL=C grep -aboP '\xfd7zXZ\x00' "$vmlinuz" | head -n 1 | cut -d: -f1)
-  if [ -n "$offset" ]; then tail -c +$((offset + 1)) "$vmlinuz" | xz -dcq >"$kernel/vmlinux" 2>/dev/null || true; fi
+  if [ -n "$offset" ]; then
+    tail -c +$((offset + 1)) "$vmlinuz" | xz -dcq >"$kernel/vmlinux" 2>/dev/null || true
+  fi
   if [ "$(head -c 4 "$kernel/vmlinux" 2>/dev/null)" = $'\x7fELF' ]; then
     mv "$kernel/vmlinux" "$kernel/image.new"
   else
@@ -88,6 +90,7 @@ image=$(sed -n 's/^VXA_BOOT_IMAGE:FILEPATH=//p' "$build/CMakeCache.txt")
 [ -n "$image" ] || image=$build/app/image/placeholder_boot_image.bin
 
 columns='printf "%-6s %-12s %-7s %-8s %-7s %-6s %6s  %s\n", $1, $2, $3, $4, $5, $6, $7, $8'
+row() { awk -F'|' "{ $columns }" <<<"$1"; }
 passed=0
 failed=0
 fail() {
@@ -164,11 +167,10 @@ boot() {
   if [ "$run" = cases ]; then
     if cmp -s "$dir/swap.bin" "$image"; then
       passed=$((passed + 1))
-      echo "$link|swap||||ok||$(stat -c %s "$image") bytes, the boot image" | awk -F'|' "{ $columns }"
+      row "$link|swap||||ok||$(stat -c %s "$image") bytes, the boot image"
     else
       failed=$((failed + 1))
-      echo "$link|swap||||failed||not the boot image: $(cmp "$dir/swap.bin" "$image" 2>&1)" |
-        awk -F'|' "{ $columns }"
+      row "$link|swap||||failed||not the boot image: $(cmp "$dir/swap.bin" "$image" 2>&1)"
     fi
   fi
   if grep -aq '^VXA-END passed' "$dir/console.log"; then
@@ -176,11 +178,12 @@ boot() {
   else
     # A guest that failed outside its cases (it never reported, or a check before them).
     [ "$failed_cases" -gt 0 ] || failed=$((failed + 1))
-    echo "$link/$run: failed in $seconds s (QEMU exit code $qemu_rc; console, simulator and QEMU logs in $dir)"
+    echo "$link/$run: failed in $seconds s (QEMU exit code $qemu_rc;" \
+      "console, simulator and QEMU logs in $dir)"
   fi
 }
 
-echo "link|case|backend|driver|speed|result|time|" | awk -F'|' "{ $columns }"
+row "link|case|backend|driver|speed|result|time|"
 boot pty cases
 boot socket cases
 boot pty unplug --fault unplug:1:10::0x34
