@@ -150,7 +150,7 @@ boot() {
     kill -KILL "$sim" 2>/dev/null || true
   fi
   local qemu_rc=0
-  # (A simulator killed on purpose is no news.)
+  # Quietly: bash would announce the simulator killed on purpose as it reaps it here.
   wait "$qemu_pid" 2>/dev/null || qemu_rc=$?
   local seconds=$((SECONDS - started))
   cleanup
