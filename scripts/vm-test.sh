@@ -179,6 +179,8 @@ boot() {
       row "$link|swap||||failed||not the boot image: $(cmp "$dir/swap.bin" "$image" 2>&1)"
     fi
   fi
+  # The simulator's own account: what it took, dropped and saw twice.
+  tail -n 1 "$dir/sim.log" | sed 's/^/    /'
   if grep -aq '^VXA-END passed' "$dir/console.log"; then
     echo "$link/$run: passed in $seconds s"
   else
