@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing; with the
 # argument "vm", those of `make vm-test` instead (QEMU, the guest's shell, its initramfs, the
-# socket link, the kernel's unpacking). Nothing is fetched from anywhere but the system's own package archive.
+# socket link, the kernel's unpacking). Nothing is fetched from anywhere but the system's own
+# package archive.
 set -euo pipefail
 
 if [ "${1:-}" = vm ]; then
