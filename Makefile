@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test package bench sanitize fuzz clean
+.PHONY: all deps configure build run test package vm-test bench sanitize fuzz clean
 
 all: build
 
@@ -28,6 +28,11 @@ test: build
 # scripts/package-test.sh checks the .deb.
 package: build
 	@cmake --build $(BUILD) --target package
+
+# The program against the kernel's own FTDI driver, in a small QEMU guest whose emulated FTDI chip
+# is wired to vxa4410-sim (README: "The real driver in a virtual machine").
+vm-test: configure
+	@scripts/vm-test.sh $(BUILD)
 
 bench: configure
 	@cmake --build $(BUILD) --target bench_update bench_micro

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, and only those that are missing.
-# Nothing is fetched from anywhere but the system's own package archive.
+# Installs the Debian packages the build needs, and only those that are missing; with the
+# argument "vm", those of `make vm-test` instead (QEMU, the guest's shell, its initramfs, the
+# socket link, the kernel's unpacking). Nothing is fetched from anywhere but the system's own
+# package archive.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ make pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-translations-l10n libftdi1-dev
-  clang libclang-rt-14-dev
-  libqt6svg6
-  dpkg-dev file lintian appstream man-db bash-completion
-)
+if [ "${1:-}" = vm ]; then
+  packages=(qemu-system-x86 busybox-static cpio socat xz-utils)
+else
+  packages=(
+    cmake ninja-build g++ make pkg-config
+    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev qt6-translations-l10n libftdi1-dev
+    clang libclang-rt-14-dev
+    libqt6svg6
+    dpkg-dev file lintian appstream man-db bash-completion
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
