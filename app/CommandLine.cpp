@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "text/Language.h"
+
 namespace vxa {
 
 std::vector<std::string_view> SplitCommandLine(std::string_view text) {
@@ -26,6 +28,16 @@ CommandLineOptions ParseCommandLine(std::string_view text) {
     if (token == "-sim") options.sim = true;
     if (token == "--help") options.help = true;
     if (token == "--version") options.version = true;
+    if (token == "-lang") {
+      size_t next = i + 1;
+      while (next < tokens.size() && tokens[next] == " ") ++next;
+      if (next < tokens.size()) {
+        if (const auto language = ParseLanguageName(tokens[next])) {
+          options.language = language;
+          i = next;
+        }
+      }
+    }
     if (token == "-port" || token == "-driver") {
       // The argument is the next word; the spaces between are separators here.
       size_t next = i + 1;

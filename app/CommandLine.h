@@ -1,8 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "text/Messages.h"
 
 namespace vxa {
 
@@ -16,6 +19,9 @@ struct CommandLineOptions {
   bool sim = false;      // "-sim": the built-in simulated instrument
   std::string port;      // "-port PATH": a serial port instead of the USB listing
   std::string driver;    // "-driver NAME": serial (default) or libftdi
+  // "-lang en|ru"; any other value is passed over like an unknown word, and the environment
+  // decides.
+  std::optional<MessageLanguage> language;
   bool help = false;     // "--help": the options on the terminal, and no window
   bool version = false;  // "--version": the version on the terminal, and no window
   std::vector<std::string> errors;  // an option that lacks its argument

@@ -123,6 +123,8 @@ constexpr CatalogueEntry kRussian[] = {
      "  -port ПУТЬ       последовательный порт ПУТЬ вместо поиска на USB\n"
      "  -driver ИМЯ      драйвер: serial (по умолчанию) или libftdi\n"
      "  -log             журнал обмена log_file.txt в текущем каталоге\n"
+     "  -lang ЯЗЫК       язык окна: ru или en (по умолчанию русский, английский,\n"
+     "                   если LC_ALL, LC_MESSAGES или LANG начинается с en)\n"
      "  -time            принимается для совместимости, ничего не включает\n"
      "  --help           эта справка\n"
      "  --version        версия программы\n"},
@@ -233,6 +235,8 @@ constexpr CatalogueEntry kEnglish[] = {
      "  -port PATH       the serial port PATH instead of the search on USB\n"
      "  -driver NAME     driver: serial (default) or libftdi\n"
      "  -log             exchange log log_file.txt in the current directory\n"
+     "  -lang LANGUAGE   language of the window: ru or en (Russian by default, English\n"
+     "                   when LC_ALL, LC_MESSAGES or LANG starts with en)\n"
      "  -time            accepted for compatibility, switches nothing on\n"
      "  --help           this help\n"
      "  --version        the program's version\n"},

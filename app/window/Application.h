@@ -2,6 +2,8 @@
 
 class QApplication;
 
+#include "text/Messages.h"
+
 namespace vxa {
 
 // The title the standard error display is captioned with.
@@ -9,6 +11,6 @@ inline constexpr char kApplicationTitle[] = "LoaderVXA4410";
 
 // What the program sets on its application object before the window exists. The application
 // name is the title; the display name stays unset, or Qt would append it to the window caption.
-void ConfigureApplication(QApplication& application);
+void ConfigureApplication(QApplication& application, MessageLanguage language);
 
 }  // namespace vxa

@@ -95,11 +95,12 @@ void MakeBold(QLabel* label, const QFont& designed, int pixelSize) {
 }  // namespace
 
 TForm1::TForm1(FtDriver& driver, Clock& clock, MessageBoxes& boxes,
-               std::span<const EmbeddedResource> resources, QWidget* parent)
+               std::span<const EmbeddedResource> resources, QWidget* parent,
+               MessageLanguage language)
     : QDialog(parent), boxes_(boxes), wake_([this] { WakeWaitLoop(); }) {
   CreateControls();
 
-  SetMessageLanguage(kLanguageRussian);
+  SetMessageLanguage(language);
   setWindowTitle(QString::fromUtf8(VXA_MSG(msg::kWindowCaption)));
   Label1->setText(FromUtf8(StringTableText(str::kLabelDevice)));
   Label2->setText(FromUtf8(StringTableText(str::kLabelSoftware)));

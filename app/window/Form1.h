@@ -14,6 +14,7 @@
 #include "app/image/Resources.h"
 #include "app/window/MessageBoxes.h"
 #include "app/window/ThreadWake.h"
+#include "text/Messages.h"
 
 class QCloseEvent;
 class QEventLoop;
@@ -37,9 +38,10 @@ class TForm1 final : public QDialog, public LoaderView {
 
  public:
   // The driver, the clock and the boxes outlive the window.
+  // The window speaks `language`: its constructor makes it the catalogue's language.
   TForm1(FtDriver& driver, Clock& clock, MessageBoxes& boxes,
          std::span<const EmbeddedResource> resources = BuiltInResources(),
-         QWidget* parent = nullptr);
+         QWidget* parent = nullptr, MessageLanguage language = kLanguageRussian);
   ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;

@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "app/window/Application.h"
 #include "app/window/Form1.h"
 #include "app/window/MessageBoxes.h"
+#include "text/Language.h"
 #include "text/Messages.h"
 
 namespace {
@@ -29,7 +31,8 @@ void ShowStandardError(vxa::MessageBoxes& boxes, const std::string& text) noexce
   }
 }
 
-int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** argv) {
+int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** argv,
+        vxa::MessageLanguage language) {
   // Qt has taken its own options out of argv by now.
   const std::string commandLine = vxa::JoinArguments(argc, argv);
   const vxa::CommandLineOptions options = vxa::ParseCommandLine(commandLine);
@@ -48,7 +51,8 @@ int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** ar
     return 0;
   }
 
-  vxa::TForm1 form(backend->Driver(), backend->clock(), boxes);
+  vxa::TForm1 form(backend->Driver(), backend->clock(), boxes, vxa::BuiltInResources(), nullptr,
+                   language);
   form.ParseCommandLine(commandLine);
   form.show();
   // Told to end while the window was being made: it has been shown, and the program ends now.
@@ -75,13 +79,18 @@ bool AnswersOnTerminal(int argc, char** argv, int* exitCode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Chosen before anything is said, so that --help and every box speak it.
+  const vxa::MessageLanguage language = vxa::ChooseMessageLanguage(
+      vxa::ParseCommandLine(vxa::JoinArguments(argc, argv)).language,
+      [](const char* name) -> const char* { return std::getenv(name); });
+  vxa::SetMessageLanguage(language);
   int exitCode = 0;
   if (AnswersOnTerminal(argc, argv, &exitCode)) return exitCode;
   QApplication application(argc, argv);
-  vxa::ConfigureApplication(application);
+  vxa::ConfigureApplication(application, language);
   vxa::QtMessageBoxes boxes;
   try {
-    return Run(application, boxes, argc, argv);
+    return Run(application, boxes, argc, argv, language);
   } catch (const std::exception& e) {
     ShowStandardError(boxes, e.what());
   } catch (...) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -84,6 +85,35 @@ TEST_F(FormSearchTest, FoundInstrumentFillsTheMemoAndASilentOneLeavesItAsItWas) 
   EXPECT_EQ(Caption(), MessageText(msg::kWindowCaption, 0));
   EXPECT_FALSE(LoadEnabled());
   EXPECT_EQ(MemoLines(), found);
+}
+
+// The language chosen at start-up reaches every caption, label and line the search writes.
+TEST_F(FormSearchTest, TheWindowSpeaksTheLanguageItWasGiven) {
+  struct Row {
+    MessageLanguage language;
+    const char* caption;
+    const char* version;
+    const char* find;
+    const char* serial;
+  };
+  const Row rows[] = {
+      {kLanguageRussian, "Загрузчик прибора VXA-4410", "Версия 1.23.1 Русский язык", "Поиск",
+       "Заводской номер: "},
+      {kLanguageEnglish, "VXA-4410 Loader", "Version 1.23.1 English", "Find", "Serial number: "},
+  };
+  bus.AttachInstrument();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.caption);
+    MakeForm(BuiltInResources(), row.language);
+    EXPECT_EQ(form->windowTitle(), Utf8(row.caption));
+    EXPECT_EQ(Control<QLabel>("Label3")->text(), Utf8(row.version));
+    EXPECT_EQ(Control<QPushButton>("FindButton")->text(), Utf8(row.find));
+    Find();
+    const QStringList found = MemoLines();
+    ASSERT_EQ(found.size(), 4);
+    EXPECT_TRUE(found[1].startsWith(Utf8(row.serial))) << found[1].toStdString();
+    form.reset();
+  }
 }
 
 }  // namespace

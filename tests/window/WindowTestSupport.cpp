@@ -15,7 +15,7 @@ class QtApplicationEnvironment final : public ::testing::Environment {
   void SetUp() override {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     application_ = std::make_unique<QApplication>(argc_, argv_);
-    ConfigureApplication(*application_);
+    ConfigureApplication(*application_, kLanguageRussian);
   }
   void TearDown() override { application_.reset(); }
 

@@ -86,8 +86,9 @@ class FormFixture : public ::testing::Test {
     SetMessageLanguage(kLanguageRussian);
   }
 
-  TForm1& MakeForm(std::span<const EmbeddedResource> resources = BuiltInResources()) {
-    form = std::make_unique<TForm1>(gate, clock, boxes, resources);
+  TForm1& MakeForm(std::span<const EmbeddedResource> resources = BuiltInResources(),
+                   MessageLanguage language = kLanguageRussian) {
+    form = std::make_unique<TForm1>(gate, clock, boxes, resources, nullptr, language);
     return *form;
   }
 
