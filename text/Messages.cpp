@@ -306,7 +306,7 @@ constexpr const char* kStringTableEnglish[] = {
     "Instrument ROM error",
     "Battery charge check",
     "Loading",
-    "Instrument",
+    "Device",  // fits the label's fixed width, as "Прибор" does
     "VXA-4410 Software",
     "Version " VXA_PRODUCT_VERSION " English",
 };

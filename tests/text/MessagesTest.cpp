@@ -157,7 +157,7 @@ TEST(StringTableTest, TextsByNumberInEachLanguageAndEmptyOutsideTheTable) {
     {11, "Ошибка ПЗУ прибора", "Instrument ROM error"},
     {12, "Проверка заряда батареи", "Battery charge check"},
     {13, "Загрузка", "Loading"},
-    {14, "Прибор", "Instrument"},
+    {14, "Прибор", "Device"},
     {15, "Программное обеспечение VXA-4410", "VXA-4410 Software"},
     {16, "Версия 1.23.1 Русский язык", "Version 1.23.1 English"},
   };
