@@ -28,15 +28,15 @@ std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::strin
   std::unique_ptr<Backend> backend(new Backend());
   if (options.sim) {
     std::vector<sim::FaultSpec> faults;
-    for (const SimFaultSpec& spec : options.simFaults) {
+    for (const SimFaultSpec& asked : options.simFaults) {
       bool known = false;
-      const sim::Fault fault = sim::FaultFromName(spec.name, &known);
-      if (!known) return Refuse(error, "unknown fault \"" + spec.name + "\"");
+      const sim::Fault fault = sim::FaultFromName(asked.name, &known);
+      if (!known) return Refuse(error, "unknown fault \"" + asked.name + "\"");
       faults.push_back(sim::FaultSpec{.fault = fault,
-                                      .count = spec.count,
-                                      .skip = spec.skip,
-                                      .onCommand = spec.onCommand,
-                                      .value = spec.value});
+                                      .count = asked.count,
+                                      .skip = asked.skip,
+                                      .onCommand = asked.onCommand,
+                                      .value = asked.value});
     }
     if (options.virtualTime) {
       backend->clock_ = std::make_unique<VirtualClock>();
