@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "link/InstrumentProtocol.h"
 #include "link/Errors.h"
+#include "link/InstrumentProtocol.h"
 #include "link/UsbChannel.h"
 #include "protocol/TransBuffer.h"
 

@@ -15,7 +15,6 @@
 #include "text/Language.h"
 #include "text/Messages.h"
 #include "link/Errors.h"
-#include "link/InstrumentProtocol.h"
 
 namespace vxa::cli {
 namespace {
