@@ -103,12 +103,15 @@ std::string CheckCombinations(const CliOptions& options) {
   if (options.sim && !options.driver.empty()) {
     return FormatText(VXA_MSG(msg::kConflictingOptions), "--sim", "--driver");
   }
-  if (!options.driver.empty() && options.driver != "serial" && options.driver != "libftdi") {
+  if (!options.driver.empty() && options.driver != "serial" && options.driver != "libftdi" &&
+      options.driver != "d2xx") {
     return FormatText(VXA_MSG(msg::kUnknownDriver), options.driver.c_str());
   }
-  // A port is a path for the kernel's serial driver; libftdi finds bridges on the USB itself.
-  if (!options.port.empty() && options.driver == "libftdi") {
-    return FormatText(VXA_MSG(msg::kConflictingOptions), "--port", "--driver libftdi");
+  // A port is a name for the system's serial driver; libftdi and the vendor's library find
+  // bridges on the USB themselves.
+  if (!options.port.empty() && (options.driver == "libftdi" || options.driver == "d2xx")) {
+    return FormatText(VXA_MSG(msg::kConflictingOptions), "--port",
+                      ("--driver " + options.driver).c_str());
   }
   if (!options.sim) {
     if (options.fast) return FormatText(VXA_MSG(msg::kOptionNeedsSim), "--fast");

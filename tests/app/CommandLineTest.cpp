@@ -100,8 +100,10 @@ TEST(BackendTest, MakesTheBackendTheOptionsName) {
 
   EXPECT_EQ(CreateBackend(Driver("libftdi", "/dev/ttyUSB0"), &error), nullptr);
   EXPECT_EQ(error, "a port name applies to the serial-port backend only");
-  EXPECT_EQ(CreateBackend(Driver("d2xx"), &error), nullptr);
-  EXPECT_EQ(error, "unknown driver \"d2xx\" (serial or libftdi)");
+  EXPECT_EQ(CreateBackend(Driver("d2xx", "/dev/ttyUSB0"), &error), nullptr);
+  EXPECT_EQ(error, "a port name applies to the serial-port backend only");
+  EXPECT_EQ(CreateBackend(Driver("usb"), &error), nullptr);
+  EXPECT_EQ(error, "unknown driver \"usb\" (serial, libftdi or d2xx)");
 }
 
 TEST(BackendTest, SimulatedBusHasTheInstrumentsAskedFor) {

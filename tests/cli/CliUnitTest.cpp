@@ -111,8 +111,8 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
             FormatText(MessageText(msg::kConflictingOptions, 0), "--sim", "--port"));
   EXPECT_EQ(Parse({"--fast", "info"}).error,
             FormatText(MessageText(msg::kOptionNeedsSim, 0), "--fast"));
-  EXPECT_EQ(Parse({"--driver", "d2xx", "info"}).error,
-            FormatText(MessageText(msg::kUnknownDriver, 0), "d2xx"));
+  EXPECT_EQ(Parse({"--driver", "usb", "info"}).error,
+            FormatText(MessageText(msg::kUnknownDriver, 0), "usb"));
 }
 
 TEST(CliOptionsTest, FaultSpecifications) {
