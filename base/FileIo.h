@@ -46,7 +46,7 @@ class OutputFile {
 };
 
 // Gives `from` the name `to`, replacing a file of that name.
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                  FileIoError* error);
 void RemoveFile(const std::filesystem::path& path);
 // The running program's process number, for names no other run will pick.

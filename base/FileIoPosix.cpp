@@ -82,7 +82,7 @@ bool OutputFile::Close(FileIoError* error) {
   return ::close(fd) == 0 || Failed(errno, error);
 }
 
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                  FileIoError* error) {
   return ::rename(from.c_str(), to.c_str()) == 0 || Failed(errno, error);
 }

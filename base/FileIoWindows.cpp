@@ -11,7 +11,7 @@ namespace {
 bool Failed(DWORD code, FileIoError* error) {
   error->alreadyExists = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
   error->noSpace = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||
-                   code == ERROR_FILE_TOO_LARGE || code == ERROR_DISK_QUOTA_EXCEEDED;
+                   code == ERROR_FILE_TOO_LARGE || code == ERROR_NOT_ENOUGH_QUOTA;
   error->text = win::SystemErrorText(code);
   return false;
 }
@@ -90,7 +90,7 @@ bool OutputFile::Close(FileIoError* error) {
   return ::CloseHandle(file) || Failed(::GetLastError(), error);
 }
 
-bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                  FileIoError* error) {
   return ::MoveFileExW(from.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||

@@ -43,11 +43,12 @@ constexpr option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-bool ParseLong(const std::string& text, long minimum, long maximum, long* value) {
+// long long: a long has 32 bits on Windows, too few for a 32-bit unsigned value.
+bool ParseLong(const std::string& text, long long minimum, long long maximum, long long* value) {
   if (text.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  const long parsed = std::strtol(text.c_str(), &end, 0);
+  const long long parsed = std::strtoll(text.c_str(), &end, 0);
   if (errno != 0 || end == nullptr || *end != '\0' || parsed < minimum || parsed > maximum) {
     return false;
   }
@@ -138,7 +139,7 @@ bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec) {
   if (!IsSimFaultName(fields[0])) return false;
   SimFaultSpec parsed;
   parsed.name = fields[0];
-  long value = 0;
+  long long value = 0;
   if (fields.size() > 1) {
     if (!ParseLong(fields[1], -1, INT_MAX, &value) || value == 0) return false;
     parsed.count = static_cast<int>(value);
@@ -148,7 +149,7 @@ bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec) {
     parsed.skip = static_cast<int>(value);
   }
   if (fields.size() > 3) {
-    if (!ParseLong(fields[3], 0, static_cast<long>(UINT32_MAX), &value)) return false;
+    if (!ParseLong(fields[3], 0, static_cast<long long>(UINT32_MAX), &value)) return false;
     parsed.value = static_cast<uint32_t>(value);
   }
   if (fields.size() > 4) {
@@ -230,7 +231,7 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         break;
       }
       case kOptSimInstruments: {
-        long count = 0;
+        long long count = 0;
         if (!ParseLong(optarg, 0, 8, &count)) {
           result.error = FormatText(VXA_MSG(msg::kInvalidOptionValue), "--sim-instruments", optarg);
         } else {

@@ -1,8 +1,6 @@
 // The pieces of the terminal program that decide things on their own: the command line, the
 // answers to the confirmation, the texts, the rate, the exit status and the file a read fills.
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
