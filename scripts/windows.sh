@@ -6,10 +6,9 @@
 # LINUX_BUILD holds vxa4410-sim (the instrument on a pseudo-terminal that Wine maps to a COM port).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-linux_build=${1:-build}
-win_build=${2:-build-win}
-win32_build=${3:-build-win32}
-root=$(pwd)
+linux_build=$(realpath -m "${1:-build}")
+win_build=$(realpath -m "${2:-build-win}")
+win32_build=$(realpath -m "${3:-build-win32}")
 
 started=$SECONDS
 stage() { echo "== windows: $* ($((SECONDS - started)) s)"; }
@@ -17,13 +16,15 @@ stage() { echo "== windows: $* ($((SECONDS - started)) s)"; }
 # A prefix of our own, and one wineserver for the whole run: without it every program started
 # pays for starting the server anew. Its stderr goes to a file: it takes the pty of the COM port
 # as its controlling terminal and floods its output when the simulator closes it.
-export WINEPREFIX="$root/$win_build/wineprefix"
+export WINEPREFIX="$win_build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$win_build"
+mkdir -p "$WINEPREFIX"
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-wineserver -p >"$root/$win_build/wineserver.log" 2>&1
+wineserver -p >"$win_build/wineserver.log" 2>&1
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+stage "preparing the Wine prefix"
+"$wine64" wineboot -i >/dev/null 2>&1
 
 stage "cross-building for Windows x86-64"
 cmake -S . -B "$win_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -33,7 +34,7 @@ cmake --build "$win_build"
 stage "portable suite under Wine"
 (cd "$win_build" && ctest --output-on-failure -j2)
 
-exe="$root/$win_build/app/cli/vxa4410-cli.exe"
+exe="$win_build/app/cli/vxa4410-cli.exe"
 run=$(mktemp -d)
 sim_pid=
 cleanup_run() {
@@ -44,7 +45,7 @@ cleanup_run() {
 trap cleanup_run EXIT
 
 stage "update over COM5 against vxa4410-sim on a pty (slow)"
-sim="$root/$linux_build/sim/vxa4410-sim"
+sim="$linux_build/sim/vxa4410-sim"
 if [ ! -x "$sim" ]; then
   echo "no $sim: build the Linux programs first (make build)" >&2
   exit 1
@@ -81,7 +82,7 @@ cat "$run/d2xx.out"
 stage "32-bit build, compiled only (Wine here runs no 32-bit programs)"
 cmake -S . -B "$win32_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-i686.cmake \
-  -DVXA_BOOT_IMAGE="$root/$win_build/app/image/placeholder_boot_image.bin" >/dev/null
+  -DVXA_BOOT_IMAGE="$win_build/app/image/placeholder_boot_image.bin" >/dev/null
 cmake --build "$win32_build" --target vxa4410-cli vxa_d2xx_standin
 # The vendor's DLL exports bare names; __stdcall would decorate them (FT_Open@8).
 exports=$(i686-w64-mingw32-objdump -p "$win32_build/tests/drivers/ftd2xx.dll" |
