@@ -55,7 +55,7 @@ if [ ! -x "$sim" ]; then
   echo "no $sim: build the Linux programs first (make build)" >&2
   exit 1
 fi
-"$sim" >"$run/sim.out" 2>"$run/sim.err" &
+"$sim" --once >"$run/sim.out" 2>"$run/sim.err" &
 sim_pid=$!
 for _ in $(seq 100); do
   [ -s "$run/sim.out" ] && break
@@ -74,7 +74,8 @@ if grep -q $'\r' "$run/log_file.txt"; then
   exit 1
 fi
 grep -c "CMD(0x34)" "$run/log_file.txt" | sed 's/^/write blocks in the log: /'
-wait "$sim_pid" || true
+# --once: it ends by itself when the program has closed the port for good.
+timeout 30 tail --pid="$sim_pid" -f /dev/null || kill "$sim_pid" 2>/dev/null || true
 sim_pid=
 
 stage "update through the vendor's library (the stand-in DLL beside the program)"
