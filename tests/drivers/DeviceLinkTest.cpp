@@ -11,7 +11,7 @@
 #include "link/UsbChannel.h"
 #include "link/drivers/D2xxDriver.h"
 #include "protocol/Connection.h"
-#include "protocol/FileKinds.h"
+#include "link/InstrumentProtocol.h"
 #include "sim/SimBus.h"
 #include "text/Messages.h"
 
