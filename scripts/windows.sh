@@ -92,7 +92,7 @@ cmake -S . -B "$win32_build" "${cmake_flags[@]}" \
 cmake --build "$win32_build" --target vxa4410-cli vxa_d2xx_standin
 # The vendor's DLL exports bare names; __stdcall would decorate them (FT_Open@8).
 exports=$(i686-w64-mingw32-objdump -p "$win32_build/tests/drivers/ftd2xx.dll" |
-  awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && NF == 0 {exit} on {print $NF}')
+  awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && NF == 0 {on = 0} on {print $NF}')
 echo "$exports" | tr '\n' ' '; echo
 if [ "$(echo "$exports" | grep -c '^FT_[A-Za-z]*$')" -ne 15 ] || echo "$exports" | grep -q '@'; then
   echo "the 32-bit stand-in does not export the 15 FT_ names undecorated" >&2
