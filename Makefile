@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test package vm-test bench sanitize fuzz clean
+.PHONY: all deps configure build run test package vm-test bench sanitize fuzz windows clean
 
 all: build
 
@@ -47,6 +47,13 @@ sanitize: deps
 # The answer fuzzer (clang's libFuzzer) for a fixed number of runs.
 fuzz: deps
 	@scripts/fuzz.sh build-fuzz $(FUZZ_RUNS)
+
+# vxa4410-cli.exe and the portable tests cross-built for Windows x86-64 (build-win), the suite
+# and an update over a COM port and over the vendor's library under Wine, and the 32-bit build
+# compiled (build-win32). The COM-port update needs the Linux simulator: after `make build`.
+windows:
+	@scripts/install-deps.sh --windows
+	@scripts/windows.sh $(BUILD) build-win build-win32
 
 clean:
 	@rm -rf $(BUILD)

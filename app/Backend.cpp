@@ -1,7 +1,7 @@
 #include "app/Backend.h"
 
-#include "link/drivers/LibFtdiDriver.h"
-#include "link/drivers/SerialPortDriver.h"
+#include "link/drivers/D2xxDriver.h"
+#include "link/drivers/PlatformDrivers.h"
 #include "sim/SimBus.h"
 
 // The only file of app/ that knows the backends themselves: everything else sees an FtDriver.
@@ -54,16 +54,23 @@ std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::strin
 
   backend->clock_ = std::make_unique<RealClock>();
   if (options.driver.empty() || options.driver == "serial") {
-    backend->driver_ = std::make_unique<SerialPortDriver>(options.port);
-  } else if (options.driver == "libftdi") {
-    // libftdi finds the bridges on the USB itself; a port is a path for the kernel's driver.
-    if (!options.port.empty()) {
-      return Refuse(error, "a port name applies to the serial-port backend only");
-    }
-    backend->driver_ = std::make_unique<LibFtdiDriver>();
-  } else {
-    return Refuse(error, "unknown driver \"" + options.driver + "\" (serial or libftdi)");
+    backend->driver_ = CreateSystemSerialDriver(options.port);
+    return backend;
   }
+  if (options.driver != "libftdi" && options.driver != "d2xx") {
+    return Refuse(error, "unknown driver \"" + options.driver + "\" (serial, libftdi or d2xx)");
+  }
+  // libftdi and the vendor's library find the bridges on the USB themselves; a port is a name
+  // for the system's serial driver.
+  if (!options.port.empty()) {
+    return Refuse(error, "a port name applies to the serial-port backend only");
+  }
+  if (options.driver == "libftdi") {
+    backend->driver_ = CreateLibFtdiDriver(error);
+  } else {
+    backend->driver_ = D2xxDriver::Load(D2xxLibraryName(), error);
+  }
+  if (!backend->driver_) return nullptr;
   return backend;
 }
 

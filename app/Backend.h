@@ -27,7 +27,7 @@ bool IsSimFaultName(const std::string& name);
 // Everything that decides the backend. The front ends fill it from their command lines.
 struct BackendOptions {
   bool sim = false;      // the built-in simulated instrument instead of a driver
-  std::string driver;    // "serial" (also when empty) or "libftdi"
+  std::string driver;    // "serial" (also when empty), "libftdi" or "d2xx"
   std::string port;      // serial only: a port named by path instead of the USB listing
   // The simulated instrument only:
   bool virtualTime = false;  // the line and the install take no real time

@@ -18,7 +18,7 @@ struct CommandLineOptions {
   bool time = false;     // "-time": recognised, switches nothing on
   bool sim = false;      // "-sim": the built-in simulated instrument
   std::string port;      // "-port PATH": a serial port instead of the USB listing
-  std::string driver;    // "-driver NAME": serial (default) or libftdi
+  std::string driver;    // "-driver NAME": serial (default), libftdi or d2xx
   // "-lang en|ru"; any other value is passed over like an unknown word, and the environment
   // decides.
   std::optional<MessageLanguage> language;

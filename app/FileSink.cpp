@@ -1,13 +1,8 @@
 #include "app/FileSink.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
-#include <cstring>
 #include <random>
+#include <system_error>
 
 #include "text/Messages.h"
 #include "link/Errors.h"
@@ -15,14 +10,12 @@
 namespace vxa {
 namespace {
 
+namespace fs = std::filesystem;
+
 // Tries this many names before giving up on finding a free one for the temporary file.
 constexpr int kTemporaryNameAttempts = 100;
 // Links followed at the most, as the kernel does, so that a loop of links ends.
 constexpr int kLinkDepthLimit = 40;
-
-std::string ErrnoText(int error) {
-  return std::strerror(error);
-}
 
 // A short name, so that any destination name the file system accepts leaves room for it.
 std::string TemporaryName(std::mt19937& random) {
@@ -34,64 +27,72 @@ std::string TemporaryName(std::mt19937& random) {
   return name;
 }
 
+// The path as UTF-8, for the catalogue's texts (a Windows path is UTF-16).
+std::string Shown(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 }  // namespace
 
-FileSink::FileSink(std::filesystem::path destination) : destination_(std::move(destination)) {
+FileSink::FileSink(fs::path destination) : destination_(std::move(destination)) {
   if (destination_ == kStandardOutput) {
     toStandardOutput_ = true;
-    fd_ = STDOUT_FILENO;
+    file_ = OutputFile::StandardOutput();
     return;
   }
-  auto refuse = [this](int32_t id, int error) {
+  auto refuse = [this](int32_t id, const std::error_code& error) {
     throw TBufferError(
-        FormatText(VXA_MSG(id), destination_.c_str(), ErrnoText(error).c_str()));
+        FormatText(VXA_MSG(id), Shown(destination_).c_str(), error.message().c_str()));
   };
   target_ = destination_;
-  struct stat info {};
+  fs::file_status status;
   for (int depth = 0;; ++depth) {
-    if (::lstat(target_.c_str(), &info) != 0) {
-      if (errno != ENOENT) refuse(msg::kFileCreateFailed, errno);
-      break;  // a new file, or the missing target of a link
-    }
-    if (!S_ISLNK(info.st_mode)) {
-      if (!S_ISREG(info.st_mode)) {
-        throw TBufferError(FormatText(VXA_MSG(msg::kFileNotRegular), destination_.c_str()));
+    std::error_code error;
+    status = fs::symlink_status(target_, error);
+    if (status.type() == fs::file_type::not_found) break;  // a new file, or a link's missing target
+    if (error) refuse(msg::kFileCreateFailed, error);
+    if (status.type() != fs::file_type::symlink) {
+      if (status.type() != fs::file_type::regular) {
+        throw TBufferError(FormatText(VXA_MSG(msg::kFileNotRegular), Shown(destination_).c_str()));
       }
       break;
     }
-    if (depth == kLinkDepthLimit) refuse(msg::kFileCreateFailed, ELOOP);
-    std::error_code error;
-    const std::filesystem::path link = std::filesystem::read_symlink(target_, error);
-    if (error) refuse(msg::kFileCreateFailed, error.value());
+    if (depth == kLinkDepthLimit) {
+      refuse(msg::kFileCreateFailed, std::make_error_code(std::errc::too_many_symbolic_link_levels));
+    }
+    const fs::path link = fs::read_symlink(target_, error);
+    if (error) refuse(msg::kFileCreateFailed, error);
     target_ = link.is_absolute() ? link : target_.parent_path() / link;
     // /dev/stdout and its kind name a descriptor, not a file: renaming over what they point at
     // would take the file away from under whoever holds the descriptor.
     if (target_.string().starts_with("/proc/")) {
-      throw TBufferError(FormatText(VXA_MSG(msg::kFileNotRegular), destination_.c_str()));
+      throw TBufferError(FormatText(VXA_MSG(msg::kFileNotRegular), Shown(destination_).c_str()));
     }
   }
   CreateTemporary(target_);
-  // An existing file keeps its mode; a new one has what the umask let open() give it.
-  if (S_ISREG(info.st_mode)) ::fchmod(fd_, info.st_mode & 07777);
+  // An existing file keeps its mode; a new one has what the umask let the creation give it.
+  if (status.type() == fs::file_type::regular) {
+    std::error_code ignored;
+    fs::permissions(temporary_, status.permissions(), ignored);
+  }
 }
 
-void FileSink::CreateTemporary(const std::filesystem::path& target) {
-  const std::filesystem::path directory = target.parent_path();
+void FileSink::CreateTemporary(const fs::path& target) {
+  const fs::path directory = target.parent_path();
   std::mt19937 random(std::random_device{}());
-  int error = 0;
+  FileIoError error;
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    std::filesystem::path candidate = directory / TemporaryName(random);
-    // 0666 lets the umask decide a new file's permissions, as for any file a tool creates.
-    fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
+    fs::path candidate = directory / TemporaryName(random);
+    file_ = OutputFile::CreateNew(candidate, &error);
+    if (file_) {
       temporary_ = std::move(candidate);
       return;
     }
-    error = errno;
-    if (error != EEXIST) break;
+    if (!error.alreadyExists) break;
   }
-  throw TBufferError(
-      FormatText(VXA_MSG(msg::kFileCreateFailed), destination_.c_str(), ErrnoText(error).c_str()));
+  throw TBufferError(FormatText(VXA_MSG(msg::kFileCreateFailed), Shown(destination_).c_str(),
+                                error.text.c_str()));
 }
 
 FileSink::~FileSink() {
@@ -99,16 +100,9 @@ FileSink::~FileSink() {
 }
 
 void FileSink::Discard() {
-  if (toStandardOutput_) {
-    fd_ = -1;
-    return;
-  }
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  file_.reset();
   if (!temporary_.empty()) {
-    ::unlink(temporary_.c_str());
+    RemoveFile(temporary_);
     temporary_.clear();
   }
 }
@@ -118,64 +112,57 @@ int FileSink::Read(void* /*destination*/, int /*length*/) {
 }
 
 int FileSink::Write(const void* source, int length) {
-  if (fd_ < 0 || length <= 0) return 0;
+  if (!file_ || length <= 0) return 0;
   const int position = position_.load();
   // The position is an int: a file that would pass its range is refused as a lack of room.
   if (length > INT_MAX - position) length = INT_MAX - position;
-  const auto* bytes = static_cast<const char*>(source);
-  int taken = 0;
-  while (taken < length) {
-    // Standard output may be a pipe or a terminal: it only takes bytes in order.
-    const size_t rest = static_cast<size_t>(length - taken);
-    const ssize_t written =
-        toStandardOutput_
-            ? ::write(fd_, bytes + taken, rest)
-            : ::pwrite(fd_, bytes + taken, rest, static_cast<off_t>(position) + taken);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) break;
-      throw TBufferError(FormatText(VXA_MSG(msg::kFileWriteFailed), ErrnoText(errno).c_str()));
-    }
-    if (written == 0) break;
-    taken += static_cast<int>(written);
+  FileIoError error;
+  const long long taken = file_->WriteAt(source, static_cast<size_t>(length), position, &error);
+  if (taken < 0) {
+    throw TBufferError(FormatText(VXA_MSG(msg::kFileWriteFailed), error.text.c_str()));
   }
-  position_.store(position + taken);
-  return taken;
+  position_.store(position + static_cast<int>(taken));
+  return static_cast<int>(taken);
 }
 
 int FileSink::SetPosition(int position) {
   if (position == position_.load()) return position;
   // What went to standard output cannot be taken back.
-  if (fd_ < 0 || toStandardOutput_ || position < 0 || position > position_.load()) {
+  if (!file_ || toStandardOutput_ || position < 0 || position > position_.load()) {
     return position_.load();
   }
-  if (::ftruncate(fd_, position) == 0) position_.store(position);
+  FileIoError error;
+  if (file_->Truncate(position, &error)) position_.store(position);
   return position_.load();
 }
 
 bool FileSink::Commit(std::string* error) {
   if (committed_) return true;
-  auto fail = [&](int code) {
+  FileIoError failure;
+  auto fail = [&] {
     if (error != nullptr) {
-      *error =
-          FormatText(VXA_MSG(msg::kFileSaveFailed), destination_.c_str(), ErrnoText(code).c_str());
+      *error = FormatText(VXA_MSG(msg::kFileSaveFailed), Shown(destination_).c_str(),
+                          failure.text.c_str());
     }
     Discard();
     return false;
   };
-  if (fd_ < 0) return fail(EBADF);
+  if (!file_) {
+    failure.text = std::make_error_code(std::errc::bad_file_descriptor).message();
+    return fail();
+  }
   if (toStandardOutput_) {
-    fd_ = -1;
+    file_.reset();
     committed_ = true;
     return true;
   }
   // The data must be on disk before the name points at it, or a crash could leave an empty file
   // under the destination's name.
-  if (::fsync(fd_) != 0) return fail(errno);
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) return fail(errno);
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return fail(errno);
+  if (!file_->Sync(&failure)) return fail();
+  const bool closed = file_->Close(&failure);
+  file_.reset();
+  if (!closed) return fail();
+  if (!RenameReplacing(temporary_, target_, &failure)) return fail();
   temporary_.clear();
   committed_ = true;
   return true;

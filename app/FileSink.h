@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <string>
+
+#include "base/FileIo.h"
 
 #include "protocol/TransBuffer.h"
 
@@ -62,7 +65,7 @@ class FileSink final : public TBasicTransBuffer {
   // Where the data finally goes: the destination, or the file a link points at.
   std::filesystem::path target_;
   bool toStandardOutput_ = false;
-  int fd_ = -1;
+  std::unique_ptr<OutputFile> file_;
   std::atomic<int> position_{0};
   bool committed_ = false;
 };

@@ -3,6 +3,8 @@
 #include <ctime>
 #include <thread>
 
+#include "base/CivilTime.h"
+
 namespace vxa {
 namespace {
 
@@ -25,7 +27,7 @@ void RealClock::Sleep(Duration duration) {
 LocalDateTime RealClock::LocalTime() const {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
-  localtime_r(&now, &tm);
+  LocalCalendar(now, &tm);
   return FromTm(tm);
 }
 
@@ -39,7 +41,7 @@ void VirtualClock::SetLocalTime(const LocalDateTime& when) {
   tm.tm_hour = when.hour;
   tm.tm_min = when.minute;
   tm.tm_sec = when.second;
-  localBaseSeconds_ = static_cast<int64_t>(timegm(&tm));
+  localBaseSeconds_ = static_cast<int64_t>(SecondsOfUtcCalendar(&tm));
   localBaseAt_ = now_.load();
 }
 
@@ -47,7 +49,7 @@ LocalDateTime VirtualClock::LocalTime() const {
   const int64_t elapsedSeconds = (now_.load() - localBaseAt_.load()) / 1'000'000;
   const auto seconds = static_cast<std::time_t>(localBaseSeconds_.load() + elapsedSeconds);
   std::tm tm{};
-  gmtime_r(&seconds, &tm);
+  UtcCalendar(seconds, &tm);
   return FromTm(tm);
 }
 

@@ -27,7 +27,8 @@ bool TDiagnosticFiles::SetLogging(bool log, bool dump) {
   LogFile.reset();
   DumpFile.reset();
   if (log) {
-    LogFile.reset(std::fopen(kLogFileName, "w+"));
+    // Binary: every line ends in a bare LF on every platform, so that logs compare line by line.
+    LogFile.reset(std::fopen(kLogFileName, "wb+"));
     if (!LogFile) return false;
   }
   if (!dump) return true;

@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing; with the
 # argument "vm", those of `make vm-test` instead (QEMU, the guest's shell, its initramfs, the
-# socket link, the kernel's unpacking). Nothing is fetched from anywhere but the system's own
-# package archive.
+# socket link, the kernel's unpacking); with "--windows", those of `make windows` (mingw-w64
+# with the posix thread model, Wine to run the programs, GoogleTest's sources to build for
+# Windows). Nothing is fetched from anywhere but the system's own package archive.
 set -euo pipefail
 
 if [ "${1:-}" = vm ]; then
   packages=(qemu-system-x86 busybox-static cpio socat xz-utils)
+elif [ "${1:-}" = --windows ]; then
+  packages=(
+    cmake ninja-build make
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
+    binutils-mingw-w64-i686 wine wine64 googletest
+  )
 else
   packages=(
     cmake ninja-build g++ make pkg-config

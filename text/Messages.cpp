@@ -87,8 +87,9 @@ constexpr CatalogueEntry kRussian[] = {
      "Параметры:\n"
      "  --sim            встроенный имитатор прибора\n"
      "  --fast           (с --sim) имитатор в виртуальном времени, без ожидания\n"
-     "  --port ПУТЬ      последовательный порт ПУТЬ\n"
-     "  --driver ИМЯ     драйвер: serial (по умолчанию) или libftdi\n"
+     "  --port ПУТЬ      последовательный порт ПУТЬ (/dev/ttyUSB0, COM5)\n"
+     "  --driver ИМЯ     драйвер: serial (по умолчанию), libftdi (Linux)\n"
+     "                   или d2xx (библиотека производителя моста)\n"
      "  --log            журнал обмена log_file.txt в текущем каталоге\n"
      "  --lang ЯЗЫК      язык сообщений: ru или en (по умолчанию русский,\n"
      "                   английский, если LC_ALL, LC_MESSAGES или LANG начинается с en)\n"
@@ -105,7 +106,7 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kUnknownCommand, "неизвестная команда: %s"},
     {msg::kWrongArgumentCount, "неверное число аргументов команды %s"},
     {msg::kUnknownFileKind, "неизвестный тип файла: %s (kernel, dev_info, dev_caliber, sensor0, sensor1, swap)"},
-    {msg::kUnknownDriver, "неизвестный драйвер: %s (serial или libftdi)"},
+    {msg::kUnknownDriver, "неизвестный драйвер: %s (serial, libftdi или d2xx)"},
     {msg::kConflictingOptions, "параметры %s и %s несовместимы"},
     {msg::kOptionNeedsSim, "параметр %s действует только вместе с --sim"},
     {msg::kInvalidFault, "неверное описание отказа: %s"},
@@ -128,6 +129,12 @@ constexpr CatalogueEntry kRussian[] = {
      "  -time            принимается для совместимости, ничего не включает\n"
      "  --help           эта справка\n"
      "  --version        версия программы\n"},
+    {msg::kD2xxLibraryMissing, "не загружается библиотека драйвера %s: %s"},
+    {msg::kD2xxFunctionMissing, "в библиотеке драйвера %s нет функции %s"},
+    {msg::kComPortMissing, "порта %s нет"},
+    {msg::kComPortBusy, "порт %s занят другой программой"},
+    {msg::kComPortFailed, "порт %s: %s"},
+    {msg::kNoComPortFound, "не найдено ни одного COM-порта прибора (USB VID 0403)"},
 };
 
 constexpr CatalogueEntry kEnglish[] = {
@@ -199,8 +206,9 @@ constexpr CatalogueEntry kEnglish[] = {
      "Options:\n"
      "  --sim            the built-in simulated instrument\n"
      "  --fast           (with --sim) the simulator in virtual time, no waiting\n"
-     "  --port PATH      the serial port PATH\n"
-     "  --driver NAME    driver: serial (default) or libftdi\n"
+     "  --port PATH      the serial port PATH (/dev/ttyUSB0, COM5)\n"
+     "  --driver NAME    driver: serial (default), libftdi (Linux)\n"
+     "                   or d2xx (the bridge vendor's library)\n"
      "  --log            exchange log log_file.txt in the current directory\n"
      "  --lang LANGUAGE  language of the messages: ru or en (Russian by default,\n"
      "                   English when LC_ALL, LC_MESSAGES or LANG starts with en)\n"
@@ -217,7 +225,7 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kUnknownCommand, "unknown command: %s"},
     {msg::kWrongArgumentCount, "wrong number of arguments for command %s"},
     {msg::kUnknownFileKind, "unknown file kind: %s (kernel, dev_info, dev_caliber, sensor0, sensor1, swap)"},
-    {msg::kUnknownDriver, "unknown driver: %s (serial or libftdi)"},
+    {msg::kUnknownDriver, "unknown driver: %s (serial, libftdi or d2xx)"},
     {msg::kConflictingOptions, "options %s and %s cannot be combined"},
     {msg::kOptionNeedsSim, "option %s works only together with --sim"},
     {msg::kInvalidFault, "invalid fault description: %s"},
@@ -240,6 +248,12 @@ constexpr CatalogueEntry kEnglish[] = {
      "  -time            accepted for compatibility, switches nothing on\n"
      "  --help           this help\n"
      "  --version        the program's version\n"},
+    {msg::kD2xxLibraryMissing, "cannot load the driver library %s: %s"},
+    {msg::kD2xxFunctionMissing, "the driver library %s has no function %s"},
+    {msg::kComPortMissing, "there is no port %s"},
+    {msg::kComPortBusy, "port %s is in use by another program"},
+    {msg::kComPortFailed, "port %s: %s"},
+    {msg::kNoComPortFound, "no COM port of the instrument (USB VID 0403) was found"},
 };
 
 static_assert(std::size(kRussian) == std::size(kEnglish));

@@ -85,6 +85,13 @@ enum : int32_t {
   kFileNotRegular = 100,
   // The window's --help.
   kWindowUsage = 102,
+  // The vendor's driver library and the COM ports.
+  kD2xxLibraryMissing = 120,
+  kD2xxFunctionMissing = 121,
+  kComPortMissing = 122,
+  kComPortBusy = 123,
+  kComPortFailed = 124,
+  kNoComPortFound = 125,
 };
 }  // namespace msg
 

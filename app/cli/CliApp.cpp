@@ -10,6 +10,7 @@
 #include "Version.h"
 #include "app/Backend.h"
 #include "app/FileSink.h"
+#include "app/cli/Console.h"
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalText.h"
 #include "text/Language.h"
@@ -21,7 +22,8 @@ namespace {
 
 std::string ProgramName(const char* argv0) {
   std::string name = argv0 != nullptr ? argv0 : "vxa4410-cli";
-  const size_t slash = name.rfind('/');
+  // Windows hands over the whole path as typed or found, with either separator.
+  const size_t slash = name.find_last_of("/\\");
   if (slash != std::string::npos) name.erase(0, slash + 1);
   return name;
 }
@@ -29,8 +31,7 @@ std::string ProgramName(const char* argv0) {
 void PrintText(std::FILE* stream, const std::string& text) {
   std::string plain = PlainTerminalText(text);
   if (plain.empty() || plain.back() != '\n') plain.push_back('\n');
-  std::fputs(plain.c_str(), stream);
-  std::fflush(stream);
+  WriteText(stream, plain);
 }
 
 // One run of a command that talks to the instrument or lists the bridges.
@@ -138,9 +139,8 @@ void CommandRun::List() {
       report_.outcome = Outcome::kFailed;
       return;
     }
-    std::fprintf(streams_.out, "%u: %s\n", index, description.c_str());
+    WriteText(streams_.out, std::to_string(index) + ": " + description + "\n");
   }
-  std::fflush(streams_.out);
   report_.outcome = Outcome::kFound;
 }
 
@@ -240,16 +240,16 @@ int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
   const ParsedCommandLine parsed = ParseCliArguments(argc, argv);
   if (!parsed.error.empty()) {
     // One line a script's log can hold; the whole help only where it is asked for.
-    std::fprintf(streams.err, "%s: %s %s\n", program.c_str(), parsed.error.c_str(),
-                 FormatText(VXA_MSG(msg::kTryHelp), program.c_str()).c_str());
+    WriteText(streams.err, program + ": " + parsed.error + " " +
+                               FormatText(VXA_MSG(msg::kTryHelp), program.c_str()) + "\n");
     return kExitUsage;
   }
   if (parsed.options.help) {
-    std::fputs(FormatText(VXA_MSG(msg::kCliUsage), program.c_str()).c_str(), streams.out);
+    WriteText(streams.out, FormatText(VXA_MSG(msg::kCliUsage), program.c_str()));
     return kExitSuccess;
   }
   if (parsed.options.version) {
-    std::fprintf(streams.out, "%s %s\n", program.c_str(), VXA_PRODUCT_VERSION);
+    WriteText(streams.out, program + " " + VXA_PRODUCT_VERSION + "\n");
     return kExitSuccess;
   }
 

@@ -43,11 +43,12 @@ constexpr option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-bool ParseLong(const std::string& text, long minimum, long maximum, long* value) {
+// long long: a long has 32 bits on Windows, too few for a 32-bit unsigned value.
+bool ParseLong(const std::string& text, long long minimum, long long maximum, long long* value) {
   if (text.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  const long parsed = std::strtol(text.c_str(), &end, 0);
+  const long long parsed = std::strtoll(text.c_str(), &end, 0);
   if (errno != 0 || end == nullptr || *end != '\0' || parsed < minimum || parsed > maximum) {
     return false;
   }
@@ -103,12 +104,15 @@ std::string CheckCombinations(const CliOptions& options) {
   if (options.sim && !options.driver.empty()) {
     return FormatText(VXA_MSG(msg::kConflictingOptions), "--sim", "--driver");
   }
-  if (!options.driver.empty() && options.driver != "serial" && options.driver != "libftdi") {
+  if (!options.driver.empty() && options.driver != "serial" && options.driver != "libftdi" &&
+      options.driver != "d2xx") {
     return FormatText(VXA_MSG(msg::kUnknownDriver), options.driver.c_str());
   }
-  // A port is a path for the kernel's serial driver; libftdi finds bridges on the USB itself.
-  if (!options.port.empty() && options.driver == "libftdi") {
-    return FormatText(VXA_MSG(msg::kConflictingOptions), "--port", "--driver libftdi");
+  // A port is a name for the system's serial driver; libftdi and the vendor's library find
+  // bridges on the USB themselves.
+  if (!options.port.empty() && (options.driver == "libftdi" || options.driver == "d2xx")) {
+    return FormatText(VXA_MSG(msg::kConflictingOptions), "--port",
+                      ("--driver " + options.driver).c_str());
   }
   if (!options.sim) {
     if (options.fast) return FormatText(VXA_MSG(msg::kOptionNeedsSim), "--fast");
@@ -135,7 +139,7 @@ bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec) {
   if (!IsSimFaultName(fields[0])) return false;
   SimFaultSpec parsed;
   parsed.name = fields[0];
-  long value = 0;
+  long long value = 0;
   if (fields.size() > 1) {
     if (!ParseLong(fields[1], -1, INT_MAX, &value) || value == 0) return false;
     parsed.count = static_cast<int>(value);
@@ -145,7 +149,7 @@ bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec) {
     parsed.skip = static_cast<int>(value);
   }
   if (fields.size() > 3) {
-    if (!ParseLong(fields[3], 0, static_cast<long>(UINT32_MAX), &value)) return false;
+    if (!ParseLong(fields[3], 0, static_cast<long long>(UINT32_MAX), &value)) return false;
     parsed.value = static_cast<uint32_t>(value);
   }
   if (fields.size() > 4) {
@@ -227,7 +231,7 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         break;
       }
       case kOptSimInstruments: {
-        long count = 0;
+        long long count = 0;
         if (!ParseLong(optarg, 0, 8, &count)) {
           result.error = FormatText(VXA_MSG(msg::kInvalidOptionValue), "--sim-instruments", optarg);
         } else {

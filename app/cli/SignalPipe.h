@@ -1,49 +1,54 @@
 #pragma once
 
-#include <signal.h>
-
-#include "base/UniqueFd.h"
+#include <chrono>
+#include <memory>
 
 namespace vxa::cli {
 
-// The one channel through which the main thread is woken: a pipe that the traffic thread (Wake)
-// and the handler of SIGINT and SIGTERM write a byte to, and that the main thread polls. The
-// handler does nothing but record the signal and write its byte, which is all a signal handler
-// may safely do; everything else happens on the main thread when it sees the byte.
+// The one channel through which the main thread is woken: by the traffic thread (Wake) and by
+// Ctrl-C or a request to terminate. The platform's notice of those does nothing but record it and
+// wake the channel; everything else happens on the main thread when it looks.
+//   POSIX: a pipe that the handler of SIGINT and SIGTERM writes a byte to (SignalPipePosix.cpp).
+//   Windows: an event that the console's control handler sets (SignalPipeWindows.cpp).
 //
-// A second Ctrl-C ends the program at once with the signal's default action, for the case where
+// A second Ctrl-C ends the program at once with the system's default action, for the case where
 // the first one cannot be acted on soon (the search waits for the instrument without polling).
 //
-// One object at a time: the handler finds the pipe through process-wide state, which this object
-// sets up and takes down again (restoring the previous handlers).
+// One object at a time: the handler finds the channel through process-wide state, which this
+// object sets up and takes down again (restoring the previous handlers).
 class SignalPipe {
  public:
-  // Throws std::system_error when the pipe or the handlers cannot be set up.
+  enum class Input { kReady, kWoken, kFailed };
+
+  // Throws std::system_error when the channel or the handlers cannot be set up.
   SignalPipe();
   ~SignalPipe();
   SignalPipe(const SignalPipe&) = delete;
   SignalPipe& operator=(const SignalPipe&) = delete;
 
-  // The end to poll for input.
-  int ReadFd() const { return read_.Get(); }
-  // From any thread: have the poller look again.
+  // From any thread: have the waiting side look again.
   void Wake();
-  // Empties the pipe without waiting.
+  // Waits until woken, a signal has come, or `maxWait` has passed.
+  void WaitFor(std::chrono::milliseconds maxWait);
+  // Waits until the input behind `inputFd` has something to read, or as WaitFor without limit.
+  Input WaitForInput(int inputFd);
+  // One byte of the input: 1 when `byte` holds one, 0 at its end, -1 when there is nothing yet
+  // (or the read was broken off by a signal), -2 when it failed.
+  int ReadInputByte(int inputFd, char* byte);
+  // Forgets the wake-ups so far, without waiting.
   void Drain();
-  // The signal that arrived since construction, or 0.
+  // The signal that arrived since construction (SIGINT, SIGTERM), or 0.
   int Signal() const;
 
  private:
-  UniqueFd read_;
-  UniqueFd write_;
-  struct sigaction previousInt_ {};
-  struct sigaction previousTerm_ {};
-  struct sigaction previousHup_ {};
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 // Threads started while an object of this class lives do not take SIGINT and SIGTERM (a thread
 // inherits the mask of the thread that starts it), so the signals always reach the main thread and
-// never break a blocking call of the traffic thread half way through an exchange.
+// never break a blocking call of the traffic thread half way through an exchange. Windows
+// delivers Ctrl-C on a thread of its own: there it has nothing to do.
 class SignalsBlockedForNewThreads {
  public:
   SignalsBlockedForNewThreads();
@@ -52,7 +57,8 @@ class SignalsBlockedForNewThreads {
   SignalsBlockedForNewThreads& operator=(const SignalsBlockedForNewThreads&) = delete;
 
  private:
-  sigset_t previous_{};
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace vxa::cli

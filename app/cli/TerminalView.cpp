@@ -1,13 +1,6 @@
 #include "app/cli/TerminalView.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-
+#include "app/cli/Console.h"
 #include "app/cli/TerminalText.h"
 #include "text/Messages.h"
 
@@ -16,17 +9,6 @@ namespace {
 
 // A confirmation answer longer than this is not an answer; the rest of the line is skipped.
 constexpr size_t kMaxAnswerLength = 64;
-
-// The width of the terminal behind `stream`; 0 when it cannot be told.
-size_t TerminalColumns(std::FILE* stream) {
-  winsize size{};
-  if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
-  return size.ws_col;
-}
-
-int PollTimeout(std::chrono::milliseconds wait) {
-  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, INT_MAX));
-}
 
 }  // namespace
 
@@ -38,8 +20,7 @@ void TerminalView::Print(std::FILE* stream, const std::string& text) {
   BreakProgressLine();
   std::string plain = PlainTerminalText(text);
   if (plain.empty() || plain.back() != '\n') plain.push_back('\n');
-  std::fputs(plain.c_str(), stream);
-  std::fflush(stream);
+  WriteText(stream, plain);
 }
 
 void TerminalView::DeviceFound(const DeviceLines& lines) {
@@ -76,10 +57,7 @@ void TerminalView::ProgressChanged(const Progress& progress) {
 void TerminalView::Redraw(bool stageChanged) {
   if (!streams_.errIsTerminal) {
     // A log or a pipe gets one line per stage and nothing in between.
-    if (stageChanged && !stage_.empty()) {
-      std::fprintf(streams_.err, "%s\n", stage_.c_str());
-      std::fflush(streams_.err);
-    }
+    if (stageChanged && !stage_.empty()) WriteText(streams_.err, stage_ + "\n");
     return;
   }
   const auto now = std::chrono::steady_clock::now();
@@ -95,15 +73,13 @@ void TerminalView::Redraw(bool stageChanged) {
   }
   // Back to the start of the line, the new text, then clear whatever the old one left behind.
   const std::string text = FitToColumns(FormatProgressLine(line), TerminalColumns(streams_.err));
-  std::fprintf(streams_.err, "\r%s\033[K", text.c_str());
-  std::fflush(streams_.err);
+  WriteText(streams_.err, "\r" + text + std::string(kClearToLineEnd));
   lineDrawn_ = true;
 }
 
 void TerminalView::BreakProgressLine() {
   if (!lineDrawn_) return;
-  std::fputc('\n', streams_.err);
-  std::fflush(streams_.err);
+  WriteText(streams_.err, "\n");
   lineDrawn_ = false;
 }
 
@@ -121,9 +97,7 @@ void TerminalView::CheckSignal() {
 }
 
 void TerminalView::ProcessEvents(std::chrono::milliseconds maxWait) {
-  pollfd wait{signals_.ReadFd(), POLLIN, 0};
-  // EINTR (a signal arrived during the wait) needs nothing more: the pipe has its byte.
-  ::poll(&wait, 1, PollTimeout(maxWait));
+  signals_.WaitFor(maxWait);
   CheckSignal();
   // A transfer that stalls shows a falling rate, not the last good one.
   if (lineDrawn_ && !label_.empty()) Redraw(false);
@@ -133,17 +107,15 @@ bool TerminalView::ReadAnswerLine(std::string* line) {
   line->clear();
   bool overlong = false;
   for (;;) {
-    pollfd fds[2] = {{streams_.inputFd, POLLIN, 0}, {signals_.ReadFd(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+    const SignalPipe::Input input = signals_.WaitForInput(streams_.inputFd);
+    if (input == SignalPipe::Input::kFailed) return false;
     CheckSignal();
     if (interrupted_) return false;
-    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    if (input != SignalPipe::Input::kReady) continue;
     char c = 0;
-    const ssize_t got = ::read(streams_.inputFd, &c, 1);
-    if (got < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return false;
-    }
+    const int got = signals_.ReadInputByte(streams_.inputFd, &c);
+    if (got == -1) continue;
+    if (got < 0) return false;
     if (got == 0) return !line->empty();
     if (c == '\n') {
       // Too long to be an answer: make it one that is asked again.
@@ -172,14 +144,12 @@ bool TerminalView::AskYesNo(const std::string& text) {
   // The question once, then only the prompt again after an answer that was neither.
   std::string question = PlainTerminalText(text) + VXA_MSG(msg::kAnswerPrompt);
   for (;;) {
-    std::fputs(question.c_str(), streams_.err);
+    WriteText(streams_.err, question);
     question = VXA_MSG(msg::kAnswerPrompt);
-    std::fflush(streams_.err);
     std::string answer;
     if (!ReadAnswerLine(&answer)) {
       // The end of the input or Ctrl-C: nothing was agreed to.
-      std::fputc('\n', streams_.err);
-      std::fflush(streams_.err);
+      WriteText(streams_.err, "\n");
       return false;
     }
     if (const std::optional<bool> yes = ParseYesNo(answer)) return *yes;

@@ -23,7 +23,7 @@ struct TerminalStreams {
 
 // The search and the update shown on a terminal: the four information lines and the information
 // boxes on stdout, warnings, errors and the progress on stderr, the confirmation read from the
-// terminal. Waiting is a poll() on the signal pipe, which the traffic thread's Wake and Ctrl-C
+// terminal. Waiting is a wait on the signal channel, which the traffic thread's Wake and Ctrl-C
 // both write to.
 class TerminalView final : public LoaderView {
  public:

@@ -1,15 +1,14 @@
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "app/cli/CliApp.h"
+#include "app/cli/Console.h"
 
 int main(int argc, char* argv[]) {
   vxa::cli::TerminalStreams streams;
   streams.out = stdout;
   streams.err = stderr;
-  streams.inputFd = STDIN_FILENO;
-  streams.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
-  streams.errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  streams.inputFd = 0;
+  streams.inputIsTerminal = vxa::cli::IsTerminal(0);
+  streams.errIsTerminal = vxa::cli::IsTerminal(2);
   return vxa::cli::RunCli(argc, argv, streams);
 }

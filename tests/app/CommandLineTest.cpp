@@ -4,8 +4,6 @@
 
 #include "app/Backend.h"
 #include "app/CommandLine.h"
-#include "link/drivers/LibFtdiDriver.h"
-#include "link/drivers/SerialPortDriver.h"
 #include "sim/SimBus.h"
 
 namespace vxa {
@@ -74,34 +72,12 @@ TEST(CommandLineTest, ArgumentsAreJoinedWithSingleSpaces) {
   EXPECT_EQ(JoinArguments(1, argv), "");
 }
 
-BackendOptions Driver(std::string name, std::string port = {}) {
-  BackendOptions options;
-  options.driver = std::move(name);
-  options.port = std::move(port);
-  return options;
-}
-
 BackendOptions Simulated(int instruments, std::vector<SimFaultSpec> faults = {}) {
   BackendOptions options;
   options.sim = true;
   options.simInstruments = instruments;
   options.simFaults = std::move(faults);
   return options;
-}
-
-TEST(BackendTest, MakesTheBackendTheOptionsName) {
-  std::string error;
-  const auto serial = CreateBackend(Driver("serial", "/dev/ttyUSB0"), &error);
-  ASSERT_NE(serial, nullptr);
-  EXPECT_NE(dynamic_cast<SerialPortDriver*>(&serial->Driver()), nullptr);
-  const auto ftdi = CreateBackend(Driver("libftdi"), &error);
-  ASSERT_NE(ftdi, nullptr);
-  EXPECT_NE(dynamic_cast<LibFtdiDriver*>(&ftdi->Driver()), nullptr);
-
-  EXPECT_EQ(CreateBackend(Driver("libftdi", "/dev/ttyUSB0"), &error), nullptr);
-  EXPECT_EQ(error, "a port name applies to the serial-port backend only");
-  EXPECT_EQ(CreateBackend(Driver("d2xx"), &error), nullptr);
-  EXPECT_EQ(error, "unknown driver \"d2xx\" (serial or libftdi)");
 }
 
 TEST(BackendTest, SimulatedBusHasTheInstrumentsAskedFor) {

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -167,6 +168,26 @@ TEST_F(CliProcessTest, InfoPrintsTheFourLinesExactly) {
   EXPECT_EQ(r.err, "");
 }
 
+// The vendor's library is found where the system looks for libraries; the stand-in's folder is
+// put there, or nothing is.
+TEST_F(CliProcessTest, TheVendorLibraryDriverReachesTheInstrumentThroughIt) {
+  ASSERT_EQ(::setenv("LD_LIBRARY_PATH", VXA_D2XX_STANDIN_DIR, 1), 0);
+  ChildResult r = RunChild(kProgram, {"--driver", "d2xx", "info"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), ExpectedInfoLines());
+}
+
+TEST_F(CliProcessTest, WithoutTheVendorLibraryTheDriverFailsNamingIt) {
+  ASSERT_EQ(::unsetenv("LD_LIBRARY_PATH"), 0);
+  ChildResult r = RunChild(kProgram, {"--driver", "d2xx", "info"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  const std::string missing =
+      FormatText(MessageText(msg::kD2xxLibraryMissing, 0), "libftd2xx.so", "");
+  EXPECT_EQ(r.err.rfind(FormatText(MessageText(msg::kBackendFailed, 0), missing.c_str()), 0), 0u)
+      << r.err;
+}
+
 TEST_F(CliProcessTest, OptionsMayFollowTheCommand) {
   ChildResult r = RunChild(kProgram, {"info", "--fast", "--sim"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -218,6 +239,7 @@ TEST_F(CliProcessTest, UsageErrorsExitTwoWithOneLineOnStderr) {
       {"--sim", "--driver", "serial", "info"},
       {"--driver", "usb", "info"},
       {"--port", "/dev/ttyUSB0", "--driver", "libftdi", "info"},
+      {"--port", "/dev/ttyUSB0", "--driver", "d2xx", "info"},
       {"--sim", "--sim-fault", "no-such-fault", "info"},
       {"--sim", "--sim-fault", "silent:0", "info"},
       {"--sim-fault", "silent", "info"},

@@ -19,6 +19,7 @@
 #include "app/cli/CliApp.h"
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalView.h"
+#include "base/UniqueFd.h"
 #include "text/Messages.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"

@@ -1,17 +1,27 @@
 #include "tests/support/TempDir.h"
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace vxa::test {
 
 ScopedTempDir::ScopedTempDir() : previous_(std::filesystem::current_path()) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vxa-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary directory";
-  path_ = pattern;
+  // A name no other test picks (create_directory says whether it was free), on every platform.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() / ("vxa-test-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) path_ = std::move(candidate);
+  }
+  if (path_.empty()) {
+    ADD_FAILURE() << "cannot create a temporary directory";
+    return;
+  }
   std::filesystem::current_path(path_);
 }
 

@@ -1,13 +1,18 @@
-#include "app/cli/SignalPipe.h"
-
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <system_error>
+
+#include "app/cli/SignalPipe.h"
+#include "base/UniqueFd.h"
 
 namespace vxa::cli {
 namespace {
@@ -54,49 +59,80 @@ sigset_t TerminalSignals() {
   return set;
 }
 
+int PollTimeout(std::chrono::milliseconds wait) {
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, INT_MAX));
+}
+
 }  // namespace
 
-SignalPipe::SignalPipe() {
+struct SignalPipe::State {
+  UniqueFd read;
+  UniqueFd write;
+  struct sigaction previousInt {};
+  struct sigaction previousTerm {};
+  struct sigaction previousHup {};
+};
+
+SignalPipe::SignalPipe() : state_(std::make_unique<State>()) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
     throw std::system_error(errno, std::generic_category(), "pipe2");
   }
-  read_ = UniqueFd(fds[0]);
-  write_ = UniqueFd(fds[1]);
+  state_->read = UniqueFd(fds[0]);
+  state_->write = UniqueFd(fds[1]);
   g_signal = 0;
-  g_wakeFd.store(write_.Get());
+  g_wakeFd.store(state_->write.Get());
   try {
-    Install(SIGINT, &previousInt_);
-    Install(SIGTERM, &previousTerm_);
+    Install(SIGINT, &state_->previousInt);
+    Install(SIGTERM, &state_->previousTerm);
     // A closed terminal or a lost ssh session ends the run as Ctrl-C does, with the instrument's
     // state reported where it can still be read (a log, a redirected stderr).
-    Install(SIGHUP, &previousHup_);
+    Install(SIGHUP, &state_->previousHup);
   } catch (...) {
-    ::sigaction(SIGINT, &previousInt_, nullptr);
-    ::sigaction(SIGTERM, &previousTerm_, nullptr);
+    ::sigaction(SIGINT, &state_->previousInt, nullptr);
+    ::sigaction(SIGTERM, &state_->previousTerm, nullptr);
     g_wakeFd.store(-1);
     throw;
   }
 }
 
 SignalPipe::~SignalPipe() {
-  ::sigaction(SIGINT, &previousInt_, nullptr);
-  ::sigaction(SIGTERM, &previousTerm_, nullptr);
-  ::sigaction(SIGHUP, &previousHup_, nullptr);
+  ::sigaction(SIGINT, &state_->previousInt, nullptr);
+  ::sigaction(SIGTERM, &state_->previousTerm, nullptr);
+  ::sigaction(SIGHUP, &state_->previousHup, nullptr);
   g_wakeFd.store(-1);
 }
 
 void SignalPipe::Wake() {
   const char byte = kWakeByte;
-  if (::write(write_.Get(), &byte, 1) < 0) {
+  if (::write(state_->write.Get(), &byte, 1) < 0) {
     // EAGAIN: the pipe is full, so the poller wakes anyway.
   }
+}
+
+void SignalPipe::WaitFor(std::chrono::milliseconds maxWait) {
+  pollfd wait{state_->read.Get(), POLLIN, 0};
+  // EINTR (a signal arrived during the wait) needs nothing more: the pipe has its byte.
+  ::poll(&wait, 1, PollTimeout(maxWait));
+}
+
+SignalPipe::Input SignalPipe::WaitForInput(int inputFd) {
+  pollfd fds[2] = {{inputFd, POLLIN, 0}, {state_->read.Get(), POLLIN, 0}};
+  if (::poll(fds, 2, -1) < 0) return errno == EINTR ? Input::kWoken : Input::kFailed;
+  return (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 ? Input::kReady : Input::kWoken;
+}
+
+int SignalPipe::ReadInputByte(int inputFd, char* byte) {
+  const ssize_t got = ::read(inputFd, byte, 1);
+  if (got > 0) return 1;
+  if (got == 0) return 0;
+  return errno == EINTR || errno == EAGAIN ? -1 : -2;
 }
 
 void SignalPipe::Drain() {
   char bytes[64];
   for (;;) {
-    const ssize_t got = ::read(read_.Get(), bytes, sizeof bytes);
+    const ssize_t got = ::read(state_->read.Get(), bytes, sizeof bytes);
     if (got > 0) continue;
     if (got < 0 && errno == EINTR) continue;
     return;
@@ -107,14 +143,18 @@ int SignalPipe::Signal() const {
   return g_signal;
 }
 
-SignalsBlockedForNewThreads::SignalsBlockedForNewThreads() {
+struct SignalsBlockedForNewThreads::State {
+  sigset_t previous{};
+};
+
+SignalsBlockedForNewThreads::SignalsBlockedForNewThreads() : state_(std::make_unique<State>()) {
   const sigset_t set = TerminalSignals();
-  ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
+  ::pthread_sigmask(SIG_BLOCK, &set, &state_->previous);
 }
 
 SignalsBlockedForNewThreads::~SignalsBlockedForNewThreads() {
   // A signal that came meanwhile is delivered to this thread as soon as it is unblocked.
-  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &state_->previous, nullptr);
 }
 
 }  // namespace vxa::cli

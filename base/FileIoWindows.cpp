@@ -1,0 +1,108 @@
+#include <windows.h>
+
+#include <algorithm>
+
+#include "base/FileIo.h"
+#include "base/WindowsText.h"
+
+namespace vxa {
+namespace {
+
+bool Failed(DWORD code, FileIoError* error) {
+  error->alreadyExists = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+  error->noSpace = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||
+                   code == ERROR_FILE_TOO_LARGE || code == ERROR_NOT_ENOUGH_QUOTA;
+  error->text = win::SystemErrorText(code);
+  return false;
+}
+
+HANDLE Handle(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+}  // namespace
+
+std::unique_ptr<OutputFile> OutputFile::CreateNew(const std::filesystem::path& path,
+                                                  FileIoError* error) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    Failed(::GetLastError(), error);
+    return nullptr;
+  }
+  return std::unique_ptr<OutputFile>(new OutputFile(reinterpret_cast<intptr_t>(file), false));
+}
+
+std::unique_ptr<OutputFile> OutputFile::StandardOutput() {
+  return std::unique_ptr<OutputFile>(
+      new OutputFile(reinterpret_cast<intptr_t>(::GetStdHandle(STD_OUTPUT_HANDLE)), true));
+}
+
+OutputFile::~OutputFile() {
+  if (handle_ != -1 && !sequential_) ::CloseHandle(Handle(handle_));
+}
+
+long long OutputFile::WriteAt(const void* data, size_t length, int64_t offset,
+                              FileIoError* error) {
+  const auto* bytes = static_cast<const char*>(data);
+  size_t taken = 0;
+  while (taken < length) {
+    // An offset in the OVERLAPPED structure is Windows' pwrite on a file opened for plain I/O.
+    OVERLAPPED at{};
+    const auto position = static_cast<uint64_t>(offset) + taken;
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length - taken, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(Handle(handle_), bytes + taken, chunk, &written,
+                     sequential_ ? nullptr : &at)) {
+      Failed(::GetLastError(), error);
+      if (error->noSpace) break;
+      return -1;
+    }
+    if (written == 0) break;
+    taken += written;
+  }
+  return static_cast<long long>(taken);
+}
+
+bool OutputFile::Truncate(int64_t size, FileIoError* error) {
+  if (sequential_) return Failed(ERROR_INVALID_FUNCTION, error);
+  LARGE_INTEGER end{};
+  end.QuadPart = size;
+  if (!::SetFilePointerEx(Handle(handle_), end, nullptr, FILE_BEGIN) ||
+      !::SetEndOfFile(Handle(handle_))) {
+    return Failed(::GetLastError(), error);
+  }
+  return true;
+}
+
+bool OutputFile::Sync(FileIoError* error) {
+  if (sequential_) return true;
+  return ::FlushFileBuffers(Handle(handle_)) || Failed(::GetLastError(), error);
+}
+
+bool OutputFile::Close(FileIoError* error) {
+  if (handle_ == -1) return Failed(ERROR_INVALID_HANDLE, error);
+  HANDLE file = Handle(handle_);
+  handle_ = -1;
+  if (sequential_) return true;
+  return ::CloseHandle(file) || Failed(::GetLastError(), error);
+}
+
+bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                 FileIoError* error) {
+  return ::MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+         Failed(::GetLastError(), error);
+}
+
+void RemoveFile(const std::filesystem::path& path) {
+  ::DeleteFileW(path.c_str());
+}
+
+long long CurrentProcessId() {
+  return static_cast<long long>(::GetCurrentProcessId());
+}
+
+}  // namespace vxa

@@ -1,0 +1,170 @@
+#include "link/drivers/D2xxDriver.h"
+
+#include <cstdint>
+
+#include "base/SharedLibrary.h"
+#include "text/Messages.h"
+
+namespace vxa {
+
+struct D2xxDriver::Library {
+  std::unique_ptr<SharedLibrary> module;
+  d2xx::Functions call;
+};
+
+namespace {
+
+// One opened bridge: each call is the library's call on its handle.
+class D2xxDevice final : public FtDevice {
+ public:
+  D2xxDevice(std::shared_ptr<const D2xxDriver::Library> library, d2xx::Handle handle)
+      : library_(std::move(library)), call_(library_->call), handle_(handle) {}
+  ~D2xxDevice() override {
+    if (handle_ != nullptr) call_.Close(handle_);
+  }
+  D2xxDevice(const D2xxDevice&) = delete;
+  D2xxDevice& operator=(const D2xxDevice&) = delete;
+
+  FtStatus ResetDevice() override { return Open() ? call_.ResetDevice(handle_) : Closed(); }
+  FtStatus SetLatencyTimer(uint8_t milliseconds) override {
+    return Open() ? call_.SetLatencyTimer(handle_, milliseconds) : Closed();
+  }
+  FtStatus SetUSBParameters(uint32_t inTransferSize, uint32_t outTransferSize) override {
+    return Open() ? call_.SetUSBParameters(handle_, inTransferSize, outTransferSize) : Closed();
+  }
+  FtStatus SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs) override {
+    return Open() ? call_.SetTimeouts(handle_, readTimeoutMs, writeTimeoutMs) : Closed();
+  }
+  FtStatus SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits, uint8_t parity) override {
+    return Open() ? call_.SetDataCharacteristics(handle_, wordLength, stopBits, parity) : Closed();
+  }
+  FtStatus GetModemStatus(uint32_t* modemStatus) override {
+    return Open() ? call_.GetModemStatus(handle_, modemStatus) : Closed();
+  }
+  FtStatus SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) override {
+    return Open() ? call_.SetFlowControl(handle_, mode, xon, xoff) : Closed();
+  }
+  FtStatus SetDivisor(uint16_t divisor) override {
+    return Open() ? call_.SetDivisor(handle_, divisor) : Closed();
+  }
+  FtStatus Purge(uint32_t mask) override { return Open() ? call_.Purge(handle_, mask) : Closed(); }
+  FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override {
+    // The library's prototype takes a plain pointer; it only reads the buffer.
+    return Open() ? call_.Write(handle_, const_cast<void*>(buffer), count, written) : Closed();
+  }
+  FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override {
+    return Open() ? call_.Read(handle_, buffer, count, read) : Closed();
+  }
+  FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override {
+    return Open() ? call_.GetStatus(handle_, rxQueue, txQueue, eventStatus) : Closed();
+  }
+  FtStatus Close() override {
+    if (!Open()) return Closed();
+    // The handle is given up whatever the library says: a second FT_Close on it would be a
+    // call on a handle the library may have freed.
+    const FtStatus status = call_.Close(handle_);
+    handle_ = nullptr;
+    return status;
+  }
+
+ private:
+  bool Open() const { return handle_ != nullptr; }
+  static FtStatus Closed() { return kFtInvalidHandle; }
+
+  std::shared_ptr<const D2xxDriver::Library> library_;
+  const d2xx::Functions& call_;
+  d2xx::Handle handle_;
+};
+
+template <typename Function>
+bool Resolve(const SharedLibrary& module, const char* name, Function* function,
+             std::string* missing) {
+  *function = reinterpret_cast<Function>(module.Symbol(name));
+  if (*function == nullptr && missing->empty()) *missing = name;
+  return *function != nullptr;
+}
+
+}  // namespace
+
+D2xxDriver::D2xxDriver(std::shared_ptr<const Library> library) : library_(std::move(library)) {}
+
+D2xxDriver::~D2xxDriver() = default;
+
+std::unique_ptr<D2xxDriver> D2xxDriver::Load(const std::string& libraryName, std::string* error) {
+  std::string why;
+  auto library = std::make_shared<Library>();
+  library->module = SharedLibrary::Load(libraryName, &why);
+  if (!library->module) {
+    if (error != nullptr) {
+      *error = FormatText(VXA_MSG(msg::kD2xxLibraryMissing), libraryName.c_str(), why.c_str());
+    }
+    return nullptr;
+  }
+  const SharedLibrary& module = *library->module;
+  d2xx::Functions& call = library->call;
+  std::string missing;
+  Resolve(module, "FT_ListDevices", &call.ListDevices, &missing);
+  Resolve(module, "FT_OpenEx", &call.OpenEx, &missing);
+  Resolve(module, "FT_Close", &call.Close, &missing);
+  Resolve(module, "FT_ResetDevice", &call.ResetDevice, &missing);
+  Resolve(module, "FT_SetLatencyTimer", &call.SetLatencyTimer, &missing);
+  Resolve(module, "FT_SetUSBParameters", &call.SetUSBParameters, &missing);
+  Resolve(module, "FT_SetTimeouts", &call.SetTimeouts, &missing);
+  Resolve(module, "FT_SetDataCharacteristics", &call.SetDataCharacteristics, &missing);
+  Resolve(module, "FT_GetModemStatus", &call.GetModemStatus, &missing);
+  Resolve(module, "FT_SetFlowControl", &call.SetFlowControl, &missing);
+  Resolve(module, "FT_SetDivisor", &call.SetDivisor, &missing);
+  Resolve(module, "FT_Purge", &call.Purge, &missing);
+  Resolve(module, "FT_Write", &call.Write, &missing);
+  Resolve(module, "FT_Read", &call.Read, &missing);
+  Resolve(module, "FT_GetStatus", &call.GetStatus, &missing);
+  if (!missing.empty()) {
+    if (error != nullptr) {
+      *error = FormatText(VXA_MSG(msg::kD2xxFunctionMissing), libraryName.c_str(),
+                          missing.c_str());
+    }
+    return nullptr;
+  }
+  return std::unique_ptr<D2xxDriver>(new D2xxDriver(std::move(library)));
+}
+
+FtStatus D2xxDriver::Note(const char* call, FtStatus status) {
+  if (status != kFtOk) error_.Set(std::string(call) + ": status " + std::to_string(status));
+  return status;
+}
+
+FtStatus D2xxDriver::CountDevices(uint32_t* count) {
+  if (count == nullptr) return kFtInvalidParameter;
+  // The number alone: a listing of every description would need room the program cannot know
+  // in advance (a bridge may be plugged in between two calls).
+  *count = 0;
+  const FtStatus status = library_->call.ListDevices(count, nullptr, d2xx::kListNumberOnly);
+  if (status != kFtOk) *count = 0;
+  return Note("FT_ListDevices", status);
+}
+
+FtStatus D2xxDriver::DeviceDescription(uint32_t index, std::string* description) {
+  if (description == nullptr) return kFtInvalidParameter;
+  char text[d2xx::kDescriptionSize + 1] = {};
+  const FtStatus status = library_->call.ListDevices(
+      reinterpret_cast<void*>(static_cast<uintptr_t>(index)), text,
+      d2xx::kListByIndex | d2xx::kOpenByDescription);
+  if (status != kFtOk) return Note("FT_ListDevices", status);
+  *description = text;  // the extra byte keeps it terminated whatever the library wrote
+  return kFtOk;
+}
+
+FtStatus D2xxDriver::OpenByDescription(const std::string& description,
+                                       std::unique_ptr<FtDevice>* device) {
+  if (device == nullptr) return kFtInvalidParameter;
+  device->reset();
+  d2xx::Handle handle = nullptr;
+  const FtStatus status = library_->call.OpenEx(const_cast<char*>(description.c_str()),
+                                                d2xx::kOpenByDescription, &handle);
+  if (status != kFtOk) return Note("FT_OpenEx", status);
+  if (handle == nullptr) return Note("FT_OpenEx", kFtInvalidHandle);
+  *device = std::make_unique<D2xxDevice>(library_, handle);
+  return kFtOk;
+}
+
+}  // namespace vxa
