@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build under Wine: cross-build with mingw-w64, run the portable suite, update the
-# simulated instrument through a COM port and through the vendor's library (our stand-in), and
-# compile the 32-bit build with its stand-in library's exports checked.
+# simulated instrument through a COM port and through the vendor's library (our stand-in), build
+# the zip archive and run the program it holds, and compile the 32-bit build with its stand-in
+# library's exports checked.
 #   scripts/windows.sh LINUX_BUILD WIN_BUILD WIN32_BUILD
 # LINUX_BUILD holds vxa4410-sim (the instrument on a pseudo-terminal that Wine maps to a COM port).
 set -euo pipefail
@@ -84,6 +85,28 @@ cp "$exe" "$win_build/tests/drivers/ftd2xx.dll" "$run/"
   >"$run/d2xx.out" 2>"$run/d2xx.err") || {
   echo "update through ftd2xx.dll failed:"; cat "$run/d2xx.out" "$run/d2xx.err"; exit 1; }
 cat "$run/d2xx.out"
+
+stage "the zip archive, unpacked and run as a user would"
+(cd "$win_build" && cpack >/dev/null)
+archive=$(ls "$win_build"/vxa4410-loader-*-win64.zip)
+mkdir "$run/zip"
+(cd "$run/zip" && cmake -E tar xf "$archive")
+unpacked=$(echo "$run"/zip/vxa4410-loader-*-win64)
+for file in vxa4410-cli.exe README.txt licenses/gcc-runtime.txt licenses/GPL-3.txt \
+    licenses/mingw-w64-runtime.txt; do
+  if [ ! -s "$unpacked/$file" ]; then echo "$(basename "$archive") lacks $file" >&2; exit 1; fi
+done
+# Notepad before Windows 10 shows a file without CR as one line.
+if grep -qv $'\r$' "$unpacked/README.txt"; then
+  echo "README.txt in $(basename "$archive") has a line without CR" >&2
+  exit 1
+fi
+(cd "$unpacked" && timeout 120 "$wine64" ./vxa4410-cli.exe --lang en --sim --fast --yes update \
+  >"$run/zip.out" 2>"$run/zip.err") || {
+  echo "the archive's program failed:"; cat "$run/zip.out" "$run/zip.err"; exit 1; }
+grep -q "The firmware is successfully completed" "$run/zip.out" || {
+  echo "the archive's program did not report the update:"; cat "$run/zip.out"; exit 1; }
+echo "$(basename "$archive"): $(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')"
 
 stage "32-bit build, compiled only (Wine here runs no 32-bit programs)"
 cmake -S . -B "$win32_build" "${cmake_flags[@]}" \
