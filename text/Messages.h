@@ -49,7 +49,7 @@ enum : int32_t {
   kButtonLoad = 47,
   kButtonExit = 48,
   kStateFlashing = 49,
-  kFirmwareCompleted = 50,  // Texts this program adds to the original catalogue start at 51.
+  kFirmwareCompleted = 50,  // The numbers up to here are fixed; later texts start at 51.
   kCommunicationError = 51,
   kEndOfFileTooEarly = 52,
   // The terminal front end.
