@@ -22,7 +22,7 @@ namespace vxa {
 enum class Outcome {
   kNone,           // nothing was done: nothing to update or read, or an update already running
   kFound,
-  kNoDevice,       // none, several, or the listing failed
+  kNoDevice,       // none, several, no such bridge or port, or the listing failed
   kNotResponding,  // found, but it did not give its records
   kDeclined,       // the user said No to the confirmation
   kUpdated,
@@ -120,6 +120,8 @@ class Loader {
   // or the program is to end; a failure of the transfer is raised.
   bool WaitForTransfer();
   void RefreshProgress();
+  // Polls until the instrument reports this program's version. False when it has not within the
+  // limit, or the program is to end.
   bool AwaitNewFirmware();
   void Pause(std::chrono::milliseconds duration);
   void StopTrafficAndExit();
