@@ -98,8 +98,9 @@ constexpr CatalogueEntry kRussian[] = {
      "  -V, --version    версия программы\n"
      "  --               конец параметров: всё, что дальше, - команда и её аргументы\n"
      "\n"
-     "Коды завершения: 0 успех, 1 ошибка операции, 2 ошибка в командной строке,\n"
-     "3 прибор не найден или их несколько, 130 прервано пользователем.\n"},
+     "Коды завершения: 0 успех, 1 ошибка операции (и порт, которым нельзя\n"
+     "воспользоваться), 2 ошибка в командной строке, 3 прибор не найден, их несколько\n"
+     "или такого порта нет, 130 прервано пользователем.\n"},
     {msg::kUnknownOption, "неизвестный параметр: %s"},
     {msg::kMissingArgument, "параметру %s нужно значение"},
     {msg::kNoCommand, "не задана команда"},
@@ -227,8 +228,9 @@ constexpr CatalogueEntry kEnglish[] = {
      "  -V, --version    the program's version\n"
      "  --               the end of the options: what follows is the command and its arguments\n"
      "\n"
-     "Exit codes: 0 success, 1 the operation failed, 2 command line error,\n"
-     "3 no instrument or several, 130 interrupted by the user.\n"},
+     "Exit codes: 0 success, 1 the operation failed (also a port that cannot be used),\n"
+     "2 command line error, 3 no instrument, several, or no such port,\n"
+     "130 interrupted by the user.\n"},
     {msg::kUnknownOption, "unknown option: %s"},
     {msg::kMissingArgument, "option %s requires a value"},
     {msg::kNoCommand, "no command given"},
