@@ -66,7 +66,7 @@ class LoaderView {
   virtual void ProgressChanged(const Progress& progress) = 0;
   virtual void ShowReport(const Report& report) = 0;
   // The search could not create the diagnostic files asked for (`text` says which and why); it
-  // goes on without them. The window, like the updater it replaces, says nothing.
+  // goes on without them. The window says nothing and goes on.
   virtual void DiagnosticsUnavailable(const std::string& /*text*/) {}
   // After the install: the program version the instrument now reports, and the time its clock
   // was given (none when it did not take it). The update's report follows. The window's box says
