@@ -22,7 +22,7 @@ namespace vxa {
 enum class Outcome {
   kNone,           // nothing was done: nothing to update or read, or an update already running
   kFound,
-  kNoDevice,       // none, several, no such bridge or port, or the listing failed
+  kNoDevice,       // none, several, or the listing failed
   kNotResponding,  // found, but it did not give its records
   kDeclined,       // the user said No to the confirmation
   kUpdated,

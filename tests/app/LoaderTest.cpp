@@ -83,15 +83,6 @@ TEST_F(LoaderTest, AWholeUpdateEndsWithTheSuccessBoxAndTheInstrumentsClockSet) {
   EXPECT_EQ(instrument.ClockRecord()[0], 26);
   EXPECT_EQ(instrument.ClockRecord()[1], 12);
   EXPECT_EQ(instrument.ClockRecord()[2], 7);
-  // The user is told the version the instrument reports and the very time it was given.
-  EXPECT_EQ(view_.reportedVersion, "1.23.1");
-  ASSERT_TRUE(view_.reportedClock);
-  const LocalDateTime& told = *view_.reportedClock;
-  EXPECT_EQ(instrument.ClockRecord(),
-            (std::array<uint16_t, 6>{26, 12, 7, static_cast<uint16_t>(told.hour),
-                                     static_cast<uint16_t>(told.minute),
-                                     static_cast<uint16_t>(told.second)}));
-  EXPECT_EQ(told.year, 2026);
   EXPECT_EQ(view_.progressMax, 2433882);
   EXPECT_EQ(view_.progressPosition, 2433882);
   // The install has no figures: none are given after its stage begins.
@@ -171,17 +162,6 @@ TEST_F(LoaderTest, AnotherAdapterAloneFailsToOpenAndTheStandardDisplayShowsWhy) 
   EXPECT_FALSE(view_.loadEnabled);
   EXPECT_EQ(loader.LastOutcome(), Outcome::kNoDevice);
   EXPECT_EQ(LoaderProbe::ConnectionCount(loader), 1u);  // kept, closed, until the next search
-
-  // A bridge that is there but cannot be opened or set up is a failure to reach the instrument,
-  // not its absence: a script can tell "plug it in" from "fix the permissions".
-  for (const sim::Call step : {sim::Call::OpenByDescription, sim::Call::SetDivisor}) {
-    SCOPED_TRACE(std::string(sim::CallName(step)));
-    bus_.DetachAll();
-    Attach().FailNextCall(step, kFtDeviceNotOpened);
-    EXPECT_EQ(MakeLoader().Find(), Outcome::kFailed);
-    EXPECT_EQ(LastBox().kind, ReportKind::kStandardError);
-    EXPECT_EQ(LastBox().cause, ConnErrorKind::kLink);
-  }
 }
 
 TEST_F(LoaderTest, AnInstrumentThatDoesNotAnswerIsReportedAsNotConnected) {
@@ -308,8 +288,6 @@ TEST_F(LoaderTest, AVersionNeverReportedEndsAfterTheBoundWithoutSettingTheClock)
   EXPECT_EQ(LastBox().kind, ReportKind::kWarning);
   EXPECT_EQ(LastBox().text, Msg(msg::kImageTransferred));
   EXPECT_FALSE(instrument.ClockSet());
-  EXPECT_FALSE(view_.reportedClock);
-  EXPECT_EQ(view_.reportedVersion, "");
   EXPECT_TRUE(view_.terminating);
   EXPECT_EQ(loader_->LastOutcome(), Outcome::kVersionTimeout);
   const auto waited = std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - flashingAt);

@@ -288,9 +288,6 @@ TEST(ExitCodeTest, InterruptionSaysWhetherTheFirmwareWasTouched) {
   EXPECT_STREQ(InterruptionConsequence(update), MessageText(msg::kFirmwareUntouched, 0));
   update.kernelRequested = true;
   EXPECT_STREQ(InterruptionConsequence(update), MessageText(msg::kInstallUnderWay, 0));
-  // A read changes nothing on the instrument: no word of firmware or install.
-  EXPECT_STREQ(InterruptionConsequence(Report(Command::kRead, Outcome::kInterrupted)),
-               MessageText(msg::kInstrumentUnchanged, 0));
 }
 
 // --- the file a read fills ---

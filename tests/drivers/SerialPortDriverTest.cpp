@@ -7,9 +7,9 @@
 
 #include "link/drivers/SerialPortDriver.h"
 #include "link/drivers/SerialPortErrors.h"
-#include "text/Messages.h"
 #include "tests/drivers/PtyPair.h"
 #include "tests/support/TempDir.h"
+#include "text/Messages.h"
 
 namespace vxa {
 namespace {

@@ -152,8 +152,8 @@ TEST_F(EndToEnd, SlowFullUpdateInstallsTheNewVersion) {
     EXPECT_EQ(cli.exitCode, 0) << cli.err;
     EXPECT_NE(cli.out.find(std::string("Версия программы: ") + before + "\n"), std::string::npos)
         << cli.out;
-    EXPECT_NE(cli.out.find(std::string("Прибор сообщает версию программы ") +
-                           VXA_PRODUCT_VERSION + "\nЧасы прибора установлены: "),
+    EXPECT_NE(cli.out.find(std::string("Прибор сообщает версию программы ") + VXA_PRODUCT_VERSION +
+                           "\nЧасы прибора установлены: "),
               std::string::npos)
         << cli.out;
     EXPECT_NE(cli.out.find(kSuccessText), std::string::npos) << cli.out;

@@ -5,7 +5,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,12 +25,6 @@ class RecordingView : public LoaderView {
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override;
   void ShowReport(const Report& report) override { boxes.push_back(report); }
-  void DiagnosticsUnavailable(const std::string& text) override { diagnosticsNotes.push_back(text); }
-  void NewFirmwareReported(const std::string& programVersion,
-                           const std::optional<LocalDateTime>& clockSet) override {
-    reportedVersion = programVersion;
-    reportedClock = clockSet;
-  }
   bool AskYesNo(const std::string& text) override;
 
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
@@ -54,9 +47,6 @@ class RecordingView : public LoaderView {
   std::vector<std::string> loadLabels;  // every label seen while a transfer ran
   std::vector<Box> boxes;
   std::vector<std::string> questions;
-  std::vector<std::string> diagnosticsNotes;
-  std::string reportedVersion;  // after the install, with the time the clock was given
-  std::optional<LocalDateTime> reportedClock;
   std::deque<bool> answers;  // answers to the questions, Yes when none are left
   bool terminating = false;
   // Called with each new state text; tests use it to act at a stage of the update.
