@@ -112,10 +112,20 @@ Loader::Ending Loader::Search() {
   }
   TVXA4410Connection& connection = Connections.emplace_back(driver_, clock_, 0);
   connection.SetOutcomeListener([this] { view_.Wake(); });
-  // A bridge that cannot be opened is not the instrument failing to answer: its error escapes
-  // to the standard error display.
-  connection.Open();
-  connection.SetLogging(logEnabled_, dumpEnabled_);
+  // A bridge that cannot be opened is not the instrument failing to answer: its error goes to
+  // the standard error display. One that is not there at all is no instrument; one that is there
+  // but cannot be used (no permission, not a serial port) is a failure to reach it.
+  try {
+    connection.Open();
+  } catch (const TVXA4410ConnError& e) {
+    return {connection.BridgeMissing() ? Outcome::kNoDevice : Outcome::kFailed,
+            Report{ReportKind::kStandardError, e.Text(), e.Kind()}};
+  }
+  if (!connection.SetLogging(logEnabled_, dumpEnabled_)) {
+    view_.DiagnosticsUnavailable(
+        FormatText(VXA_MSG(msg::kFileCreateFailed), connection.FailedFile(),
+                   std::generic_category().message(connection.FailedError()).c_str()));
+  }
   try {
     connection.Bind(SearchBuffer());
     connection.QueryDeviceInfo();
@@ -170,6 +180,10 @@ Loader::Ending Loader::Update() {
               Report{ReportKind::kWarning, VXA_MSG(msg::kImageTransferred)},
               Then::kStopTrafficAndEnd};
     }
+    LocalDateTime sent;
+    std::optional<LocalDateTime> clockSet;
+    if (connection.SetDeviceClock(&sent)) clockSet = sent;
+    view_.NewFirmwareReported(connection.ProgramVersionText(), clockSet);
     return {Outcome::kUpdated, Report{ReportKind::kInformation, VXA_MSG(msg::kFirmwareCompleted)},
             Then::kEnd};
   } catch (const TVXA4410ConnError& e) {
@@ -225,11 +239,10 @@ bool Loader::AwaitNewFirmware() {
       } catch (const TVXA4410ConnError&) {
         // The instrument is busy installing and does not answer: ask again.
       }
-      if (connection.ProgramVersionText() == productVersion_) break;
+      if (connection.ProgramVersionText() == productVersion_) return true;
       if (clock_.Now() >= deadline) return false;
     }
   }
-  connection.SetDeviceClock();
   return true;
 }
 

@@ -120,6 +120,8 @@ class Loader {
   // or the program is to end; a failure of the transfer is raised.
   bool WaitForTransfer();
   void RefreshProgress();
+  // Polls until the instrument reports this program's version. False when it has not within the
+  // limit, or the program is to end.
   bool AwaitNewFirmware();
   void Pause(std::chrono::milliseconds duration);
   void StopTrafficAndExit();

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <string>
 
+#include "link/Clock.h"
 #include "link/Errors.h"
 
 namespace vxa {
@@ -63,6 +65,14 @@ class LoaderView {
   // The transfer of the current stage moved on; also called when it did not, at each look.
   virtual void ProgressChanged(const Progress& progress) = 0;
   virtual void ShowReport(const Report& report) = 0;
+  // The search could not create the diagnostic files asked for (`text` says which and why); it
+  // goes on without them. The window says nothing and goes on.
+  virtual void DiagnosticsUnavailable(const std::string& /*text*/) {}
+  // After the install: the program version the instrument now reports, and the time its clock
+  // was given (none when it did not take it). The update's report follows. The window's box says
+  // all it has to say.
+  virtual void NewFirmwareReported(const std::string& /*programVersion*/,
+                                   const std::optional<LocalDateTime>& /*clockSet*/) {}
   // A question with Yes and No; true only for Yes.
   virtual bool AskYesNo(const std::string& text) = 0;
 

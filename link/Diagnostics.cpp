@@ -1,6 +1,7 @@
 #include "link/Diagnostics.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 
 namespace vxa {
@@ -23,17 +24,24 @@ TDiagnosticFiles::~TDiagnosticFiles() {
   if (LogFile) std::fflush(LogFile.get());
 }
 
+bool TDiagnosticFiles::Create(const char* name, FilePtr& file) {
+  errno = 0;
+  // Binary: every line ends in a bare LF on every platform, so that logs compare line by line.
+  file.reset(std::fopen(name, "wb+"));
+  if (file) return true;
+  failedFile_ = name;
+  failedError_ = errno;
+  return false;
+}
+
 bool TDiagnosticFiles::SetLogging(bool log, bool dump) {
   LogFile.reset();
   DumpFile.reset();
-  if (log) {
-    // Binary: every line ends in a bare LF on every platform, so that logs compare line by line.
-    LogFile.reset(std::fopen(kLogFileName, "wb+"));
-    if (!LogFile) return false;
-  }
+  failedFile_ = nullptr;
+  failedError_ = 0;
+  if (log && !Create(kLogFileName, LogFile)) return false;
   if (!dump) return true;
-  DumpFile.reset(std::fopen(kDumpFileName, "wb+"));
-  if (DumpFile) return true;
+  if (Create(kDumpFileName, DumpFile)) return true;
   LogFile.reset();
   return false;
 }

@@ -42,6 +42,10 @@ class TDiagnosticFiles {
   // Opens the files asked for, closing any earlier ones first. True when every requested file is
   // open; a dump file that cannot be created takes the log file down with it.
   bool SetLogging(bool log, bool dump);
+  // After a SetLogging that returned false: the file that could not be created, and the errno
+  // of the attempt.
+  const char* FailedFile() const { return failedFile_; }
+  int FailedError() const { return failedError_; }
 
   bool Logging() const { return LogFile != nullptr; }
   bool Dumping() const { return DumpFile != nullptr; }
@@ -55,6 +59,13 @@ class TDiagnosticFiles {
  protected:
   FilePtr LogFile;
   FilePtr DumpFile;
+
+ private:
+  // Opens `name` afresh into `file`, noting why when it cannot.
+  bool Create(const char* name, FilePtr& file);
+
+  const char* failedFile_ = nullptr;
+  int failedError_ = 0;
 };
 
 }  // namespace vxa

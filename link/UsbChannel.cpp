@@ -38,7 +38,8 @@ bool TUsbChannel::Open() {
   if (Opened) return true;
   // The lock is a member that exists as long as the channel, so there is no step that can fail to
   // create it.
-  if (driver_.OpenByDescription(kDeviceDescription, &FtHandle) != kFtOk) Fail("FT_Open failed");
+  openStatus_ = driver_.OpenByDescription(kDeviceDescription, &FtHandle);
+  if (openStatus_ != kFtOk) Fail("FT_Open failed");
   if (!FtHandle) Fail("FT_Open failed");
   FtDevice& dev = *FtHandle;
   if (dev.ResetDevice() != kFtOk) Fail("FT_ResetDevice failed");

@@ -65,6 +65,9 @@ class TUsbChannel : public TDiagnosticFiles {
   int32_t Exchange(uint32_t delayMs);
 
   bool IsOpened() const { return Opened; }
+  // After an Open that failed: whether the driver found no such bridge at all, as opposed to one
+  // that is there but could not be opened or set up (no permission, not a serial port, busy).
+  bool BridgeMissing() const { return openStatus_ == kFtDeviceNotFound; }
 
   // From any thread: the exchange in flight ends at its next wait (a drain or a pause of the
   // link takes at most a slice more), and no command is sent after it. For good: a channel is
@@ -104,6 +107,7 @@ class TUsbChannel : public TDiagnosticFiles {
 
   FtDriver& driver_;
   Clock& clock_;
+  FtStatus openStatus_ = kFtOk;  // what the driver said to the latest request to open
   // The timeouts the open bridge was last given; forgotten when it is closed, and set afresh by
   // every Open.
   bool timeoutsKnown_ = false;

@@ -72,7 +72,9 @@ class TVXA4410Connection final : public TUsbChannel {
 
   void QueryDeviceInfo();
   void QueryGinf();
-  void SetDeviceClock();
+  // Sends the computer's local time to the instrument. True when the instrument took it, with
+  // the time it was given in `sent`; an instrument that keeps its old time is no failure.
+  bool SetDeviceClock(LocalDateTime* sent = nullptr);
 
   std::string ModelText() const;
   std::string SerialNumberText() const;

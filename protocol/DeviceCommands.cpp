@@ -38,7 +38,7 @@ void TVXA4410Connection::QueryGinf() {
   Query(kCmdText, kTextGetInfo, kGinfSize, ginf_.data(), ginfValid_);
 }
 
-void TVXA4410Connection::SetDeviceClock() {
+bool TVXA4410Connection::SetDeviceClock(LocalDateTime* sent) {
   std::lock_guard lock(RxMutex);
   for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
     const LocalDateTime now = clock().LocalTime();
@@ -51,10 +51,14 @@ void TVXA4410Connection::SetDeviceClock() {
     }
     lastPayloadLength_ = kTextCommandSize + kClockRecordSize;
     PrepareCommand(kCmdText, lastPayloadLength_);
-    if (Exchange(0) == kRxOk) return;
+    if (Exchange(0) == kRxOk) {
+      if (sent != nullptr) *sent = now;
+      return true;
+    }
     if (attempt < kQueryAttempts) clock().SleepMs(kClockRetryPauseMs);
   }
   // An instrument that keeps its old time is no reason to fail an update that has succeeded.
+  return false;
 }
 
 std::string TVXA4410Connection::ModelText() const {

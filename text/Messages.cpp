@@ -98,8 +98,9 @@ constexpr CatalogueEntry kRussian[] = {
      "  -V, --version    версия программы\n"
      "  --               конец параметров: всё, что дальше, - команда и её аргументы\n"
      "\n"
-     "Коды завершения: 0 успех, 1 ошибка операции, 2 ошибка в командной строке,\n"
-     "3 прибор не найден или их несколько, 130 прервано пользователем.\n"},
+     "Коды завершения: 0 успех, 1 ошибка операции (и порт, которым нельзя\n"
+     "воспользоваться), 2 ошибка в командной строке, 3 прибор не найден, их несколько\n"
+     "или такого порта нет, 130 прервано пользователем.\n"},
     {msg::kUnknownOption, "неизвестный параметр: %s"},
     {msg::kMissingArgument, "параметру %s нужно значение"},
     {msg::kNoCommand, "не задана команда"},
@@ -134,7 +135,17 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kComPortMissing, "порта %s нет"},
     {msg::kComPortBusy, "порт %s занят другой программой"},
     {msg::kComPortFailed, "порт %s: %s"},
-    {msg::kNoComPortFound, "не найдено ни одного COM-порта прибора (USB VID 0403)"},
+    {msg::kNoFtdiDeviceFound, "не подключено ни одного устройства FTDI (%s)"},
+    {msg::kNewProgramVersion, "Прибор сообщает версию программы %s"},
+    {msg::kDeviceClockSet, "Часы прибора установлены: %s"},
+    {msg::kBytesReceived, "(получено %d байт)"},
+    {msg::kInstrumentUnchanged, "Прибор не изменён: из него только читали."},
+    {msg::kAnswerChoices, "Ответьте д или да, чтобы продолжить, н или нет, чтобы отказаться (можно и y, yes, n, no)."},
+    {msg::kNotSerialPort, "%s — не последовательный порт"},
+    {msg::kPortPermission, "нет доступа к %s: добавьте пользователя в группу %s и войдите в систему заново"},
+    {msg::kNoDeviceDescribed, "ни одно устройство FTDI не называет себя \"%s\" (найдены: %s)"},
+    {msg::kUsbNodePermission, "нет доступа к USB-устройству FTDI %s: установите правило udev для производителя 0403 и изделий FTDI (MODE=\"0660\" с GROUP=\"plugdev\" или TAG+=\"uaccess\"), затем подключите прибор заново"},
+    {msg::kBridgeHeld, "устройство FTDI занято драйвером ядра ftdi_sio или другой программой (%s): закройте то, что использует его порт /dev/ttyUSB, или выберите драйвер serial"},
 };
 
 constexpr CatalogueEntry kEnglish[] = {
@@ -217,8 +228,9 @@ constexpr CatalogueEntry kEnglish[] = {
      "  -V, --version    the program's version\n"
      "  --               the end of the options: what follows is the command and its arguments\n"
      "\n"
-     "Exit codes: 0 success, 1 the operation failed, 2 command line error,\n"
-     "3 no instrument or several, 130 interrupted by the user.\n"},
+     "Exit codes: 0 success, 1 the operation failed (also a port that cannot be used),\n"
+     "2 command line error, 3 no instrument, several, or no such port,\n"
+     "130 interrupted by the user.\n"},
     {msg::kUnknownOption, "unknown option: %s"},
     {msg::kMissingArgument, "option %s requires a value"},
     {msg::kNoCommand, "no command given"},
@@ -253,7 +265,17 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kComPortMissing, "there is no port %s"},
     {msg::kComPortBusy, "port %s is in use by another program"},
     {msg::kComPortFailed, "port %s: %s"},
-    {msg::kNoComPortFound, "no COM port of the instrument (USB VID 0403) was found"},
+    {msg::kNoFtdiDeviceFound, "no FTDI device is attached (%s)"},
+    {msg::kNewProgramVersion, "The instrument reports program version %s"},
+    {msg::kDeviceClockSet, "The instrument's clock was set to %s"},
+    {msg::kBytesReceived, "(%d bytes received)"},
+    {msg::kInstrumentUnchanged, "The instrument was not changed: it was only read from."},
+    {msg::kAnswerChoices, "Answer y or yes to go on, n or no to decline (д, да, н, нет also do)."},
+    {msg::kNotSerialPort, "%s is not a serial port"},
+    {msg::kPortPermission, "permission denied on %s: add the user to group %s and log in again"},
+    {msg::kNoDeviceDescribed, "no FTDI device is described as \"%s\" (found: %s)"},
+    {msg::kUsbNodePermission, "no permission on the FTDI device's USB node %s: install a udev rule for vendor 0403 and the FTDI product ids (MODE=\"0660\" with GROUP=\"plugdev\", or TAG+=\"uaccess\"), then plug the instrument in again"},
+    {msg::kBridgeHeld, "the FTDI device is held by the kernel's ftdi_sio driver or another program (%s): close what uses its /dev/ttyUSB port, or choose the serial driver"},
 };
 
 static_assert(std::size(kRussian) == std::size(kEnglish));

@@ -91,7 +91,18 @@ enum : int32_t {
   kComPortMissing = 122,
   kComPortBusy = 123,
   kComPortFailed = 124,
-  kNoComPortFound = 125,
+  kNoFtdiDeviceFound = 125,
+  // The terminal front end as people meet it, and the serial-port and libftdi backends' causes.
+  kNewProgramVersion = 140,
+  kDeviceClockSet = 141,
+  kBytesReceived = 142,
+  kInstrumentUnchanged = 143,
+  kAnswerChoices = 144,
+  kNotSerialPort = 145,
+  kPortPermission = 146,
+  kNoDeviceDescribed = 147,
+  kUsbNodePermission = 148,
+  kBridgeHeld = 149,
 };
 }  // namespace msg
 

@@ -176,7 +176,8 @@ void CommandRun::WithLoader() {
   loader->SetSearchBuffer(sink.get());
 
   const Outcome found = loader->Find();
-  if (found == Outcome::kNoDevice) ExplainDriverFailure();
+  // No instrument, or a bridge or port that could not be listed or used: the driver knows why.
+  if (found == Outcome::kNoDevice || found == Outcome::kFailed) ExplainDriverFailure();
   // The search waits for the instrument without polling: a Ctrl-C meanwhile is seen here.
   view.ProcessEvents(std::chrono::milliseconds(0));
   if (!view.Interrupted() && !view.Terminating() && found == Outcome::kFound) {
@@ -229,8 +230,11 @@ ExitCode DecideExitCode(const RunReport& report) {
   }
 }
 
-const char* InterruptionConsequence(bool kernelRequested) {
-  return kernelRequested ? VXA_MSG(msg::kInstallUnderWay) : VXA_MSG(msg::kFirmwareUntouched);
+const char* InterruptionConsequence(const RunReport& report) {
+  if (report.kernelRequested) return VXA_MSG(msg::kInstallUnderWay);
+  // A read changes nothing on the instrument, whenever it stops: no word of firmware or install.
+  if (report.command == Command::kRead) return VXA_MSG(msg::kInstrumentUnchanged);
+  return VXA_MSG(msg::kFirmwareUntouched);
 }
 
 int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
@@ -257,7 +261,7 @@ int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
   const ExitCode code = DecideExitCode(report);
   if (code == kExitInterrupted) {
     PrintText(streams.err, VXA_MSG(msg::kAbortedByUser));
-    PrintText(streams.err, InterruptionConsequence(report.kernelRequested));
+    PrintText(streams.err, InterruptionConsequence(report));
   }
   return code;
 }

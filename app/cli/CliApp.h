@@ -11,7 +11,7 @@ enum ExitCode : int {
   kExitSuccess = 0,
   kExitFailed = 1,    // the operation failed; its text is on stderr
   kExitUsage = 2,     // the command line, or a confirmation that could not be asked
-  kExitNoDevice = 3,  // no instrument, or more than one
+  kExitNoDevice = 3,  // no instrument, more than one, or no such port
   kExitInterrupted = 130,
 };
 
@@ -27,8 +27,9 @@ struct RunReport {
 
 ExitCode DecideExitCode(const RunReport& report);
 
-// The line printed after "Прервано пользователем": whether the instrument's firmware was touched.
-const char* InterruptionConsequence(bool kernelRequested);
+// The line printed after "Прервано пользователем": whether the instrument was changed, or is
+// installing.
+const char* InterruptionConsequence(const RunReport& report);
 
 // The whole program: parses the command line, runs the command, reports and returns the status.
 int RunCli(int argc, char* argv[], const TerminalStreams& streams);

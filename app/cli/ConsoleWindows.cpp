@@ -2,11 +2,18 @@
 // windows.h first: io.h needs its types.
 #include <io.h>
 
+#include <atomic>
+
 #include "app/cli/Console.h"
 #include "base/WindowsText.h"
 
 namespace vxa::cli {
 namespace {
+
+// The console input whose echo is off and the mode it had, process-wide because the console's
+// control handler has to find them; the mode is written before the handle is published.
+std::atomic<HANDLE> g_hiddenInput{nullptr};
+std::atomic<DWORD> g_savedMode{0};
 
 HANDLE HandleOf(std::FILE* stream) {
   return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
@@ -65,6 +72,30 @@ void WriteText(std::FILE* stream, std::string_view text) {
     ClearToLineEnd(handle);
     text.remove_prefix(escape + kClearToLineEnd.size());
   }
+}
+
+TypedInputHidden::TypedInputHidden(int inputFd) {
+  const HANDLE input = reinterpret_cast<HANDLE>(::_get_osfhandle(inputFd));
+  DWORD mode = 0;
+  if (g_hiddenInput.load() != nullptr || !::GetConsoleMode(input, &mode)) return;
+  g_savedMode.store(mode);
+  // Line input and Ctrl-C stay as they are: only the echo goes.
+  if (!::SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT))) return;
+  g_hiddenInput.store(input);
+  hidden_ = true;
+}
+
+TypedInputHidden::~TypedInputHidden() {
+  if (!hidden_) return;
+  const HANDLE input = g_hiddenInput.exchange(nullptr);
+  if (input == nullptr) return;
+  ::FlushConsoleInputBuffer(input);
+  ::SetConsoleMode(input, g_savedMode.load());
+}
+
+void RestoreTerminalNow() noexcept {
+  const HANDLE input = g_hiddenInput.exchange(nullptr);
+  if (input != nullptr) ::SetConsoleMode(input, g_savedMode.load());
 }
 
 }  // namespace vxa::cli

@@ -12,7 +12,8 @@ namespace vxa::cli {
 //   Windows: an event that the console's control handler sets (SignalPipeWindows.cpp).
 //
 // A second Ctrl-C ends the program at once with the system's default action, for the case where
-// the first one cannot be acted on soon (the search waits for the instrument without polling).
+// the first one cannot be acted on soon (the search waits for the instrument without polling);
+// the terminal's echo is put back first (RestoreTerminalNow).
 //
 // One object at a time: the handler finds the channel through process-wide state, which this
 // object sets up and takes down again (restoring the previous handlers).

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <system_error>
 
+#include "app/cli/Console.h"
 #include "app/cli/SignalPipe.h"
 #include "base/UniqueFd.h"
 
@@ -21,13 +22,40 @@ namespace {
 // which is what makes touching them from the handler safe.
 std::atomic<int> g_wakeFd{-1};
 volatile std::sig_atomic_t g_signal = 0;
+// One bit per signal number that has come: the second of a kind ends the program at once.
+volatile std::sig_atomic_t g_seen = 0;
 static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(SIGINT < 31 && SIGTERM < 31 && SIGHUP < 31);
 
 constexpr char kWakeByte = 'w';
 constexpr char kSignalByte = 's';
 
+sigset_t TerminalSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
 extern "C" void OnTerminalSignal(int signal) {
   const int savedErrno = errno;
+  const std::sig_atomic_t bit = static_cast<std::sig_atomic_t>(1) << signal;
+  if ((g_seen & bit) != 0) {
+    // The same signal again: the system's own action, at once, with the terminal's typing put
+    // back as it was (no destructor runs on this way out). The signal is blocked while its
+    // handler runs, so the one raised here acts as soon as the handler returns.
+    RestoreTerminalNow();
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);
+    errno = savedErrno;
+    return;
+  }
+  g_seen = g_seen | bit;
   g_signal = signal;
   const int fd = g_wakeFd.load(std::memory_order_relaxed);
   if (fd >= 0) {
@@ -42,21 +70,12 @@ extern "C" void OnTerminalSignal(int signal) {
 void Install(int signal, struct sigaction* previous) {
   struct sigaction action {};
   action.sa_handler = OnTerminalSignal;
-  sigemptyset(&action.sa_mask);
-  // SA_RESETHAND: the second signal takes the default action and ends the program.
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  // The terminal signals wait for each other's handler, so that the bits are never lost.
+  action.sa_mask = TerminalSignals();
+  action.sa_flags = SA_RESTART;
   if (::sigaction(signal, &action, previous) != 0) {
     throw std::system_error(errno, std::generic_category(), "sigaction");
   }
-}
-
-sigset_t TerminalSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  return set;
 }
 
 int PollTimeout(std::chrono::milliseconds wait) {
@@ -81,6 +100,7 @@ SignalPipe::SignalPipe() : state_(std::make_unique<State>()) {
   state_->read = UniqueFd(fds[0]);
   state_->write = UniqueFd(fds[1]);
   g_signal = 0;
+  g_seen = 0;
   g_wakeFd.store(state_->write.Get());
   try {
     Install(SIGINT, &state_->previousInt);

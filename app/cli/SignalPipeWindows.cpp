@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "app/cli/Console.h"
 #include "app/cli/SignalPipe.h"
 #include "base/WindowsText.h"
 
@@ -34,9 +35,13 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     default:
       return FALSE;
   }
-  // The second one takes the default action: the program ends at once.
+  // The second one takes the default action: the program ends at once, with the console's echo
+  // put back as it was (no destructor runs on that way out).
   int none = 0;
-  if (!g_signal.compare_exchange_strong(none, signal)) return FALSE;
+  if (!g_signal.compare_exchange_strong(none, signal)) {
+    RestoreTerminalNow();
+    return FALSE;
+  }
   if (HANDLE event = g_wakeEvent.load(); event != nullptr) ::SetEvent(event);
   return TRUE;
 }

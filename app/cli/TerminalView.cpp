@@ -31,10 +31,33 @@ void TerminalView::ShowReport(const Report& report) {
   Print(report.kind == ReportKind::kInformation ? streams_.out : streams_.err, report.text);
 }
 
+void TerminalView::DiagnosticsUnavailable(const std::string& text) {
+  Print(streams_.err, text);
+}
+
+void TerminalView::NewFirmwareReported(const std::string& programVersion,
+                                       const std::optional<LocalDateTime>& clockSet) {
+  Print(streams_.out, FormatText(VXA_MSG(msg::kNewProgramVersion), programVersion.c_str()));
+  if (!clockSet) return;
+  const LocalDateTime& at = *clockSet;
+  Print(streams_.out, FormatText(VXA_MSG(msg::kDeviceClockSet),
+                                 FormatText("%04d-%02d-%02d %02d:%02d:%02d", at.year, at.month,
+                                            at.day, at.hour, at.minute, at.second)
+                                     .c_str()));
+}
+
 void TerminalView::StageChanged(Stage stage, const std::string& text) {
-  totalKnown_ = stage != Stage::kFileRead;
+  // From the first stage on, a key typed would only break the progress line, and be left over
+  // for the shell.
+  if (!typingHidden_ && streams_.inputIsTerminal) typingHidden_.emplace(streams_.inputFd);
   if (text == stage_) return;
+  // The stage that ends keeps its line in the scrollback, with its last figures.
+  if (lineDrawn_) {
+    DrawLine();
+    BreakProgressLine();
+  }
   stage_ = text;
+  reading_ = stage == Stage::kFileRead;
   // Numbers and rates belong to the stage that produced them.
   label_.clear();
   meter_.Reset();
@@ -48,7 +71,9 @@ void TerminalView::ProgressChanged(const Progress& progress) {
     position_ = progress.position;
     meter_.Add(clock_.Now(), position_);
   }
-  const std::string label = ProgressText(progress);
+  // A read's total is only what has arrived so far: no "of" that would look like a size.
+  const std::string label = reading_ ? FormatText(VXA_MSG(msg::kBytesReceived), progress.position)
+                                     : ProgressText(progress);
   if (label == label_) return;
   label_ = label;
   Redraw(false);
@@ -62,17 +87,25 @@ void TerminalView::Redraw(bool stageChanged) {
   }
   const auto now = std::chrono::steady_clock::now();
   if (!stageChanged && lineDrawn_ && now - lastRedraw_ < kRedrawInterval) return;
-  lastRedraw_ = now;
+  DrawLine();
+}
+
+void TerminalView::DrawLine() {
+  if (!streams_.errIsTerminal) return;
+  lastRedraw_ = std::chrono::steady_clock::now();
   ProgressLine line;
   line.stage = stage_;
   line.label = label_;
   if (!label_.empty()) {
     const Clock::TimePoint when = clock_.Now();
     line.bytesPerSecond = meter_.BytesPerSecond(when);
-    if (totalKnown_) line.timeLeft = meter_.TimeLeft(total_, when);
+    // The instrument does not say how large a file it is sending: no time left can be given.
+    if (!reading_) line.timeLeft = meter_.TimeLeft(total_, when);
   }
-  // Back to the start of the line, the new text, then clear whatever the old one left behind.
   const std::string text = FitToColumns(FormatProgressLine(line), TerminalColumns(streams_.err));
+  if (lineDrawn_ && text == drawn_) return;
+  drawn_ = text;
+  // Back to the start of the line, the new text, then clear whatever the old one left behind.
   WriteText(streams_.err, "\r" + text + std::string(kClearToLineEnd));
   lineDrawn_ = true;
 }
@@ -84,7 +117,9 @@ void TerminalView::BreakProgressLine() {
 }
 
 void TerminalView::FinishProgress() {
+  if (lineDrawn_) DrawLine();
   BreakProgressLine();
+  typingHidden_.reset();
 }
 
 void TerminalView::CheckSignal() {
@@ -141,11 +176,10 @@ bool TerminalView::AskYesNo(const std::string& text) {
     Print(streams_.err, VXA_MSG(msg::kConfirmNeedsTerminal));
     return false;
   }
-  // The question once, then only the prompt again after an answer that was neither.
+  // The question once; after an answer that was neither, the answers that count and the prompt.
   std::string question = PlainTerminalText(text) + VXA_MSG(msg::kAnswerPrompt);
   for (;;) {
     WriteText(streams_.err, question);
-    question = VXA_MSG(msg::kAnswerPrompt);
     std::string answer;
     if (!ReadAnswerLine(&answer)) {
       // The end of the input or Ctrl-C: nothing was agreed to.
@@ -153,6 +187,9 @@ bool TerminalView::AskYesNo(const std::string& text) {
       return false;
     }
     if (const std::optional<bool> yes = ParseYesNo(answer)) return *yes;
+    // Which answers count, on a line of its own; the prompt after it starts flush left.
+    WriteText(streams_.err, PlainTerminalText(VXA_MSG(msg::kAnswerChoices)) + "\n");
+    question = PlainTerminalText(VXA_MSG(msg::kAnswerPrompt));
   }
 }
 

@@ -3,9 +3,11 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/LoaderView.h"
+#include "app/cli/Console.h"
 #include "app/cli/ProgressMeter.h"
 #include "app/cli/SignalPipe.h"
 #include "link/Clock.h"
@@ -35,7 +37,8 @@ class TerminalView final : public LoaderView {
   // Called on the main thread, from ProcessEvents or the confirmation, when Ctrl-C (or SIGTERM)
   // has arrived: the front end stops the transfer there.
   void SetInterruptHandler(std::function<void()> handler) { onInterrupt_ = std::move(handler); }
-  // Ends the progress line so that whatever follows starts on a line of its own.
+  // Ends the progress line so that whatever follows starts on a line of its own, and gives the
+  // terminal its typing back (what was typed meanwhile is thrown away).
   void FinishProgress();
 
   bool Interrupted() const { return interrupted_; }
@@ -46,6 +49,9 @@ class TerminalView final : public LoaderView {
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override;
   void ShowReport(const Report& report) override;
+  void DiagnosticsUnavailable(const std::string& text) override;
+  void NewFirmwareReported(const std::string& programVersion,
+                           const std::optional<LocalDateTime>& clockSet) override;
   bool AskYesNo(const std::string& text) override;
 
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
@@ -56,6 +62,8 @@ class TerminalView final : public LoaderView {
  private:
   void Print(std::FILE* stream, const std::string& text);
   void Redraw(bool stageChanged);
+  // Draws the progress line as it stands now, however recently it was drawn.
+  void DrawLine();
   void BreakProgressLine();
   // Looks at the signal pipe; acts on a signal the first time it is seen.
   void CheckSignal();
@@ -78,10 +86,13 @@ class TerminalView final : public LoaderView {
   std::string label_;
   int total_ = 0;
   int position_ = 0;
-  // For a read the instrument does not say how large the file is: no time left can be given.
-  bool totalKnown_ = true;
+  // A read's total is what has arrived so far: the instrument does not announce a file's size.
+  bool reading_ = false;
   ProgressMeter meter_;
   bool lineDrawn_ = false;
+  std::string drawn_;  // the progress line as last drawn
+  // While the stages run, what is typed neither shows nor stays for the shell.
+  std::optional<TypedInputHidden> typingHidden_;
   std::chrono::steady_clock::time_point lastRedraw_{};
 };
 

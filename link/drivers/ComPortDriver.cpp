@@ -21,7 +21,7 @@ FtStatus ComPortDriver::List(std::vector<ComPort>* ports) {
   }
   *ports = ListFtdiComPorts();
   if (ports->empty()) {
-    error_.Set(VXA_MSG(msg::kNoComPortFound));
+    error_.Set(FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "COM, USB VID 0403"));
     return kFtDeviceNotFound;
   }
   return kFtOk;
@@ -35,8 +35,7 @@ FtStatus ComPortDriver::Open(const std::string& description, std::unique_ptr<FtD
     return !port_.empty() || port.description == description;
   });
   if (match == ports.end()) {
-    error_.Set(VXA_MSG(msg::kNoComPortFound));
-    return kFtDeviceNotFound;
+    return NoneDescribedAs(description, ports, [](const ComPort& port) { return port.name; });
   }
   ComPortDevice::Failure failure;
   std::unique_ptr<ComPortDevice> opened = ComPortDevice::Open(match->name, &failure);

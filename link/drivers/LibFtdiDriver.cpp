@@ -2,13 +2,10 @@
 
 #include "link/drivers/LibFtdiBus.h"
 #include "link/drivers/LibFtdiDevice.h"
+#include "text/Messages.h"
 
 namespace vxa {
 namespace {
-
-constexpr const char* kUdevAdvice =
-    "install a udev rule for vendor 0403 and the FTDI product ids (MODE=\"0660\" with "
-    "GROUP=\"plugdev\", or TAG+=\"uaccess\"), then plug the instrument in again";
 
 // libftdi's open codes; -3 serves both "no such device" and a refused configuration, and only
 // its text tells them apart.
@@ -35,21 +32,21 @@ FtStatus LibFtdiDriver::List(std::vector<ftdi::FtdiUsbDevice>* devices) {
   for (const int productId : ftdi::kProductIds) {
     std::vector<ftdi::FtdiUsbDevice> found;
     if (const int result = bus_->FindAll(productId, &found); result < 0) {
-      error_.Set("listing the USB devices failed (" + bus_->ErrorString() + ")");
+      // The search has said already that listing failed; libftdi's own words say why.
+      error_.Set("libftdi: " + bus_->ErrorString());
       return kFtOtherError;
     }
     devices->insert(devices->end(), found.begin(), found.end());
   }
   if (devices->empty()) {
-    error_.Set("no FTDI bridge is attached to USB");
+    error_.Set(FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "USB VID 0403"));
     return kFtDeviceNotFound;
   }
   // Every bridge counts, even one whose description could not be read; opening it will fail
   // and say why, but the note is useful already.
   for (const ftdi::FtdiUsbDevice& device : *devices) {
     if (device.stringsResult != 0 && !bus_->MayOpen(device.node)) {
-      error_.Set("the description of the FTDI bridge at " + device.node +
-                 " cannot be read: no permission on that node; " + kUdevAdvice);
+      error_.Set(FormatText(VXA_MSG(msg::kUsbNodePermission), device.node.c_str()));
     }
   }
   return kFtOk;
@@ -83,23 +80,23 @@ FtStatus LibFtdiDriver::Open(const std::string& description, std::unique_ptr<FtD
   }
 
   if (failure == 0) {
-    error_.Set("no FTDI bridge on USB is described as \"" + description + "\"");
-    return kFtDeviceNotFound;
+    std::vector<ftdi::FtdiUsbDevice> devices;
+    if (const FtStatus listed = List(&devices); listed != kFtOk) return listed;
+    return NoneDescribedAs(description, devices,
+                           [](const ftdi::FtdiUsbDevice& found) { return found.node; });
   }
-  const std::string cause = " (" + failureText + ", code " + std::to_string(failure) + ")";
-  if (failure == kOpenUsbOpenFailed || failure == kOpenNoPermissionOrNoDescription) {
-    const std::string nodes = NodesWithoutPermission();
-    if (!nodes.empty()) {
-      error_.Set("no permission to open the FTDI bridge: the user may not use " + nodes + "; " +
-                 kUdevAdvice);
-    } else {
-      error_.Set("cannot open the FTDI bridge" + cause);
-    }
+  // FT_Open failed is said already; libftdi's words and code are the detail.
+  const std::string cause = "libftdi: " + failureText + " (" + std::to_string(failure) + ")";
+  const std::string nodes =
+      failure == kOpenUsbOpenFailed || failure == kOpenNoPermissionOrNoDescription
+          ? NodesWithoutPermission()
+          : std::string();
+  if (!nodes.empty()) {
+    error_.Set(FormatText(VXA_MSG(msg::kUsbNodePermission), nodes.c_str()));
   } else if (failure == kOpenClaimFailed || failure == kOpenNotFoundOrUnconfigured) {
-    error_.Set("the FTDI bridge is held by the kernel's ftdi_sio driver or another program" +
-               cause + ": close what uses its /dev/ttyUSB port, or choose the serial-port backend");
+    error_.Set(FormatText(VXA_MSG(msg::kBridgeHeld), cause.c_str()));
   } else {
-    error_.Set("cannot open the FTDI bridge" + cause);
+    error_.Set(cause);
   }
   return kFtDeviceNotOpened;
 }

@@ -8,6 +8,7 @@
 
 #include "link/FtDriver.h"
 #include "link/drivers/BridgeErrors.h"
+#include "text/Messages.h"
 
 namespace vxa {
 
@@ -58,6 +59,20 @@ class ListingDriver : public FtDriver {
   // Opens the bridge of this description into the empty `device`, or notes why not. Called with
   // the lock held.
   virtual FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) = 0;
+
+  // Notes that no bridge of `bridges` is described as `description`, naming each one found by
+  // where it is (`place`) and what it calls itself: the user sees which adapter is attached
+  // instead of the instrument.
+  template <typename Place>
+  FtStatus NoneDescribedAs(const std::string& description, const std::vector<Bridge>& bridges,
+                           Place place) {
+    std::string found;
+    for (const Bridge& bridge : bridges) {
+      found += (found.empty() ? "" : ", ") + place(bridge) + " \"" + bridge.description + "\"";
+    }
+    error_.Set(FormatText(VXA_MSG(msg::kNoDeviceDescribed), description.c_str(), found.c_str()));
+    return kFtDeviceNotFound;
+  }
 
   ErrorNote error_;
 

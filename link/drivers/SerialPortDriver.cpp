@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "link/drivers/SerialPortDevice.h"
+#include "text/Messages.h"
 
 namespace vxa {
 namespace {
@@ -79,7 +80,7 @@ FtStatus SerialPortDriver::List(std::vector<SerialPort>* ports) {
   if (!options_.port.empty()) {
     std::error_code ec;
     if (!fs::exists(options_.port, ec)) {
-      error_.Set("there is no port " + options_.port);
+      error_.Set(FormatText(VXA_MSG(msg::kComPortMissing), options_.port.c_str()));
       return kFtDeviceNotFound;
     }
     ports->push_back({UsbSerialNameOf(options_.port), options_.port, kExplicitPortDescription});
@@ -87,7 +88,7 @@ FtStatus SerialPortDriver::List(std::vector<SerialPort>* ports) {
   }
   *ports = ScanSysfs();
   if (ports->empty()) {
-    error_.Set("no FTDI serial port (/dev/ttyUSB*) is attached");
+    error_.Set(FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "/dev/ttyUSB*"));
     return kFtDeviceNotFound;
   }
   return kFtOk;
@@ -104,13 +105,7 @@ FtStatus SerialPortDriver::Open(const std::string& description, std::unique_ptr<
       return port.description == description;
     });
     if (match == ports.end()) {
-      std::string found;
-      for (const SerialPort& port : ports) {
-        found += (found.empty() ? "" : ", ") + port.path + " \"" + port.description + "\"";
-      }
-      error_.Set("no FTDI serial port is described as \"" + description + "\" (found: " + found +
-                 ")");
-      return kFtDeviceNotFound;
+      return NoneDescribedAs(description, ports, [](const SerialPort& port) { return port.path; });
     }
     chosen = &*match;
   }

@@ -7,6 +7,8 @@
 #include <system_error>
 #include <vector>
 
+#include "text/Messages.h"
+
 namespace vxa::serial {
 namespace {
 
@@ -36,24 +38,26 @@ bool IsGone(int err) {
 }
 
 Failure DescribeOpenFailure(int err, const std::string& path) {
+  const char* where = path.c_str();
   switch (err) {
     case ENOENT:
     case ENOTDIR:
-      return {kFtDeviceNotFound, "there is no port " + path};
+    // A node with nothing behind it is a port that is not there (an unplugged bridge).
     case ENXIO:
     case ENODEV:
-      return {kFtDeviceNotFound, path + " has no device behind it (unplugged?)"};
+      return {kFtDeviceNotFound, FormatText(VXA_MSG(msg::kComPortMissing), where)};
     case EACCES:
     case EPERM:
-      return {kFtDeviceNotOpened, "permission denied on " + path + ": add the user to group " +
-                                      GroupOf(path) + " and log in again"};
+      return {kFtDeviceNotOpened,
+              FormatText(VXA_MSG(msg::kPortPermission), where, GroupOf(path).c_str())};
     case EBUSY:
-      return {kFtDeviceNotOpened, path + " is in use by another program"};
+      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortBusy), where)};
     case ENOTTY:
     case EINVAL:
-      return {kFtDeviceNotOpened, path + " is not a serial port"};
+      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kNotSerialPort), where)};
     default:
-      return {kFtDeviceNotOpened, "cannot open " + path + ": " + ErrnoText(err)};
+      return {kFtDeviceNotOpened,
+              FormatText(VXA_MSG(msg::kComPortFailed), where, ErrnoText(err).c_str())};
   }
 }
 

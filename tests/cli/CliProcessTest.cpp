@@ -4,12 +4,14 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -197,9 +199,15 @@ TEST_F(CliProcessTest, OptionsMayFollowTheCommand) {
 TEST_F(CliProcessTest, UpdateSucceedsWithStagesInOrder) {
   ChildResult r = RunChild(kProgram, Fast({"update", "--yes"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  std::vector<std::string> expectedOut = ExpectedInfoLines();
-  expectedOut.push_back(Msg(msg::kFirmwareCompleted));
-  EXPECT_EQ(Lines(r.out), expectedOut);
+  // The four lines, the version the instrument now reports, the time its clock was given (the
+  // simulator's virtual day, some seconds in), the success.
+  const std::vector<std::string> out = Lines(r.out);
+  ASSERT_EQ(out.size(), 7u) << r.out;
+  EXPECT_EQ(std::vector<std::string>(out.begin(), out.begin() + 4), ExpectedInfoLines());
+  EXPECT_EQ(out[4], FormatText(MessageText(msg::kNewProgramVersion, 0), VXA_PRODUCT_VERSION));
+  const std::string clockSet = FormatText(MessageText(msg::kDeviceClockSet, 0), "2026-01-01 00:");
+  EXPECT_TRUE(out[5].starts_with(clockSet) && out[5].size() == clockSet.size() + 5) << out[5];
+  EXPECT_EQ(out[6], Msg(msg::kFirmwareCompleted));
   // Not a terminal: one plain line per stage and nothing else.
   EXPECT_EQ(Lines(r.err),
             (std::vector<std::string>{Msg(msg::kStateWriteRequest), Msg(msg::kStateFileTransfer),
@@ -214,6 +222,15 @@ TEST_F(CliProcessTest, LogOptionWritesTheExchangeLog) {
 
   ChildResult quiet = RunChild(kProgram, Fast({"info"}));
   EXPECT_EQ(quiet.exitCode, 0);
+
+  // A log that cannot be created is a warning with its cause, and the run goes on without it.
+  std::filesystem::remove(dir_.path() / "log_file.txt");
+  std::filesystem::create_directory(dir_.path() / "log_file.txt");
+  ChildResult noLog = RunChild(kProgram, Fast({"--log", "info"}));
+  EXPECT_EQ(Lines(noLog.out), ExpectedInfoLines());
+  EXPECT_EQ(noLog.err, FormatText(MessageText(msg::kFileCreateFailed, 0), "log_file.txt",
+                                  std::generic_category().message(EISDIR).c_str()) +
+                           "\n");
 }
 
 TEST_F(CliProcessTest, UpdateWithoutYesAndWithoutTerminalIsRefusedBeforeAnySearch) {
@@ -399,6 +416,21 @@ TEST_F(CliProcessTest, PortThatDoesNotExistExitsThree) {
   EXPECT_NE(r.err, "");
 }
 
+// A port that is there but cannot be used is a failure to reach the instrument (1), not its
+// absence (3), and the cause is named in the language of the run.
+TEST_F(CliProcessTest, PortThatCannotBeUsedExitsOneWithItsCause) {
+  const std::string directory = dir_.path().string();
+  for (const auto& [port, cause] :
+       {std::pair{std::string("/dev/null"),
+                  FormatText(MessageText(msg::kNotSerialPort, 0), "/dev/null")},
+        std::pair{directory, FormatText(MessageText(msg::kComPortFailed, 0), directory.c_str(),
+                                        std::generic_category().message(EISDIR).c_str())}}) {
+    ChildResult r = RunChild(kProgram, {"--port", port, "info"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.err, "FT_Open failed\n" + cause + "\n");
+  }
+}
+
 TEST_F(CliProcessTest, SilentInstrumentFailsWithTheNotConnectedText) {
   ChildResult r = RunChild(kProgram, Fast({"--sim-fault", "silent", "info"}));
   EXPECT_EQ(r.exitCode, 1);
@@ -473,7 +505,9 @@ TEST_F(CliProcessTest, TerminateAndHangUpDuringAReadAreInterruptsAndKeepNoFile) 
     ChildResult r = child.Finish();
     EXPECT_EQ(r.exitCode, 130);
     EXPECT_TRUE(Contains(r.err, Msg(msg::kAbortedByUser)));
-    EXPECT_TRUE(Contains(r.err, Msg(msg::kFirmwareUntouched)));
+    // A read changes nothing: no word of firmware or an install.
+    EXPECT_TRUE(Contains(r.err, Msg(msg::kInstrumentUnchanged)));
+    EXPECT_FALSE(Contains(r.err, Msg(msg::kFirmwareUntouched)));
     // What was read so far is kept neither under the name asked for nor under any other.
     EXPECT_TRUE(FilesIn(dir_.path()).empty());
   }

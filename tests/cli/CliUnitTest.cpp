@@ -284,8 +284,10 @@ TEST(ExitCodeTest, UsageThenInterruptThenFailureTakePrecedence) {
 }
 
 TEST(ExitCodeTest, InterruptionSaysWhetherTheFirmwareWasTouched) {
-  EXPECT_STREQ(InterruptionConsequence(false), MessageText(msg::kFirmwareUntouched, 0));
-  EXPECT_STREQ(InterruptionConsequence(true), MessageText(msg::kInstallUnderWay, 0));
+  RunReport update = Report(Command::kUpdate, Outcome::kInterrupted);
+  EXPECT_STREQ(InterruptionConsequence(update), MessageText(msg::kFirmwareUntouched, 0));
+  update.kernelRequested = true;
+  EXPECT_STREQ(InterruptionConsequence(update), MessageText(msg::kInstallUnderWay, 0));
 }
 
 // --- the file a read fills ---

@@ -2,7 +2,9 @@
 // waiting and the interrupt, and the interrupt of an update whose install has been requested.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,6 +25,7 @@
 #include "text/Messages.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"
+#include "tests/drivers/PtyPair.h"
 #include "tests/support/TempDir.h"
 
 namespace vxa::cli {
@@ -132,8 +135,10 @@ TEST_F(TerminalViewTest, AsksUntilTheAnswerIsYesOrNo) {
   TerminalView view(clock_, signals_, Streams(true, false), false);
   input_.Type("может быть\nДа\n");
   EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad)));
+  // After an answer that is neither, the answers that count, and the prompt flush left.
   const std::string prompt = Msg(msg::kAnswerPrompt);
-  EXPECT_EQ(err_.Text(), StringTableText(str::kConfirmLoad) + prompt + prompt);
+  EXPECT_EQ(err_.Text(), StringTableText(str::kConfirmLoad) + prompt + Msg(msg::kAnswerChoices) +
+                             "\n" + prompt.substr(1));
 }
 
 TEST_F(TerminalViewTest, NoMeansNo) {
@@ -185,6 +190,17 @@ TEST_F(TerminalViewTest, ProgressOnATerminalIsRedrawnInPlace) {
   EXPECT_EQ(err_.Text().substr(first.size() + second.size()), "\nbroken\n");
 }
 
+// Each stage's line stays in the scrollback with its last figures, however soon the stage ended
+// after the previous redraw.
+TEST_F(TerminalViewTest, EachStageEndsItsLineWithItsLastFigures) {
+  TerminalView view(clock_, signals_, Streams(false, true), false);
+  view.StageChanged(Stage::kFileTransfer, "Write");
+  view.ProgressChanged({1000, 1000});  // too soon to be drawn
+  view.StageChanged(Stage::kFlashing, "Install");
+  view.FinishProgress();
+  EXPECT_EQ(err_.Text(), "\rWrite\033[K\rWrite (1000 из 1000)\033[K\n\rInstall\033[K\n");
+}
+
 TEST_F(TerminalViewTest, AReadShowsNoTimeLeft) {
   TerminalView view(clock_, signals_, Streams(false, true), false);
   view.StageChanged(Stage::kFileRead, "Read");
@@ -194,9 +210,46 @@ TEST_F(TerminalViewTest, AReadShowsNoTimeLeft) {
   std::this_thread::sleep_for(TerminalView::kRedrawInterval);
   view.ProgressChanged({5120, 5120});
   const std::string text = err_.Text();
+  // What has arrived, without an "of" that would pass for the file's size.
+  EXPECT_NE(text.find("Read " + FormatText(Msg(msg::kBytesReceived).c_str(), 5120) + ", "),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find(FormatText(Msg(msg::kProgressRate).c_str(), 4.0)), std::string::npos) << text;
   EXPECT_EQ(text.find(FormatText(Msg(msg::kProgressTimeLeft).c_str(), 0, 0)), std::string::npos)
       << text;
+}
+
+// Keys typed while the stages run do not show, and do not stay for the shell: the terminal's
+// modes come back as they were, on the normal way out and from a signal handler alike.
+TEST_F(TerminalViewTest, TypingIsHiddenWhileTheStagesRunAndDiscardedAfter) {
+  test::PtyPair pty;
+  UniqueFd terminal(::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  auto modes = [&terminal] {
+    termios now{};
+    EXPECT_EQ(::tcgetattr(terminal.Get(), &now), 0);
+    return now.c_lflag;
+  };
+  const tcflag_t before = modes();
+  ASSERT_NE(before & ECHO, 0u);
+  TerminalStreams streams = Streams(true, true);
+  streams.inputFd = terminal.Get();
+  TerminalView view(clock_, signals_, streams, true);
+  view.StageChanged(Stage::kFileTransfer, "Write");
+  EXPECT_EQ(modes() & (ECHO | ICANON | ISIG), static_cast<tcflag_t>(ICANON | ISIG));
+  pty.Write("typed\n");
+  pollfd typed{terminal.Get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&typed, 1, 5000), 1);  // the line has reached the terminal's input
+  view.FinishProgress();
+  EXPECT_EQ(modes(), before);
+  char byte = 0;
+  EXPECT_EQ(::read(terminal.Get(), &byte, 1), -1);  // thrown away, nothing for the shell
+
+  // A second Ctrl-C ends the program from its handler, where no destructor runs.
+  TerminalView again(clock_, signals_, streams, true);
+  again.StageChanged(Stage::kFileRead, "Read");
+  EXPECT_EQ(modes() & ECHO, 0u);
+  RestoreTerminalNow();
+  EXPECT_EQ(modes(), before);
 }
 
 TEST_F(TerminalViewTest, WakeEndsTheWaitEarly) {
@@ -279,7 +332,7 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
   report.interrupted = view->Interrupted();
   report.kernelRequested = loader->KernelRequested();
   EXPECT_EQ(DecideExitCode(report), kExitInterrupted);
-  EXPECT_STREQ(InterruptionConsequence(report.kernelRequested), Msg(msg::kInstallUnderWay).c_str());
+  EXPECT_STREQ(InterruptionConsequence(report), Msg(msg::kInstallUnderWay).c_str());
   EXPECT_FALSE(instrument.ClockSet());  // nothing was sent after the interrupt
   loader.reset();
 }

@@ -6,6 +6,7 @@
 #include "link/drivers/LibFtdiDevice.h"
 #include "link/drivers/LibFtdiDriver.h"
 #include "tests/drivers/FakeFtdi.h"
+#include "text/Messages.h"
 
 // The libftdi backend's own logic over a scripted libftdi: the read loop, the write slices, the
 // fetch-ahead behind GetStatus, and what libftdi's results mean to the program.
@@ -236,8 +237,8 @@ TEST_F(LibFtdiDriverTest, MissingPermissionPointsToTheUdevRule) {
   bus_->opens[0x6001] = {-4, "usb_open() failed"};
   EXPECT_EQ(Open(), nullptr);
   EXPECT_EQ(status_, kFtDeviceNotOpened);
-  EXPECT_NE(driver_->LastError().find("/dev/bus/usb/001/004"), std::string::npos);
-  EXPECT_NE(driver_->LastError().find("udev rule"), std::string::npos);
+  EXPECT_EQ(driver_->LastError(),
+            FormatText(MessageText(msg::kUsbNodePermission, 0), "/dev/bus/usb/001/004"));
 }
 
 TEST_F(LibFtdiDriverTest, ABridgeHeldByTheKernelDriverSaysSo) {

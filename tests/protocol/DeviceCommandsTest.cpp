@@ -90,7 +90,10 @@ TEST_F(DeviceCommandsTest, AFailedQueryFallsBackToTheOtherRecord) {
 
 TEST_F(DeviceCommandsTest, TheClockIsSetFromTheLocalTime) {
   clock_.SetLocalTime(LocalDateTime{2026, 2, 3, 9, 5, 7});
-  connection_->SetDeviceClock();
+  LocalDateTime sent;
+  EXPECT_TRUE(connection_->SetDeviceClock(&sent));
+  EXPECT_EQ(sent.year, 2026);  // the whole year is what the user is told, the instrument gets 26
+  EXPECT_EQ(sent.second, 7);
   ASSERT_TRUE(instrument_.ClockSet());
   const std::array<uint16_t, 6> expected = {26, 2, 3, 9, 5, 7};
   EXPECT_EQ(instrument_.ClockRecord(), expected);
@@ -103,7 +106,9 @@ TEST_F(DeviceCommandsTest, AClockThatCannotBeSetIsNotReported) {
   instrument_.Inject(FaultSpec{.fault = Fault::Silent, .count = -1});
   instrument_.ClearCalls();
   const Clock::TimePoint start = clock_.Now();
-  EXPECT_NO_THROW(connection_->SetDeviceClock());
+  bool taken = true;
+  EXPECT_NO_THROW(taken = connection_->SetDeviceClock());
+  EXPECT_FALSE(taken);
   EXPECT_EQ(instrument_.Commands().size(), 3u);
   EXPECT_GE(ElapsedMs(start), 3 * 1000 + 2 * 1000);
   EXPECT_FALSE(instrument_.ClockSet());
