@@ -1,6 +1,7 @@
-// Every fault the simulated instrument knows, at every stage of an update where it can strike.
-// Whatever happens, the instrument is told to install only an image that was read back and
-// compared to the last byte, and the run ends with a clear outcome within a bound of virtual time.
+// Every fault the simulated instrument knows, at every stage of an update where it can strike,
+// and the faults that repeat for ever without letting a transfer move on. Whatever happens, the
+// instrument is told to install only an image that was read back and compared to the last byte,
+// and the run ends with a clear outcome within a bound of virtual time.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "app/Loader.h"
+#include "protocol/Connection.h"
 #include "text/Messages.h"
 #include "sim/SimBus.h"
 #include "tests/support/RecordingView.h"
@@ -83,14 +85,14 @@ Result Expected(Fault fault, StageId stage) {
       return Error(linkLost);
     case Fault::RefuseRequest:
       if (stage == StageId::kWriteRequest || stage == StageId::kReadRequest) return Error(kRefusal);
-      if (stage == StageId::kKernel) return VersionTimeout();
+      if (stage == StageId::kKernel) return Error(FormatText(Msg(msg::kInstallRefused).c_str(), kRefusal));
       return Updated();
     case Fault::RefuseBlock:
       return writeBlock || stage == StageId::kReadBlock ? Error(kRefusal) : Updated();
     case Fault::UnrecognisedWrqAnswer:
     case Fault::NeverReportVersion:
-      // Only the install request decides; a refused or unanswered install shows as a version
-      // that never comes.
+      // Only the install request decides; an install request answered with a code that is neither
+      // acceptance nor refusal shows as a version that never comes.
       return stage == StageId::kKernel ||
                      (fault == Fault::NeverReportVersion && stage == StageId::kWriteRequest)
                  ? VersionTimeout()
@@ -131,6 +133,60 @@ Result Expected(Fault fault, StageId stage) {
   }
 }
 
+// The faults that never let a transfer move on however long they are served: a wrong
+// acknowledgement for ever, the same read block for ever, a request that is never accepted (its
+// answer never comes). Where they strike, a transfer is given up with message 51 once its stage's
+// bound has passed; a request that is never accepted has the longer bound.
+struct Endless {
+  const char* name;
+  Fault fault;
+};
+const Endless kEndless[] = {
+    {"wrong-ack-for-ever", Fault::WrongAckNumber},
+    {"same-block-for-ever", Fault::RepeatReadBlock},
+    {"never-accepted", Fault::DropAnswer},
+};
+
+Result ExpectedEndless(Fault fault, StageId stage) {
+  const Result stalled = Error(Msg(msg::kCommunicationError));
+  switch (fault) {
+    case Fault::WrongAckNumber:
+      // The empty block counts as acknowledged whatever number comes back: the read-back finds
+      // the image incomplete.
+      if (stage == StageId::kLastBlock) return Error(Msg(msg::kVerifiedDataMismatch));
+      return stage == StageId::kFirstBlock || stage == StageId::kMiddleBlock ? stalled : Updated();
+    case Fault::RepeatReadBlock:
+      return stage == StageId::kReadBlock ? stalled : Updated();
+    default:
+      switch (stage) {
+        case StageId::kSearch:
+          return NotConnected();
+        case StageId::kKernel:
+          return Updated();  // the instrument took the request; only its answer was lost
+        case StageId::kVersionWait:
+          return VersionTimeout();
+        case StageId::kClock:
+          return Updated();
+        default:
+          return stalled;
+      }
+  }
+}
+
+// How long an update that stalls at this stage runs before it is given up: a transfer is served
+// for its stage's bound; a read request is asked a few times and given up at once.
+struct StallBounds {
+  Clock::Duration least;
+  Clock::Duration most;
+};
+StallBounds BoundsOf(const Stage& stage) {
+  constexpr Clock::Duration kSlack = std::chrono::seconds(15);
+  if (stage.id == StageId::kReadRequest) return {Clock::Duration::zero(), kSlack};
+  const Clock::Duration bound =
+      stage.id == StageId::kWriteRequest ? kRequestAcceptLimit : kNoProgressLimit;
+  return {bound, bound + kSlack};
+}
+
 FaultSpec SpecFor(Fault fault, const Stage& stage) {
   FaultSpec faultSpec{.fault = fault, .skip = stage.skip, .onCommand = stage.onCommand};
   if (fault == Fault::Silent) faultSpec.count = -1;
@@ -149,15 +205,17 @@ class FaultMatrix {
     resources_[0] = {kBootImageName, kBootImageType, image_.data(), image_.size()};
   }
 
-  Result Run(Fault fault, const Stage& stage, std::string* problem) {
+  // `forEver`: the fault fires on every occasion from the stage on.
+  Result Run(Fault fault, const Stage& stage, std::string* problem, bool forEver = false) {
     VirtualClock clock;
     sim::SimBus bus(clock);
     sim::InstrumentConfig config;
     if (stage.id == StageId::kClock) config.installTime = std::chrono::seconds(0);
     sim::SimInstrument& instrument = bus.AttachInstrument(config);
-    test::RecordingView view;
+    MatrixView view(instrument);
     Loader loader(view, bus, clock, resources_);
-    const FaultSpec faultSpec = SpecFor(fault, stage);
+    FaultSpec faultSpec = SpecFor(fault, stage);
+    if (forEver) faultSpec.count = -1;
 
     if (stage.id == StageId::kSearch) instrument.Inject(faultSpec);
     loader.Find();
@@ -165,9 +223,7 @@ class FaultMatrix {
     if (!view.loadEnabled) return Classify(view, instrument, problem);
 
     const bool late = stage.id == StageId::kVersionWait || stage.id == StageId::kClock;
-    boxesBeforeInstall_ = SIZE_MAX;
     view.onState = [&](const std::string& state) {
-      if (state == Msg(msg::kStateFlashing)) boxesBeforeInstall_ = view.boxes.size();
       if (stage.id == StageId::kKernel && state == Msg(msg::kStateVerification)) {
         instrument.Inject(faultSpec);
       }
@@ -178,18 +234,46 @@ class FaultMatrix {
     }
     const Clock::TimePoint start = clock.Now();
     loader.Load();
-    if (clock.Now() - start > std::chrono::minutes(10)) *problem += " ran past 10 min;";
+    const Clock::Duration took = clock.Now() - start;
+    if (took > std::chrono::minutes(10)) *problem += " ran past 10 min;";
     if (!view.terminating && view.boxes.empty()) *problem += " did not end;";
-    return Classify(view, instrument, problem);
+    const Result result = Classify(view, instrument, problem);
+    if (forEver && result == Error(Msg(msg::kCommunicationError))) {
+      // Given up neither before its bound nor long after it, and never installed.
+      const StallBounds bounds = BoundsOf(stage);
+      if (took < bounds.least || took > bounds.most) {
+        *problem += FormatText(" gave up after %lld ms;", static_cast<long long>(
+                                   std::chrono::duration_cast<std::chrono::milliseconds>(took)
+                                       .count()));
+      }
+      if (instrument.KernelRequests() > 0) *problem += " sent the install request;";
+    }
+    return result;
   }
 
  private:
-  Result Classify(const test::RecordingView& view, const sim::SimInstrument& instrument,
+  // Notes with every box how many install requests the instrument had taken by then.
+  class MatrixView final : public test::RecordingView {
+   public:
+    explicit MatrixView(const sim::SimInstrument& instrument) : instrument_(instrument) {}
+    void ShowReport(const Report& report) override {
+      installsAtBox.push_back(instrument_.KernelRequests());
+      RecordingView::ShowReport(report);
+    }
+    std::vector<int> installsAtBox;
+
+   private:
+    const sim::SimInstrument& instrument_;
+  };
+
+  Result Classify(const MatrixView& view, const sim::SimInstrument& instrument,
                   std::string* problem) {
     if (instrument.KernelRequests() > 0) {
       if (instrument.FileContent("swap") != image_) *problem += " installed a wrong image;";
-      for (size_t i = 0; i < view.boxes.size() && i < boxesBeforeInstall_; ++i) {
-        *problem += " installed after a box: " + view.boxes[i].text + ";";
+      for (size_t i = 0; i < view.boxes.size(); ++i) {
+        if (view.installsAtBox[i] == 0) {
+          *problem += " installed after a box: " + view.boxes[i].text + ";";
+        }
       }
     }
     if (view.boxes.empty()) return {End::kErrorBox, "no box"};
@@ -210,7 +294,6 @@ class FaultMatrix {
 
   std::vector<uint8_t> image_;
   EmbeddedResource resources_[1];
-  size_t boxesBeforeInstall_ = SIZE_MAX;
 };
 
 std::string Cell(const Result& result) {
@@ -230,6 +313,7 @@ std::string Cell(const Result& result) {
       {Msg(msg::kInvalidPacketLength), "E35"},    {Msg(msg::kTransferFromNonZeroBlock), "E36"},
       {Msg(msg::kFtdiReadError) + "4", "E33"},    {kRefusal, "refused"},
       {FormatText(Msg(msg::kInvalidConfirmCode).c_str(), 0x37), "E37"},
+      {FormatText(Msg(msg::kInstallRefused).c_str(), kRefusal), "E131"},
   };
   const auto found = kShort.find(result.text);
   return found != kShort.end() ? found->second : "?" + result.text;
@@ -241,20 +325,24 @@ TEST(FaultMatrixTest, EveryFaultAtEveryStageEndsAsExpectedAndNeverInstallsAnUnve
   std::string table = "fault \\ stage        ";
   for (const Stage& stage : kStages) table += FormatText("%-8s", stage.name);
   table += "\n";
-  for (const Fault fault : sim::AllFaults()) {
-    table += FormatText("%-21s", std::string(sim::FaultName(fault)).c_str());
+  // One row of the table: the fault at every stage.
+  auto row = [&](const std::string& name, Fault fault, bool forEver) {
+    table += FormatText("%-21s", name.c_str());
     for (const Stage& stage : kStages) {
       std::string problem;
-      const Result result = matrix.Run(fault, stage, &problem);
-      const Result expected = Expected(fault, stage.id);
-      EXPECT_EQ(Cell(result), Cell(expected)) << sim::FaultName(fault) << " at " << stage.name;
-      EXPECT_EQ(problem, "") << sim::FaultName(fault) << " at " << stage.name;
+      const Result result = matrix.Run(fault, stage, &problem, forEver);
+      const Result expected =
+          forEver ? ExpectedEndless(fault, stage.id) : Expected(fault, stage.id);
+      EXPECT_EQ(Cell(result), Cell(expected)) << name << " at " << stage.name;
+      EXPECT_EQ(problem, "") << name << " at " << stage.name;
       std::string cell = Cell(result);
       if (!(result == expected) || !problem.empty()) cell += "!";
       table += FormatText("%-8s", cell.c_str());
     }
     table += "\n";
-  }
+  };
+  for (const Fault fault : sim::AllFaults()) row(std::string(sim::FaultName(fault)), fault, false);
+  for (const Endless& endless : kEndless) row(endless.name, endless.fault, true);
   std::printf("%s", table.c_str());
   std::printf("ok: updated   no-dev: search ends with 'not connected'   no-ver: version wait bound"
               "   En: error box with message n   !: not as expected\n");
