@@ -217,12 +217,12 @@ TEST_P(UpdateFailureTest, EndsWithItsErrorBoxAndNeverRequestsTheInstall) {
   EXPECT_EQ(LastBox().cause, GetParam().cause);
   EXPECT_EQ(LastBox().consequence, Msg(msg::kFirmwareUnchangedRepeat));
   if (const auto& difference = GetParam().difference) {
-    EXPECT_EQ(LastBox().detail, FormatText(Msg(msg::kVerifyMismatchAt).c_str(),
-                                           difference->first, difference->second));
+    EXPECT_EQ(LastBox().detail, FormatText(Msg(msg::kVerifyMismatchAt).c_str(), difference->first,
+                                           difference->second));
     // The log's own lines come first; the one that says where is the last.
-    EXPECT_TRUE(dir.Read(kLogFileName)
-                    .ends_with(FormatText(logfmt::kVerifyMismatch, difference->first,
-                                          difference->second)));
+    EXPECT_TRUE(
+        dir.Read(kLogFileName)
+            .ends_with(FormatText(logfmt::kVerifyMismatch, difference->first, difference->second)));
   } else {
     EXPECT_EQ(LastBox().detail, "");
   }
@@ -350,8 +350,10 @@ TEST_F(LoaderTest, ClosingDuringTheTransferAsksAndStopsCleanly) {
 TEST_F(LoaderTest, AnInstallTheInstrumentRefusesIsReportedAtOnceAndSetsNoClock) {
   sim::SimInstrument& instrument = Attach();
   // The second write request is the install request.
-  instrument.Inject(FaultSpec{.fault = Fault::RefuseRequest, .skip = 1,
-                              .onCommand = kCmdWriteRequest, .text = "Батарея разряжена"});
+  instrument.Inject(FaultSpec{.fault = Fault::RefuseRequest,
+                              .skip = 1,
+                              .onCommand = kCmdWriteRequest,
+                              .text = "Батарея разряжена"});
   Clock::TimePoint verifiedAt{};
   uint64_t textsBefore = 0;
   view_.onState = [&](const std::string& state) {

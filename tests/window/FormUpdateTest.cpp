@@ -150,22 +150,24 @@ TEST_F(FormUpdateTest, TheWindowKeepsAnsweringWhileTheInstrumentInstalls) {
     if (box.source == BoxSource::kSystem) waiting = false;  // the wait has ended
   };
   bool closed = false;
-  clock.OnTurn([&] {
+  clock.onTurn = [&] {
     if (closed || clock.Now() - flashingAt < std::chrono::seconds(2)) return;
     closed = true;
     form->close();
-  });
+  };
   boxes.answerYes = [](const BoxRequest& box) {
     return box.text != MessageText(msg::kCloseDuringInstall, 0);
   };
   Load();
   clock.PaceWhile(nullptr);
 
-  const std::vector<Clock::TimePoint> turns = clock.Turns();
+  const std::vector<Clock::TimePoint>& turns = clock.turns;
   // The instrument needs 5 s to install: the polls meet read timeouts meanwhile.
   ASSERT_GE(turns.size(), 50u);
   Clock::Duration longestGap{};
-  for (size_t i = 1; i < turns.size(); ++i) longestGap = std::max(longestGap, turns[i] - turns[i - 1]);
+  for (size_t i = 1; i < turns.size(); ++i) {
+    longestGap = std::max(longestGap, turns[i] - turns[i - 1]);
+  }
   EXPECT_LE(longestGap, std::chrono::milliseconds(100));
 
   ASSERT_EQ(boxes.shown.size(), 3u);
@@ -178,7 +180,7 @@ TEST_F(FormUpdateTest, TheWindowKeepsAnsweringWhileTheInstrumentInstalls) {
   EXPECT_TRUE(instrument->ClockSet());
 }
 
-TEST_F(FormUpdateTest, AnErrorBoxThatEndsTheProgramGivesAFailingExitStatusAndSaysTheFirmwareIsUnchanged) {
+TEST_F(FormUpdateTest, AnErrorBoxEndsTheProgramWithAFailingStatusAndSaysTheFirmwareIsUnchanged) {
   instrument->Inject(sim::FaultSpec{.fault = sim::Fault::RefuseBlock, .text = "Нет места"});
   Load();
   ASSERT_EQ(boxes.shown.size(), 2u);
@@ -287,14 +289,14 @@ TEST_F(FormUpdateTest, ClosingDuringABabblingLineReturnsWithinASecond) {
   Clock::TimePoint transferAt{};
   std::optional<Clock::Duration> closing;
   size_t sentWhenClosed = 0;
-  clock.OnTurn([&] {
+  clock.onTurn = [&] {
     if (transferAt == Clock::TimePoint{}) transferAt = clock.Now();
     if (closing || clock.Now() - transferAt < std::chrono::seconds(3)) return;
     const Clock::TimePoint before = clock.Now();
     form->close();
     closing = clock.Now() - before;
     sentWhenClosed = instrument->Commands().size();
-  });
+  };
   Load();
   clock.PaceWhile(nullptr);
   ASSERT_EQ(boxes.shown.size(), 2u);

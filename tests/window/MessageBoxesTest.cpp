@@ -39,7 +39,9 @@ BoxAnswer ShowAndPress(const BoxRequest& request, QMessageBox::StandardButton pr
     seen->modality = box->windowModality();
     seen->format = box->textFormat();
     seen->buttons = box->standardButtons();
-    if (QPushButton* button = box->defaultButton()) seen->defaultButton = box->standardButton(button);
+    if (QPushButton* button = box->defaultButton()) {
+      seen->defaultButton = box->standardButton(button);
+    }
     if (QAbstractButton* button = box->button(press)) button->click();
   });
   return QtMessageBoxes().Show(request);

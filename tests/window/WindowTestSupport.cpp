@@ -53,16 +53,6 @@ void PacedClock::PaceWhile(std::function<bool()> when) {
   paceWhile_ = std::move(when);
 }
 
-void PacedClock::OnTurn(std::function<void()> onTurn) {
-  std::lock_guard lock(mutex_);
-  onTurn_ = std::move(onTurn);
-}
-
-std::vector<Clock::TimePoint> PacedClock::Turns() const {
-  std::lock_guard lock(mutex_);
-  return turns_;
-}
-
 bool PacedClock::Pacing() const {
   return paceWhile_ && paceWhile_();
 }
@@ -87,12 +77,10 @@ void PacedClock::AwaitTurn() {
   QMetaObject::invokeMethod(
       &context_,
       [this] {
-        std::function<void()> onTurn;
+        turns.push_back(inner_.Now());
         {
           std::lock_guard turnLock(mutex_);
           ++turnCount_;
-          turns_.push_back(inner_.Now());
-          onTurn = onTurn_;
         }
         turned_.notify_all();
         if (onTurn) onTurn();

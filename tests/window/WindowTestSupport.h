@@ -84,7 +84,7 @@ class GatedDriver final : public ForwardingDriver {
 // other thread moves the time on in steps of at most kStep, and each step waits until the
 // window's thread has handled an event posted after the last one (a turn of its event loop). The
 // window's own thread moves the time freely. So the time between two turns is what the window's
-// thread spent itself plus at most one step: `Turns` tells whether the window kept answering.
+// thread spent itself plus at most one step: `turns` tells whether the window kept answering.
 class PacedClock final : public Clock {
  public:
   static constexpr Duration kStep = std::chrono::milliseconds(100);
@@ -100,10 +100,10 @@ class PacedClock final : public Clock {
   // Paces the other threads for as long as `when` holds; it is asked at each step, from any
   // thread. Null stops the pacing.
   void PaceWhile(std::function<bool()> when);
-  // Called on the window's thread at each turn, after it has been noted.
-  void OnTurn(std::function<void()> onTurn);
-  // The time at each turn so far.
-  std::vector<TimePoint> Turns() const;
+
+  // Touched on the window's thread only: the time at each turn, and what to do at each turn.
+  std::vector<TimePoint> turns;
+  std::function<void()> onTurn;
 
  private:
   bool Pacing() const;
@@ -116,9 +116,7 @@ class PacedClock final : public Clock {
   mutable std::mutex mutex_;
   std::condition_variable turned_;
   std::function<bool()> paceWhile_;
-  std::function<void()> onTurn_;
   uint64_t turnCount_ = 0;
-  std::vector<TimePoint> turns_;
 };
 
 // A window over the simulated bus, in virtual time. Every call to the bus passes the gate, which
