@@ -190,17 +190,21 @@ Loader::Ending Loader::Update() {
     }
 
     // The install request: its answer comes back inside StartWrite, and no block follows it.
+    // From the moment it may go out, a failure must not tell the user that the firmware is
+    // unchanged: the instrument may be installing.
+    kernelRequested_ = true;
     if (connection.StartWrite(kFileKernel, errorText) < 0) {
+      kernelRequested_ = false;  // refused before anything was sent
       return {Outcome::kFailed, Report{ReportKind::kError, errorText}, Then::kStopTrafficAndEnd};
     }
     // An instrument that refuses to install keeps its old firmware: no version can come, and its
     // clock is left alone.
     if (const std::optional<TVXA4410ConnError> refusal = Refusal(connection)) {
+      kernelRequested_ = false;
       const std::string text = FormatText(VXA_MSG(msg::kInstallRefused), refusal->Text());
       return {Outcome::kFailed, Report{ReportKind::kError, text, ConnErrorKind::kRefused},
               Then::kStopTrafficAndEnd};
     }
-    kernelRequested_ = true;
     view_.StageChanged(Stage::kFlashing, VXA_MSG(msg::kStateFlashing));
     std::optional<LocalDateTime> clockSet;
     if (!AwaitNewFirmware(&clockSet)) {

@@ -73,7 +73,7 @@ class Loader {
   // How the last Find, Load or ReadFile that did something ended; an update that is interrupted
   // counts as interrupted from that moment, even when it had come to a stop before.
   Outcome LastOutcome() const { return lastOutcome_; }
-  // The instrument took the install request (it did not refuse it).
+  // The install request may have reached the instrument, and it did not refuse it.
   bool KernelRequested() const { return kernelRequested_; }
   // Something failed that ends the program or the update: a box that ended the program, an
   // update that failed or did not see the new version. Not set by an interruption alone.

@@ -217,6 +217,17 @@ class FaultMatrix {
     const Clock::Duration took = clock.Now() - start;
     if (took > std::chrono::minutes(10)) *problem += " ran past 10 min;";
     if (!view.terminating && view.boxes.empty()) *problem += " did not end;";
+    // A failed update's last line says whether the install request may have gone out, and it
+    // never says "unchanged" to an instrument that took the request.
+    const auto& last = view.boxes.empty() ? Report{} : view.boxes.back();
+    if (last.kind == ReportKind::kError || last.kind == ReportKind::kWarning) {
+      const bool sent = loader.KernelRequested();
+      if (instrument.KernelRequests() > 0 && last.text != InstallRefused() && !sent) {
+        *problem += " the install went unannounced;";
+      }
+      const std::string said = Msg(sent ? msg::kInstallUnderWay : msg::kFirmwareUnchangedRepeat);
+      if (last.consequence != said) *problem += " consequence '" + last.consequence + "';";
+    }
     const Result result = Classify(view, instrument, problem);
     if (forEver && result == Error(Msg(msg::kCommunicationError))) {
       // Given up neither before its stage's bound nor long after it (a read request is asked
