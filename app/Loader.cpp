@@ -1,5 +1,9 @@
 #include "app/Loader.h"
 
+#include <algorithm>
+#include <future>
+#include <memory>
+#include <stdexcept>
 #include <system_error>
 
 #include "Version.h"
@@ -15,12 +19,14 @@ Loader::Loader(LoaderView& view, FtDriver& driver, Clock& clock,
     BootImage = std::make_unique<TResReadTransBuffer>(kBootImageName, kBootImageType, resources);
   } catch (const TBufferError& e) {
     view_.ShowReport({ReportKind::kError, e.Text()});
+    endedInFailure_ = true;
     view_.Terminate();
   }
   try {
     TrafficThread = std::make_unique<TrafficControlThread>([this] { return Current(); });
   } catch (const std::system_error&) {
     view_.ShowReport({ReportKind::kError, VXA_MSG(msg::kThreadCreateFailed)});
+    endedInFailure_ = true;
     view_.Terminate();
   }
 }
@@ -46,7 +52,7 @@ Result Loader::Guarded(Result onEscape, Action action) noexcept {
 
 void Loader::ShowEscaped(const char* text, ConnErrorKind cause) noexcept {
   try {
-    view_.ShowReport({ReportKind::kStandardError, text, cause});
+    view_.ShowReport({ReportKind::kStandardError, text, cause, {}, Consequence()});
   } catch (...) {
     // Even the error display failed; the front end's event loop must still not see an exception.
   }
@@ -62,13 +68,21 @@ Outcome Loader::Run(Outcome onEscape, Step step) noexcept {
 Outcome Loader::Conclude(Ending ending) {
   // The report comes first: a box stays on the screen until it is answered, and the program
   // must not end beneath it.
-  if (ending.report) view_.ShowReport(*ending.report);
+  if (ending.report) {
+    if (ending.report->kind != ReportKind::kInformation) {
+      ending.report->consequence = Consequence();
+    }
+    view_.ShowReport(*ending.report);
+  }
   if (ending.then == Then::kStopTraffic || ending.then == Then::kStopTrafficAndEnd) {
     if (TrafficThread) TrafficThread->Stop();
     // Whatever else went wrong on the way, the user's interruption is what ended it.
     if (interrupted_) ending.outcome = Outcome::kInterrupted;
   }
-  if (ending.then == Then::kEnd || ending.then == Then::kStopTrafficAndEnd) view_.Terminate();
+  if (ending.then == Then::kEnd || ending.then == Then::kStopTrafficAndEnd) {
+    if (ending.outcome != Outcome::kUpdated) endedInFailure_ = true;
+    view_.Terminate();
+  }
   return ending.outcome;
 }
 
@@ -145,7 +159,9 @@ Loader::Ending Loader::Search() {
 }
 
 Loader::Ending Loader::Update() {
-  if (!view_.AskYesNo(StringTableText(str::kConfirmLoad))) return {Outcome::kDeclined};
+  if (!view_.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes)) {
+    return {Outcome::kDeclined};
+  }
   TVXA4410Connection& connection = *Current();
   updateRunning_ = true;
   view_.StageChanged(Stage::kWriteRequest, VXA_MSG(msg::kStateWriteRequest));
@@ -167,29 +183,68 @@ Loader::Ending Loader::Update() {
     // A read-back that ended early compared only part of the image: the instrument must never
     // be told to install what was not verified to the last byte.
     if (BootImage->GetPosition() != BootImage->GetSize()) {
-      return {Outcome::kFailed, Report{ReportKind::kError, VXA_MSG(msg::kVerifiedDataMismatch)},
-              Then::kStopTrafficAndEnd};
+      const auto compared = static_cast<uint32_t>(BootImage->GetPosition());
+      Report report{ReportKind::kError, VXA_MSG(msg::kVerifiedDataMismatch)};
+      report.detail = DescribeMismatch(compared, compared);
+      return {Outcome::kFailed, std::move(report), Then::kStopTrafficAndEnd};
     }
 
-    connection.StartWrite(kFileKernel, errorText);
+    // The install request: its answer comes back inside StartWrite, and no block follows it.
+    // From the moment it may go out, a failure must not tell the user that the firmware is
+    // unchanged: the instrument may be installing.
     kernelRequested_ = true;
+    if (connection.StartWrite(kFileKernel, errorText) < 0) {
+      kernelRequested_ = false;  // refused before anything was sent
+      return {Outcome::kFailed, Report{ReportKind::kError, errorText}, Then::kStopTrafficAndEnd};
+    }
+    // An instrument that refuses to install keeps its old firmware: no version can come, and its
+    // clock is left alone.
+    if (const std::optional<TVXA4410ConnError> refusal = Refusal(connection)) {
+      kernelRequested_ = false;
+      const std::string text = FormatText(VXA_MSG(msg::kInstallRefused), refusal->Text());
+      return {Outcome::kFailed, Report{ReportKind::kError, text, ConnErrorKind::kRefused},
+              Then::kStopTrafficAndEnd};
+    }
     view_.StageChanged(Stage::kFlashing, VXA_MSG(msg::kStateFlashing));
-    if (!AwaitNewFirmware()) {
+    std::optional<LocalDateTime> clockSet;
+    if (!AwaitNewFirmware(&clockSet)) {
       if (view_.Terminating()) return Stopped();
       return {Outcome::kVersionTimeout,
               Report{ReportKind::kWarning, VXA_MSG(msg::kImageTransferred)},
               Then::kStopTrafficAndEnd};
     }
-    LocalDateTime sent;
-    std::optional<LocalDateTime> clockSet;
-    if (connection.SetDeviceClock(&sent)) clockSet = sent;
     view_.NewFirmwareReported(connection.ProgramVersionText(), clockSet);
     return {Outcome::kUpdated, Report{ReportKind::kInformation, VXA_MSG(msg::kFirmwareCompleted)},
             Then::kEnd};
   } catch (const TVXA4410ConnError& e) {
-    return {Outcome::kFailed, Report{ReportKind::kError, e.Text(), e.Kind()},
-            Then::kStopTrafficAndEnd};
+    Report report{ReportKind::kError, e.Text(), e.Kind()};
+    // The read-back has recorded where it stopped agreeing with the image, when that was why.
+    if (const auto difference = BootImage->FirstDifference()) {
+      report.detail = DescribeMismatch(difference->offset, difference->compared);
+    }
+    return {Outcome::kFailed, std::move(report), Then::kStopTrafficAndEnd};
   }
+}
+
+std::optional<TVXA4410ConnError> Loader::Refusal(TVXA4410Connection& connection) {
+  try {
+    connection.CheckError();
+  } catch (const TVXA4410ConnError& e) {
+    if (e.Kind() == ConnErrorKind::kRefused) return e;
+    // Any other fault of the answer leaves open whether the instrument took the request: the
+    // version it reports will tell.
+  }
+  return std::nullopt;
+}
+
+std::string Loader::DescribeMismatch(uint32_t offset, uint32_t compared) {
+  Current()->LogVerifyMismatch(offset, compared);
+  return FormatText(VXA_MSG(msg::kVerifyMismatchAt), offset, compared);
+}
+
+std::string Loader::Consequence() const {
+  if (!updateRunning_) return {};
+  return VXA_MSG(kernelRequested_ ? msg::kInstallUnderWay : msg::kFirmwareUnchangedRepeat);
 }
 
 bool Loader::WaitForTransfer() {
@@ -212,38 +267,68 @@ void Loader::RefreshProgress() {
   view_.ProgressChanged({buffer->GetPosition(), total});
 }
 
-void Loader::Pause(std::chrono::milliseconds duration) {
-  if (clock_.IsVirtual()) {
-    clock_.Sleep(duration);
-    view_.ProcessEvents(std::chrono::milliseconds(0));
-    return;
+bool Loader::AwaitNewFirmware(std::optional<LocalDateTime>* clockSet) {
+  TVXA4410Connection& connection = *Current();
+  const Clock::TimePoint start = clock_.Now();
+  // The polls and the clock run on the traffic thread, which is idle by now: an instrument that
+  // does not answer while it installs holds that thread in its read timeouts, never this one.
+  // What fails there comes back as a text and is raised here: no exception object is shared
+  // between the threads.
+  auto wait = std::make_shared<std::packaged_task<WaitEnd()>>([this, &connection, start] {
+    WaitEnd end;
+    try {
+      if (PollForNewVersion(connection, start)) {
+        end.confirmed = true;
+        LocalDateTime sent;
+        if (connection.SetDeviceClock(&sent)) end.clockSet = sent;
+      }
+    } catch (const TVXA4410ConnError& e) {
+      end.failure = e.Text();
+      end.kind = e.Kind();
+    } catch (const std::exception& e) {
+      end.failure = e.what();
+      end.escaped = true;
+    }
+    return end;
+  });
+  std::future<WaitEnd> ended = wait->get_future();
+  const auto limit = std::chrono::duration_cast<std::chrono::seconds>(kVersionWaitLimit);
+  auto showWaited = [&] {
+    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - start);
+    view_.VersionWaitChanged({std::min(waited, limit), limit});
+  };
+  showWaited();  // "0:00" from the start, however soon the first poll ends
+  TrafficThread->RunJob([this, wait] {
+    (*wait)();
+    view_.Wake();
+  });
+  while (ended.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    view_.ProcessEvents(kProgressRefresh);
+    // Stopping the thread aborts the connection: the wait on it ends within a slice.
+    if (view_.Terminating() || TrafficThread->Stopped()) return false;
+    showWaited();
   }
-  const Clock::TimePoint end = clock_.Now() + duration;
-  while (!view_.Terminating()) {
-    const Clock::TimePoint now = clock_.Now();
-    if (now >= end) break;
-    view_.ProcessEvents(std::chrono::duration_cast<std::chrono::milliseconds>(end - now) +
-                        std::chrono::milliseconds(1));
-  }
+  const WaitEnd end = ended.get();
+  if (end.failure && end.escaped) throw std::runtime_error(*end.failure);
+  if (end.failure) throw TVXA4410ConnError(*end.failure, end.kind);
+  *clockSet = end.clockSet;
+  return end.confirmed;
 }
 
-bool Loader::AwaitNewFirmware() {
-  TVXA4410Connection& connection = *Current();
-  if (!productVersion_.empty()) {
-    const Clock::TimePoint deadline = clock_.Now() + kVersionWaitLimit;
-    for (;;) {
-      Pause(kVersionPollInterval);
-      if (view_.Terminating()) return false;
-      try {
-        connection.QueryGinf();
-      } catch (const TVXA4410ConnError&) {
-        // The instrument is busy installing and does not answer: ask again.
-      }
-      if (connection.ProgramVersionText() == productVersion_) return true;
-      if (clock_.Now() >= deadline) return false;
+bool Loader::PollForNewVersion(TVXA4410Connection& connection, Clock::TimePoint start) const {
+  if (productVersion_.empty()) return true;
+  const Clock::TimePoint deadline = start + kVersionWaitLimit;
+  for (;;) {
+    connection.PauseUnlessAborted(static_cast<uint32_t>(kVersionPollInterval.count()));
+    if (connection.Aborted()) return false;
+    try {
+      connection.QueryGinf();
+    } catch (const TVXA4410ConnError&) {
+      // The instrument is busy installing and does not answer: ask again.
     }
+    if (connection.ProgramVersionText() == productVersion_) return true;
+    if (clock_.Now() >= deadline) return false;
   }
-  return true;
 }
 
 void Loader::StopTrafficAndExit() {
@@ -254,10 +339,17 @@ void Loader::StopTrafficAndExit() {
 bool Loader::FormClose() noexcept {
   return Guarded(false, [this] {
     TVXA4410Connection* current = Current();
-    if (view_.Terminating() || current == nullptr || current->IsIdle()) return true;
+    // Once the install has been requested, nothing can be interrupted any more: the user is
+    // told that the instrument goes on installing whatever the program does.
+    const bool installing = kernelRequested_;
+    if (view_.Terminating() || current == nullptr || (current->IsIdle() && !installing)) {
+      return true;
+    }
     if (closing_) return false;  // the question is already on the screen
     closing_ = true;
-    const bool stop = view_.AskYesNo(VXA_MSG(msg::kInterruptLoad));
+    const bool stop = installing
+                          ? view_.AskYesNo(VXA_MSG(msg::kCloseDuringInstall), DefaultAnswer::kNo)
+                          : view_.AskYesNo(VXA_MSG(msg::kInterruptLoad), DefaultAnswer::kYes);
     closing_ = false;
     if (!stop) return false;
     Interrupt();

@@ -73,7 +73,14 @@ class Loader {
   // How the last Find, Load or ReadFile that did something ended; an update that is interrupted
   // counts as interrupted from that moment, even when it had come to a stop before.
   Outcome LastOutcome() const { return lastOutcome_; }
+  // The install request may have reached the instrument, and it did not refuse it.
   bool KernelRequested() const { return kernelRequested_; }
+  // Something failed that ends the program or the update: a box that ended the program, an
+  // update that failed or did not see the new version. Not set by an interruption alone.
+  bool EndedInFailure() const {
+    return endedInFailure_ || lastOutcome_ == Outcome::kFailed ||
+           lastOutcome_ == Outcome::kVersionTimeout;
+  }
 
   // The options of the command line that concern the search.
   void SetLogEnabled(bool enabled) { logEnabled_ = enabled; }
@@ -120,10 +127,26 @@ class Loader {
   // or the program is to end; a failure of the transfer is raised.
   bool WaitForTransfer();
   void RefreshProgress();
-  // Polls until the instrument reports this program's version. False when it has not within the
-  // limit, or the program is to end.
-  bool AwaitNewFirmware();
-  void Pause(std::chrono::milliseconds duration);
+  // Waits, processing the front end's events, until the instrument reports the program's own
+  // version, then sets its clock, and tells when it took it. False when the version did not come
+  // within the bound or the wait was stopped; a link failure while setting the clock is raised.
+  bool AwaitNewFirmware(std::optional<LocalDateTime>* clockSet);
+  // How that wait ended on the traffic thread.
+  struct WaitEnd {
+    bool confirmed = false;
+    std::optional<LocalDateTime> clockSet;  // when the instrument took the time it was given
+    std::optional<std::string> failure;     // the text of what failed, if anything did
+    ConnErrorKind kind = ConnErrorKind::kOther;
+    bool escaped = false;  // a failure that is no link or protocol error
+  };
+  // The polls of that wait, on the traffic thread: true once the version has come.
+  bool PollForNewVersion(TVXA4410Connection& connection, Clock::TimePoint start) const;
+  // The instrument's refusal of the request just made, if it refused it.
+  static std::optional<TVXA4410ConnError> Refusal(TVXA4410Connection& connection);
+  // Logs where the read-back first differed from the image and returns it as a text.
+  std::string DescribeMismatch(uint32_t offset, uint32_t compared);
+  // What a failure now means for the instrument, for the report's last line.
+  std::string Consequence() const;
   void StopTrafficAndExit();
 
   TVXA4410Connection* Current() { return Connections.empty() ? nullptr : &Connections.back(); }
@@ -142,6 +165,7 @@ class Loader {
   bool dumpEnabled_ = false;
   bool updateRunning_ = false;
   bool kernelRequested_ = false;
+  bool endedInFailure_ = false;
   bool closing_ = false;
   bool interrupted_ = false;
   const std::string productVersion_;

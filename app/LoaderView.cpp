@@ -13,4 +13,11 @@ std::string ProgressText(const Progress& progress) {
   return text;
 }
 
+std::string WaitedText(const Waited& waited) {
+  const auto seconds = static_cast<int>(waited.waited.count());
+  const auto limit = static_cast<int>(waited.limit.count());
+  return FormatText(VXA_MSG(msg::kVersionWaitTime), seconds / 60, seconds % 60, limit / 60,
+                    limit % 60);
+}
+
 }  // namespace vxa

@@ -26,6 +26,13 @@ struct Progress {
   int total = 0;
 };
 
+// How long the loader has been waiting for the instrument to report its new version, and how
+// long it waits at most.
+struct Waited {
+  std::chrono::seconds waited{0};
+  std::chrono::seconds limit{0};
+};
+
 enum class ReportKind {
   kError,          // the step failed
   kWarning,        // the step could not be done as asked; nothing is broken
@@ -40,7 +47,16 @@ struct Report {
   // For a failure of the link or the protocol: a refusal of the instrument, a broken link, or
   // something else.
   ConnErrorKind cause = ConnErrorKind::kOther;
+  // Where the failure was found, for those who read the details (the terminal); empty for most.
+  std::string detail{};
+  // What a failed update means for the instrument: its firmware is unchanged, or it is
+  // installing and must stay powered. Every front end adds it below the text; empty when the
+  // report is no failure of an update.
+  std::string consequence{};
 };
+
+// Which answer a question takes when the user just confirms it.
+enum class DefaultAnswer { kYes, kNo };
 
 // The four lines that describe the instrument found: model, serial number, device version and
 // program version, each with its label.
@@ -64,6 +80,8 @@ class LoaderView {
   virtual void StageChanged(Stage stage, const std::string& text) = 0;
   // The transfer of the current stage moved on; also called when it did not, at each look.
   virtual void ProgressChanged(const Progress& progress) = 0;
+  // During the install: the time waited so far for the new version, at each look.
+  virtual void VersionWaitChanged(const Waited& waited) = 0;
   virtual void ShowReport(const Report& report) = 0;
   // The search could not create the diagnostic files asked for (`text` says which and why); it
   // goes on without them. The window says nothing and goes on.
@@ -74,7 +92,7 @@ class LoaderView {
   virtual void NewFirmwareReported(const std::string& /*programVersion*/,
                                    const std::optional<LocalDateTime>& /*clockSet*/) {}
   // A question with Yes and No; true only for Yes.
-  virtual bool AskYesNo(const std::string& text) = 0;
+  virtual bool AskYesNo(const std::string& text, DefaultAnswer byDefault) = 0;
 
   // Lets the front end handle its events for at most `maxWait`, returning early when Wake is
   // called. Zero only handles what is pending.
@@ -88,5 +106,7 @@ class LoaderView {
 
 // "(position из total)": the figures of a transfer as the front ends write them.
 std::string ProgressText(const Progress& progress);
+// "0:42 из 5:00": the time waited for the new version, against the most it may take.
+std::string WaitedText(const Waited& waited);
 
 }  // namespace vxa

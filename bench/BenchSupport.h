@@ -58,8 +58,11 @@ class TimedView final : public LoaderView {
   void DeviceFound(const DeviceLines& lines) override { inner_.DeviceFound(lines); }
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override { inner_.ProgressChanged(progress); }
+  void VersionWaitChanged(const Waited& waited) override { inner_.VersionWaitChanged(waited); }
   void ShowReport(const Report& report) override { inner_.ShowReport(report); }
-  bool AskYesNo(const std::string& text) override { return inner_.AskYesNo(text); }
+  bool AskYesNo(const std::string& text, DefaultAnswer byDefault) override {
+    return inner_.AskYesNo(text, byDefault);
+  }
   void ProcessEvents(std::chrono::milliseconds maxWait) override { inner_.ProcessEvents(maxWait); }
   void Wake() override { inner_.Wake(); }
   void Terminate() override { inner_.Terminate(); }

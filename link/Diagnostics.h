@@ -20,6 +20,9 @@ inline constexpr char kWriteBlockAnswer[] = "%s: ANS(0x%02X) BLK(%d)\n";
 inline constexpr char kReadRequestAnswer[] = "%s: ANS(0x%02X) DLEN(%08d)\n";
 inline constexpr char kReadAck[] = "%s: CMD(0x%02X) DLEN(%08d) BLOCK(%08d)\n";
 inline constexpr char kReadBlockAnswer[] = "%s: ANS(0x%02X) DLEN(%08d) BLOCK(%04d)\n";
+// After a failed verification: where the first byte differs and how much had been compared.
+inline constexpr char kVerifyMismatch[] =
+    "VERIFY: first difference at offset %u, %u bytes compared\n";
 }  // namespace logfmt
 
 struct FileCloser {

@@ -74,6 +74,8 @@ class TUsbChannel : public TDiagnosticFiles {
   // not used again once its user has given up on it.
   void Abort() { aborted_.store(true); }
   bool Aborted() const { return aborted_.load(); }
+  // Sleeps for `ms` in short slices, returning early once aborted.
+  void PauseUnlessAborted(uint32_t ms);
   Clock& clock() const { return clock_; }
 
   // The command being built: Code, Length and payload are the caller's.
@@ -99,8 +101,6 @@ class TUsbChannel : public TDiagnosticFiles {
 
  private:
   [[noreturn]] void Fail(const char* text);
-  // Sleeps for `ms` in short slices, returning early once aborted.
-  void PauseUnlessAborted(uint32_t ms);
   void CloseDevice();
   // Sets the timeouts unless the open bridge has them already.
   void SetTimeouts(FtDevice& dev, uint32_t readTimeoutMs, uint32_t writeTimeoutMs);

@@ -69,6 +69,9 @@ class TVXA4410Connection final : public TUsbChannel {
   int StartWrite(uint32_t fileKind, std::string& errorText);
   // Read transfer: the request and the first block; the traffic thread acknowledges the rest.
   int StartRead(uint32_t fileKind, std::string& errorText);
+  // After a read that failed its comparison: where the first byte differs and how many bytes had
+  // been compared, as one line of the log.
+  void LogVerifyMismatch(uint32_t offset, uint32_t compared);
 
   void QueryDeviceInfo();
   void QueryGinf();

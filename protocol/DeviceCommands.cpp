@@ -25,7 +25,10 @@ void TVXA4410Connection::Query(uint8_t code, const char* text, size_t expected, 
       valid = true;
       return;
     }
-    if (attempt < kQueryAttempts) clock().SleepMs(kQueryRetryPauseMs);
+    // Given up on (the version wait runs on the traffic thread, which is stopped this way): the
+    // attempts left would send nothing anyway.
+    if (Aborted()) break;
+    if (attempt < kQueryAttempts) PauseUnlessAborted(kQueryRetryPauseMs);
   }
   throw TVXA4410ConnError(VXA_MSG(msg::kDeviceIdFailed), ConnErrorKind::kLink);
 }
@@ -55,7 +58,8 @@ bool TVXA4410Connection::SetDeviceClock(LocalDateTime* sent) {
       if (sent != nullptr) *sent = now;
       return true;
     }
-    if (attempt < kQueryAttempts) clock().SleepMs(kClockRetryPauseMs);
+    if (Aborted()) return false;
+    if (attempt < kQueryAttempts) PauseUnlessAborted(kClockRetryPauseMs);
   }
   // An instrument that keeps its old time is no reason to fail an update that has succeeded.
   return false;

@@ -29,6 +29,13 @@ int TVXA4410Connection::StartRead(uint32_t fileKind, std::string& errorText) {
   return 0;
 }
 
+void TVXA4410Connection::LogVerifyMismatch(uint32_t offset, uint32_t compared) {
+  std::lock_guard lock(RxMutex);
+  Log(logfmt::kVerifyMismatch, offset, compared);
+  // The update ends here: the line must reach the file even if the program goes down next.
+  FlushLog();
+}
+
 bool TVXA4410Connection::HandToBuffer(const uint8_t* data, uint32_t length) {
   int taken = 0;
   try {

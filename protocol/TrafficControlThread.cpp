@@ -1,5 +1,7 @@
 #include "protocol/TrafficControlThread.h"
 
+#include <utility>
+
 #include "protocol/Connection.h"
 
 namespace vxa {
@@ -19,6 +21,14 @@ void TrafficControlThread::Resume() {
   wake_.notify_one();
 }
 
+void TrafficControlThread::RunJob(std::function<void()> job) {
+  {
+    std::lock_guard lock(mutex_);
+    job_ = std::move(job);
+  }
+  wake_.notify_one();
+}
+
 void TrafficControlThread::Stop() {
   {
     std::lock_guard lock(mutex_);
@@ -34,19 +44,24 @@ void TrafficControlThread::Stop() {
 
 void TrafficControlThread::WaitUntilParked() {
   std::unique_lock lock(mutex_);
-  parked_.wait(lock, [this] { return (!serving_ && !pending_) || stop_.load(); });
+  parked_.wait(lock, [this] { return (!serving_ && !pending_ && !job_) || stop_.load(); });
 }
 
 void TrafficControlThread::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return pending_ || stop_.load(); });
+    wake_.wait(lock, [this] { return pending_ || job_ || stop_.load(); });
     if (stop_.load()) return;
-    pending_ = false;
     serving_ = true;
+    // A job goes first; a transfer resumed meanwhile waits for the next turn.
+    std::function<void()> job = std::exchange(job_, nullptr);
+    if (!job) pending_ = false;
     const uint64_t transfer = transfer_;
     lock.unlock();
-    if (TVXA4410Connection* connection = current_()) {
+    if (job) {
+      job();
+      job = nullptr;  // whatever it holds is let go of here, not under the lock
+    } else if (TVXA4410Connection* connection = current_()) {
       // A transfer can only be started once the last one is idle; the number tells a new start
       // that slipped in right after the last step from the transfer this thread was woken for.
       while (!stop_.load() && !connection->IsIdle() && connection->TransferNumber() == transfer) {

@@ -146,6 +146,11 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kNoDeviceDescribed, "ни одно устройство FTDI не называет себя \"%s\" (найдены: %s)"},
     {msg::kUsbNodePermission, "нет доступа к USB-устройству FTDI %s: установите правило udev для производителя 0403 и изделий FTDI (MODE=\"0660\" с GROUP=\"plugdev\" или TAG+=\"uaccess\"), затем подключите прибор заново"},
     {msg::kBridgeHeld, "устройство FTDI занято драйвером ядра ftdi_sio или другой программой (%s): закройте то, что использует его порт /dev/ttyUSB, или выберите драйвер serial"},
+    {msg::kFirmwareUnchangedRepeat, "Программа прибора не изменена, обновление можно повторить."},
+    {msg::kInstallRefused, "Прибор отказался устанавливать новую программу: %s"},
+    {msg::kCloseDuringInstall, "Прибор устанавливает новую программу. Не отключайте его от USB и не выключайте, пока установка не закончится.\nЗакрытие программы установку не остановит.\nЗакрыть программу?"},
+    {msg::kVersionWaitTime, "%d:%02d из %d:%02d"},
+    {msg::kVerifyMismatchAt, "Первое различие по смещению %u, сравнено байт: %u"},
 };
 
 constexpr CatalogueEntry kEnglish[] = {
@@ -276,6 +281,11 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kNoDeviceDescribed, "no FTDI device is described as \"%s\" (found: %s)"},
     {msg::kUsbNodePermission, "no permission on the FTDI device's USB node %s: install a udev rule for vendor 0403 and the FTDI product ids (MODE=\"0660\" with GROUP=\"plugdev\", or TAG+=\"uaccess\"), then plug the instrument in again"},
     {msg::kBridgeHeld, "the FTDI device is held by the kernel's ftdi_sio driver or another program (%s): close what uses its /dev/ttyUSB port, or choose the serial driver"},
+    {msg::kFirmwareUnchangedRepeat, "The instrument's firmware is unchanged; the update can be repeated."},
+    {msg::kInstallRefused, "The instrument refused to install the new firmware: %s"},
+    {msg::kCloseDuringInstall, "The instrument is installing the new firmware. Do not unplug it or switch it off until the installation is over.\nClosing the program does not stop the installation.\nClose the program?"},
+    {msg::kVersionWaitTime, "%d:%02d of %d:%02d"},
+    {msg::kVerifyMismatchAt, "First difference at offset %u; %u bytes compared"},
 };
 
 static_assert(std::size(kRussian) == std::size(kEnglish));

@@ -103,6 +103,12 @@ enum : int32_t {
   kNoDeviceDescribed = 147,
   kUsbNodePermission = 148,
   kBridgeHeld = 149,
+  // What a failed or unfinished update means for the instrument, and the version wait.
+  kFirmwareUnchangedRepeat = 130,
+  kInstallRefused = 131,
+  kCloseDuringInstall = 132,
+  kVersionWaitTime = 133,
+  kVerifyMismatchAt = 134,
 };
 }  // namespace msg
 

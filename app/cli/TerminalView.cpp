@@ -28,7 +28,10 @@ void TerminalView::DeviceFound(const DeviceLines& lines) {
 }
 
 void TerminalView::ShowReport(const Report& report) {
-  Print(report.kind == ReportKind::kInformation ? streams_.out : streams_.err, report.text);
+  std::FILE* stream = report.kind == ReportKind::kInformation ? streams_.out : streams_.err;
+  Print(stream, report.text);
+  if (!report.detail.empty()) Print(stream, report.detail);
+  if (!report.consequence.empty()) Print(stream, report.consequence);
 }
 
 void TerminalView::DiagnosticsUnavailable(const std::string& text) {
@@ -74,6 +77,14 @@ void TerminalView::ProgressChanged(const Progress& progress) {
   // A read's total is only what has arrived so far: no "of" that would look like a size.
   const std::string label = reading_ ? FormatText(VXA_MSG(msg::kBytesReceived), progress.position)
                                      : ProgressText(progress);
+  if (label == label_) return;
+  label_ = label;
+  Redraw(false);
+}
+
+void TerminalView::VersionWaitChanged(const Waited& waited) {
+  // The time waited stands where a transfer's figures stood, next to the stage.
+  const std::string label = WaitedText(waited);
   if (label == label_) return;
   label_ = label;
   Redraw(false);
@@ -168,7 +179,8 @@ bool TerminalView::ReadAnswerLine(std::string* line) {
   }
 }
 
-bool TerminalView::AskYesNo(const std::string& text) {
+// Only the update's confirmation is asked here, and it has no default: the answer is typed.
+bool TerminalView::AskYesNo(const std::string& text, DefaultAnswer) {
   if (assumeYes_) return true;
   BreakProgressLine();
   if (!streams_.inputIsTerminal) {

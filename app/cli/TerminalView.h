@@ -48,11 +48,12 @@ class TerminalView final : public LoaderView {
   void DeviceFound(const DeviceLines& lines) override;
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override;
+  void VersionWaitChanged(const Waited& waited) override;
   void ShowReport(const Report& report) override;
   void DiagnosticsUnavailable(const std::string& text) override;
   void NewFirmwareReported(const std::string& programVersion,
                            const std::optional<LocalDateTime>& clockSet) override;
-  bool AskYesNo(const std::string& text) override;
+  bool AskYesNo(const std::string& text, DefaultAnswer byDefault) override;
 
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
   void Wake() override { signals_.Wake(); }

@@ -47,7 +47,12 @@ int TResReadTransBuffer::Peek(void* destination, int length) {
 int TResReadTransBuffer::Write(const void* source, int length) {
   if (length <= 0) return 0;
   const uint32_t count = Available(length);
-  if (std::memcmp(source, data_ + position_.load(), count) != 0) {
+  const uint32_t position = position_.load();
+  if (std::memcmp(source, data_ + position, count) != 0) {
+    const auto* got = static_cast<const uint8_t*>(source);
+    uint32_t same = 0;
+    while (got[same] == data_[position + same]) ++same;
+    difference_ = Difference{position + same, position + count};
     throw TBufferError(VXA_MSG(msg::kVerifiedDataMismatch));
   }
   position_.fetch_add(count);
@@ -56,6 +61,7 @@ int TResReadTransBuffer::Write(const void* source, int length) {
 
 int TResReadTransBuffer::SetPosition(int position) {
   if (position < 0) return position;
+  if (position == 0) difference_.reset();  // a new transfer
   const uint32_t clamped = std::min(static_cast<uint32_t>(position), size_);
   position_.store(clamped);
   return static_cast<int>(clamped);

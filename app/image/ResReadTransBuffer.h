@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "app/image/Resources.h"
@@ -30,6 +31,14 @@ class TResReadTransBuffer final : public TBasicTransBuffer {
 
   const uint8_t* Data() const { return data_; }
 
+  // Where the last comparison found the instrument's bytes to differ from the image, and how
+  // many bytes it had been given by then (the position plus the block that failed).
+  struct Difference {
+    uint32_t offset;
+    uint32_t compared;
+  };
+  std::optional<Difference> FirstDifference() const { return difference_; }
+
  private:
   uint32_t Available(int length) const;
 
@@ -38,6 +47,8 @@ class TResReadTransBuffer final : public TBasicTransBuffer {
   const EmbeddedResource* found_ = nullptr;
   const uint8_t* data_ = nullptr;
   uint32_t size_ = 0;
+  // Written and read by whoever holds the connection's lock or has stopped its traffic.
+  std::optional<Difference> difference_;
 };
 
 }  // namespace vxa

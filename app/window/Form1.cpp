@@ -259,6 +259,12 @@ void TForm1::ProgressChanged(const Progress& progress) {
   SetLoadLabelText(ProgressText({LoadProgressBar->value(), LoadProgressBar->maximum()}));
 }
 
+void TForm1::VersionWaitChanged(const Waited& waited) {
+  // The label that showed the transfer's figures shows how long the install has taken so far.
+  const std::string text = WaitedText(waited);
+  if (LoadLabel->text() != FromUtf8(text)) SetLoadLabelText(text);
+}
+
 void TForm1::SetStateText(const std::string& text) {
   const QString shown = FromUtf8(text);
   StateLabel->setText(shown);
@@ -284,29 +290,39 @@ BoxRequest TForm1::AppBox(BoxSymbol symbol, const std::string& text) {
 }
 
 void TForm1::ShowReport(const Report& report) {
+  // The box keeps its message as it is; what the failure means for the instrument is its last
+  // line. The details of where it was found are for the log and the terminal.
+  std::string text = report.text;
+  if (!report.consequence.empty()) text += "\n" + report.consequence;
   switch (report.kind) {
     case ReportKind::kError:
-      boxes_.Show(SystemBox(BoxKind::kError, report.text));
+      boxes_.Show(SystemBox(BoxKind::kError, text));
       break;
     case ReportKind::kWarning:
-      boxes_.Show(SystemBox(BoxKind::kWarning, report.text));
+      boxes_.Show(SystemBox(BoxKind::kWarning, text));
       break;
     case ReportKind::kInformation:
-      boxes_.Show(SystemBox(BoxKind::kInformation, report.text));
+      boxes_.Show(SystemBox(BoxKind::kInformation, text));
       break;
     case ReportKind::kNotAnswering:
-      boxes_.Show(AppBox(BoxSymbol::kWarning, report.text));
+      boxes_.Show(AppBox(BoxSymbol::kWarning, text));
       break;
     case ReportKind::kStandardError:
-      boxes_.Show(StandardErrorBox(report.text));
+      boxes_.Show(StandardErrorBox(text));
       break;
   }
 }
 
-bool TForm1::AskYesNo(const std::string& text) {
+bool TForm1::AskYesNo(const std::string& text, DefaultAnswer byDefault) {
   BoxRequest request = AppBox(BoxSymbol::kQuestion, text);
   request.buttons = BoxButtons::kYesNo;
+  request.defaultAnswer = byDefault == DefaultAnswer::kNo ? BoxAnswer::kNo : BoxAnswer::kYes;
   return boxes_.Show(request) == BoxAnswer::kYes;
+}
+
+int TForm1::ExitStatus() const {
+  if (loader_->LastOutcome() == Outcome::kInterrupted) return kExitAborted;
+  return loader_->EndedInFailure() ? kExitFailed : 0;
 }
 
 void TForm1::ProcessEvents(std::chrono::milliseconds maxWait) {

@@ -51,13 +51,21 @@ class TForm1 final : public QDialog, public LoaderView {
 
   Loader& loader() { return *loader_; }
 
+  // The exit status of the window's process: 0 after a success or a plain close, kExitFailed
+  // when something failed (an error box ended the program, or the update failed), kExitAborted
+  // when the user interrupted the update.
+  static constexpr int kExitFailed = 1;
+  static constexpr int kExitAborted = 130;
+  int ExitStatus() const;
+
   // LoaderView: what happened, mapped onto the widgets.
   void SearchStarted() override;
   void DeviceFound(const DeviceLines& lines) override;
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override;
+  void VersionWaitChanged(const Waited& waited) override;
   void ShowReport(const Report& report) override;
-  bool AskYesNo(const std::string& text) override;
+  bool AskYesNo(const std::string& text, DefaultAnswer byDefault) override;
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
   void Wake() override;
   void Terminate() override;

@@ -69,7 +69,10 @@ BoxAnswer QtMessageBoxes::Show(const BoxRequest& request) {
                   yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, request.owner);
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
-  if (yesNo) box.setDefaultButton(QMessageBox::Yes);
+  if (yesNo) {
+    box.setDefaultButton(request.defaultAnswer == BoxAnswer::kNo ? QMessageBox::No
+                                                                 : QMessageBox::Yes);
+  }
   const int result = box.exec();
   if (!yesNo) return BoxAnswer::kOk;
   // Closing a Yes/No box any other way is not a Yes.

@@ -27,6 +27,8 @@ struct BoxRequest {
   std::string caption;  // UTF-8
   std::string text;     // UTF-8, byte for byte as the catalogue has it
   QWidget* owner = nullptr;
+  // What Enter chooses in a Yes/No box.
+  BoxAnswer defaultAnswer = BoxAnswer::kYes;
 };
 
 // Every box the window shows goes through here, so that tests can read and answer them.

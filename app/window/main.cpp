@@ -38,7 +38,7 @@ int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** ar
   const vxa::CommandLineOptions options = vxa::ParseCommandLine(commandLine);
   if (!options.errors.empty()) {
     boxes.Show(vxa::SystemBox(vxa::BoxKind::kError, options.errors.front()));
-    return 0;
+    return vxa::TForm1::kExitFailed;
   }
   vxa::BackendOptions backendOptions;
   backendOptions.sim = options.sim;
@@ -48,7 +48,7 @@ int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** ar
   const std::unique_ptr<vxa::Backend> backend = vxa::CreateBackend(backendOptions, &reason);
   if (!backend) {
     boxes.Show(vxa::SystemBox(vxa::BoxKind::kError, reason));
-    return 0;
+    return vxa::TForm1::kExitFailed;
   }
 
   vxa::TForm1 form(backend->Driver(), backend->clock(), boxes, vxa::BuiltInResources(), nullptr,
@@ -56,9 +56,9 @@ int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** ar
   form.ParseCommandLine(commandLine);
   form.show();
   // Told to end while the window was being made: it has been shown, and the program ends now.
-  if (form.Terminating()) return 0;
+  if (form.Terminating()) return form.ExitStatus();
   application.exec();
-  return 0;
+  return form.ExitStatus();
 }
 
 // --help and --version answer on the terminal and open no window, so they need no display: they
@@ -96,5 +96,5 @@ int main(int argc, char** argv) {
   } catch (...) {
     ShowStandardError(boxes, "");
   }
-  return 0;
+  return vxa::TForm1::kExitFailed;
 }

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "app/Loader.h"
+#include "link/Diagnostics.h"
+#include "link/InstrumentProtocol.h"
 #include "text/Messages.h"
 #include "sim/SimBus.h"
 #include "tests/support/LoaderProbe.h"
@@ -193,20 +197,35 @@ struct UpdateFailure {
   FaultSpec fault;
   std::string text;
   ConnErrorKind cause;
+  // For a failed verification: where the first byte differs, and how many bytes were compared.
+  std::optional<std::pair<uint32_t, uint32_t>> difference = std::nullopt;
 };
 void PrintTo(const UpdateFailure& failure, std::ostream* out) { *out << failure.name; }
 
 class UpdateFailureTest : public LoaderTest, public ::testing::WithParamInterface<UpdateFailure> {};
 
 TEST_P(UpdateFailureTest, EndsWithItsErrorBoxAndNeverRequestsTheInstall) {
+  test::ScopedTempDir dir;
   sim::SimInstrument& instrument = Attach();
   Loader& loader = MakeLoader();
+  loader.SetLogEnabled(true);
   loader.Find();
   instrument.Inject(GetParam().fault);
   EXPECT_EQ(loader.Load(), Outcome::kFailed);
   EXPECT_EQ(LastBox().kind, ReportKind::kError);
   EXPECT_EQ(LastBox().text, GetParam().text);
   EXPECT_EQ(LastBox().cause, GetParam().cause);
+  EXPECT_EQ(LastBox().consequence, Msg(msg::kFirmwareUnchangedRepeat));
+  if (const auto& difference = GetParam().difference) {
+    EXPECT_EQ(LastBox().detail, FormatText(Msg(msg::kVerifyMismatchAt).c_str(), difference->first,
+                                           difference->second));
+    // The log's own lines come first; the one that says where is the last.
+    EXPECT_TRUE(
+        dir.Read(kLogFileName)
+            .ends_with(FormatText(logfmt::kVerifyMismatch, difference->first, difference->second)));
+  } else {
+    EXPECT_EQ(LastBox().detail, "");
+  }
   EXPECT_EQ(instrument.KernelRequests(), 0);
   EXPECT_TRUE(view_.terminating);
   EXPECT_EQ(loader.LastOutcome(), Outcome::kFailed);
@@ -216,10 +235,13 @@ TEST_P(UpdateFailureTest, EndsWithItsErrorBoxAndNeverRequestsTheInstall) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, UpdateFailureTest,
     ::testing::Values(
+        // The 38th read block of 32760 bytes holds the byte that differs.
         UpdateFailure{"Mismatch", FaultSpec{.fault = Fault::CorruptReadBack, .value = 1234567},
-                      "Несовпадение проверяемых данных", ConnErrorKind::kOther},
+                      "Несовпадение проверяемых данных", ConnErrorKind::kOther,
+                      std::pair{1234567u, 38u * 32760u}},
         UpdateFailure{"ShortReadBack", FaultSpec{.fault = Fault::ShortReadBack, .value = 10},
-                      "Несовпадение проверяемых данных", ConnErrorKind::kOther},
+                      "Несовпадение проверяемых данных", ConnErrorKind::kOther,
+                      std::pair{2433872u, 2433872u}},
         UpdateFailure{"LongReadBack", FaultSpec{.fault = Fault::LongReadBack},
                       "Недостаточно места для записи в файл", ConnErrorKind::kOther},
         UpdateFailure{"RefusedWrite",
@@ -287,7 +309,12 @@ TEST_F(LoaderTest, AVersionNeverReportedEndsAfterTheBoundWithoutSettingTheClock)
   EXPECT_EQ(Update(), Outcome::kVersionTimeout);
   EXPECT_EQ(LastBox().kind, ReportKind::kWarning);
   EXPECT_EQ(LastBox().text, Msg(msg::kImageTransferred));
+  EXPECT_EQ(LastBox().consequence, Msg(msg::kInstallUnderWay));
   EXPECT_FALSE(instrument.ClockSet());
+  // The time waited is shown from the start of the wait, against its bound.
+  ASSERT_FALSE(view_.waitedTexts.empty());
+  EXPECT_EQ(view_.waitedTexts.front(), "0:00 из 5:00");
+  for (const std::string& text : view_.waitedTexts) EXPECT_TRUE(text.ends_with(" из 5:00")) << text;
   EXPECT_TRUE(view_.terminating);
   EXPECT_EQ(loader_->LastOutcome(), Outcome::kVersionTimeout);
   const auto waited = std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - flashingAt);
@@ -316,7 +343,60 @@ TEST_F(LoaderTest, ClosingDuringTheTransferAsksAndStopsCleanly) {
   EXPECT_EQ(loader.LastOutcome(), Outcome::kInterrupted);
   EXPECT_EQ(instrument.KernelRequests(), 0);
   EXPECT_EQ(view_.questions.back(), "Прервать процесс загрузки?");
+  EXPECT_EQ(view_.questionDefaults.back(), DefaultAnswer::kYes);
   EXPECT_EQ(instrument.Commands().size(), sentWhenStopped);  // nothing after the stop
+}
+
+TEST_F(LoaderTest, AnInstallTheInstrumentRefusesIsReportedAtOnceAndSetsNoClock) {
+  sim::SimInstrument& instrument = Attach();
+  // The second write request is the install request.
+  instrument.Inject(FaultSpec{.fault = Fault::RefuseRequest,
+                              .skip = 1,
+                              .onCommand = kCmdWriteRequest,
+                              .text = "Батарея разряжена"});
+  Clock::TimePoint verifiedAt{};
+  uint64_t textsBefore = 0;
+  view_.onState = [&](const std::string& state) {
+    if (state != Msg(msg::kStateVerification)) return;
+    verifiedAt = clock_.Now();
+    textsBefore = instrument.counters().CommandsWithCode(kCmdText);
+  };
+  EXPECT_EQ(Update(), Outcome::kFailed);
+  EXPECT_EQ(instrument.KernelRequests(), 1);
+  EXPECT_FALSE(instrument.Installing() || instrument.Installed());
+  ASSERT_EQ(view_.boxes.size(), 1u);
+  EXPECT_EQ(LastBox().kind, ReportKind::kError);
+  EXPECT_EQ(LastBox().text, "Прибор отказался устанавливать новую программу: Батарея разряжена");
+  EXPECT_EQ(LastBox().cause, ConnErrorKind::kRefused);
+  EXPECT_EQ(LastBox().consequence, Msg(msg::kFirmwareUnchangedRepeat));
+  EXPECT_EQ(view_.states.back(), Msg(msg::kStateVerification));  // never "Прошивка..."
+  EXPECT_FALSE(instrument.ClockSet());
+  // No version poll either, and no wait: the read-back itself takes about 9 s.
+  EXPECT_EQ(instrument.counters().CommandsWithCode(kCmdText), textsBefore);
+  EXPECT_LT(clock_.Now() - verifiedAt, std::chrono::seconds(20));
+  EXPECT_TRUE(view_.terminating);
+  EXPECT_FALSE(loader_->KernelRequested());
+}
+
+TEST_F(LoaderTest, ClosingAfterTheInstallRequestSaysTheInstallGoesOnAndDefaultsToNo) {
+  sim::SimInstrument& instrument = Attach();
+  Loader& loader = MakeLoader();
+  loader.Find();
+  view_.onState = [&](const std::string& state) {
+    if (state != Msg(msg::kStateFlashing)) return;
+    view_.answers = {false, true};
+    EXPECT_FALSE(loader.FormClose());  // No: the wait goes on
+    EXPECT_TRUE(loader.FormClose());
+  };
+  EXPECT_EQ(loader.Load(), Outcome::kInterrupted);
+  EXPECT_EQ(view_.questions, (std::vector<std::string>{StringTableText(str::kConfirmLoad),
+                                                       Msg(msg::kCloseDuringInstall),
+                                                       Msg(msg::kCloseDuringInstall)}));
+  EXPECT_EQ(view_.questionDefaults.back(), DefaultAnswer::kNo);
+  EXPECT_TRUE(view_.boxes.empty());
+  EXPECT_TRUE(view_.terminating);
+  EXPECT_EQ(instrument.KernelRequests(), 1);
+  EXPECT_FALSE(instrument.ClockSet());
 }
 
 TEST_F(LoaderTest, ClosingWithNothingRunningNeedsNoQuestion) {

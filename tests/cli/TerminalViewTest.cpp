@@ -109,14 +109,17 @@ TEST_F(TerminalViewTest, ResultsToStdoutProblemsToStderr) {
   view.ShowReport({ReportKind::kNotAnswering, "not connected"});
   view.ShowReport({ReportKind::kInformation, "note"});
   view.ShowReport({ReportKind::kStandardError, "escaped"});
+  // Where a failure was found and what it means for the instrument: a line each, in that order.
+  view.ShowReport({ReportKind::kError, "mismatch", ConnErrorKind::kOther, "where", "consequence"});
   EXPECT_EQ(out_.Text(),
             "Модель: X\nЗаводской номер: 1\nВерсия прибора: 2\nВерсия программы: 3\ndone\nnote\n");
-  EXPECT_EQ(err_.Text(), "careful\nnow\nbroken\nnot connected\nescaped\n");
+  EXPECT_EQ(err_.Text(),
+            "careful\nnow\nbroken\nnot connected\nescaped\nmismatch\nwhere\nconsequence\n");
 }
 
 TEST_F(TerminalViewTest, WithYesNothingIsAsked) {
   TerminalView view(clock_, signals_, Streams(false, false), true);
-  EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad)));
+  EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes));
   EXPECT_EQ(err_.Text(), "");
   EXPECT_FALSE(view.ConfirmationRefused());
 }
@@ -124,7 +127,7 @@ TEST_F(TerminalViewTest, WithYesNothingIsAsked) {
 TEST_F(TerminalViewTest, WithoutATerminalTheConfirmationIsRefused) {
   TerminalView view(clock_, signals_, Streams(false, false), false);
   input_.Type("y\n");  // not a terminal: not read, whatever it holds
-  EXPECT_FALSE(view.AskYesNo(StringTableText(str::kConfirmLoad)));
+  EXPECT_FALSE(view.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes));
   EXPECT_TRUE(view.ConfirmationRefused());
   EXPECT_EQ(err_.Text(),
             "Загрузка требует подтверждения, но ввод идёт не с терминала.\n"
@@ -134,7 +137,7 @@ TEST_F(TerminalViewTest, WithoutATerminalTheConfirmationIsRefused) {
 TEST_F(TerminalViewTest, AsksUntilTheAnswerIsYesOrNo) {
   TerminalView view(clock_, signals_, Streams(true, false), false);
   input_.Type("может быть\nДа\n");
-  EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad)));
+  EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes));
   // After an answer that is neither, the answers that count, and the prompt flush left.
   const std::string prompt = Msg(msg::kAnswerPrompt);
   EXPECT_EQ(err_.Text(), StringTableText(str::kConfirmLoad) + prompt + Msg(msg::kAnswerChoices) +
@@ -144,7 +147,7 @@ TEST_F(TerminalViewTest, AsksUntilTheAnswerIsYesOrNo) {
 TEST_F(TerminalViewTest, NoMeansNo) {
   TerminalView view(clock_, signals_, Streams(true, false), false);
   input_.Type("n\n");
-  EXPECT_FALSE(view.AskYesNo("?"));
+  EXPECT_FALSE(view.AskYesNo("?", DefaultAnswer::kYes));
   EXPECT_FALSE(view.ConfirmationRefused());
 }
 
@@ -152,9 +155,9 @@ TEST_F(TerminalViewTest, EndOfInputIsNotAYes) {
   TerminalView view(clock_, signals_, Streams(true, false), false);
   input_.Type("y");  // no line end before the input closes: still an answer
   input_.Close();
-  EXPECT_TRUE(view.AskYesNo("?"));
+  EXPECT_TRUE(view.AskYesNo("?", DefaultAnswer::kYes));
   TerminalView again(clock_, signals_, Streams(true, false), false);
-  EXPECT_FALSE(again.AskYesNo("?"));
+  EXPECT_FALSE(again.AskYesNo("?", DefaultAnswer::kYes));
 }
 
 TEST_F(TerminalViewTest, ProgressWithoutATerminalIsOneLinePerStage) {
@@ -199,6 +202,14 @@ TEST_F(TerminalViewTest, EachStageEndsItsLineWithItsLastFigures) {
   view.StageChanged(Stage::kFlashing, "Install");
   view.FinishProgress();
   EXPECT_EQ(err_.Text(), "\rWrite\033[K\rWrite (1000 из 1000)\033[K\n\rInstall\033[K\n");
+}
+
+TEST_F(TerminalViewTest, TheInstallShowsTheTimeWaitedNextToItsStage) {
+  TerminalView view(clock_, signals_, Streams(false, true), false);
+  view.StageChanged(Stage::kFlashing, Msg(msg::kStateFlashing));
+  std::this_thread::sleep_for(TerminalView::kRedrawInterval);
+  view.VersionWaitChanged({42s, 300s});
+  EXPECT_TRUE(err_.Text().ends_with("\rПрошивка... 0:42 из 5:00\033[K")) << err_.Text();
 }
 
 TEST_F(TerminalViewTest, AReadShowsNoTimeLeft) {
@@ -283,7 +294,7 @@ TEST_F(TerminalViewTest, ASignalInterruptsOnceThroughTheHandler) {
 TEST_F(TerminalViewTest, ASignalAnswersTheConfirmationWithNo) {
   TerminalView view(clock_, signals_, Streams(true, false), false);
   ASSERT_EQ(::raise(SIGTERM), 0);
-  EXPECT_FALSE(view.AskYesNo("?"));
+  EXPECT_FALSE(view.AskYesNo("?", DefaultAnswer::kYes));
   EXPECT_TRUE(view.Interrupted());
 }
 

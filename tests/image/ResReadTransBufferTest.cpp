@@ -70,7 +70,12 @@ TEST(ResReadTransBufferTest, ADifferingByteThrowsTheVerificationTextAndKeepsTheP
       EXPECT_STREQ(e.Text(), "Verified data mismatch");
     }
     EXPECT_EQ(buffer.GetPosition(), 100);
+    ASSERT_TRUE(buffer.FirstDifference());
+    EXPECT_EQ(buffer.FirstDifference()->offset, 100 + wrong);
+    EXPECT_EQ(buffer.FirstDifference()->compared, 200u);
   }
+  buffer.SetPosition(0);
+  EXPECT_FALSE(buffer.FirstDifference());
   SetMessageLanguage(kLanguageRussian);
 }
 

@@ -102,6 +102,28 @@ TEST_F(TrafficThreadTest, StoppingEndsTheTransferWithNoFurtherExchange) {
   EXPECT_TRUE(thread_.Stopped());
 }
 
+TEST_F(TrafficThreadTest, AJobRunsOnTheThreadUntilAStopAbortsItsConnection) {
+  // As the version wait does: ask an instrument that keeps silent, again and again.
+  instrument_.Inject(sim::FaultSpec{.fault = sim::Fault::Silent, .count = -1});
+  std::thread::id ranOn;
+  thread_.RunJob([&] {
+    ranOn = std::this_thread::get_id();
+    while (!connection_->Aborted()) {
+      try {
+        connection_->QueryGinf();
+      } catch (const TVXA4410ConnError&) {
+      }
+      outcome_.Notify();
+    }
+  });
+  ASSERT_TRUE(outcome_.WaitFor(2));
+  thread_.Stop();
+  EXPECT_NE(ranOn, std::this_thread::get_id());
+  const size_t sent = instrument_.Commands().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(instrument_.Commands().size(), sent);
+}
+
 TEST(TransferLogTest, ASmallWriteAndReadLogEveryStepByteForByte) {
   ScopedTempDir dir;
   VirtualClock clock;

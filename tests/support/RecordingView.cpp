@@ -22,8 +22,14 @@ void RecordingView::ProgressChanged(const Progress& progress) {
   if (loadLabels.empty() || loadLabels.back() != loadLabel) loadLabels.push_back(loadLabel);
 }
 
-bool RecordingView::AskYesNo(const std::string& text) {
+void RecordingView::VersionWaitChanged(const Waited& waited) {
+  const std::string text = WaitedText(waited);
+  if (waitedTexts.empty() || waitedTexts.back() != text) waitedTexts.push_back(text);
+}
+
+bool RecordingView::AskYesNo(const std::string& text, DefaultAnswer byDefault) {
   questions.push_back(text);
+  questionDefaults.push_back(byDefault);
   if (answers.empty()) return true;
   const bool answer = answers.front();
   answers.pop_front();

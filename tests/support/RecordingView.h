@@ -24,8 +24,9 @@ class RecordingView : public LoaderView {
   void DeviceFound(const DeviceLines& lines) override;
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override;
+  void VersionWaitChanged(const Waited& waited) override;
   void ShowReport(const Report& report) override { boxes.push_back(report); }
-  bool AskYesNo(const std::string& text) override;
+  bool AskYesNo(const std::string& text, DefaultAnswer byDefault) override;
 
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
   void Wake() override;
@@ -47,6 +48,8 @@ class RecordingView : public LoaderView {
   std::vector<std::string> loadLabels;  // every label seen while a transfer ran
   std::vector<Box> boxes;
   std::vector<std::string> questions;
+  std::vector<DefaultAnswer> questionDefaults;  // the default answer of each question
+  std::vector<std::string> waitedTexts;         // every time-waited text of the install, once
   std::deque<bool> answers;  // answers to the questions, Yes when none are left
   bool terminating = false;
   // Called with each new state text; tests use it to act at a stage of the update.

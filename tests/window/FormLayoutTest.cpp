@@ -196,12 +196,18 @@ TEST_F(FormTest, BoxesCarryTheirCaptionsIconsAndOwners) {
   for (const BoxRequest& box : boxes.shown) EXPECT_EQ(box.buttons, BoxButtons::kOk);
 
   boxes.answerYes = [](const BoxRequest&) { return false; };
-  EXPECT_FALSE(form->AskYesNo("q"));
+  EXPECT_FALSE(form->AskYesNo("q", DefaultAnswer::kYes));
+  EXPECT_EQ(boxes.shown.back().defaultAnswer, BoxAnswer::kYes);
   boxes.answerYes = [](const BoxRequest&) { return true; };
-  EXPECT_TRUE(form->AskYesNo("q"));
+  EXPECT_TRUE(form->AskYesNo("q", DefaultAnswer::kNo));
   ExpectBox(boxes.shown.back(), BoxSource::kApplication, BoxSymbol::kQuestion, "Another caption",
             "q");
   EXPECT_EQ(boxes.shown.back().buttons, BoxButtons::kYesNo);
+  EXPECT_EQ(boxes.shown.back().defaultAnswer, BoxAnswer::kNo);
+
+  // What a failed update means for the instrument is the box's last line, after its message.
+  form->ShowReport({ReportKind::kError, "e", ConnErrorKind::kOther, "where", "consequence"});
+  EXPECT_EQ(boxes.shown.back().text, "e\nconsequence");
 }
 
 TEST_F(FormTest, MissingOrEmptyBootImageIsReportedAndTheProgramIsToldToEnd) {

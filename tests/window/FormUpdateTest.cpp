@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <atomic>
+#include <optional>
 #include <thread>
 
 #include "app/Loader.h"
@@ -99,9 +101,15 @@ TEST_F(FormUpdateTest, WholeUpdateShowsEveryStageAndEndsWithTheSuccessBox) {
   EXPECT_EQ(watched.changesWithTheTimerOn, 0);
 
   // "(position из size)" rising to the whole image in the write and again in the verification;
-  // cleared for the flashing.
+  // cleared for the flashing, where only the time waited for the new version follows.
   ASSERT_FALSE(watched.progress.isEmpty());
-  EXPECT_EQ(watched.progress.back(), QString());
+  const QStringList flashing = watched.progressByState.value(Message(msg::kStateFlashing));
+  ASSERT_FALSE(flashing.isEmpty());
+  EXPECT_EQ(flashing.front(), QString());
+  const QRegularExpression waited(QString::fromUtf8("^\\d+:\\d\\d из 5:00$"));
+  for (qsizetype i = 1; i < flashing.size(); ++i) {
+    EXPECT_TRUE(waited.match(flashing[i]).hasMatch()) << flashing[i].toStdString();
+  }
   const QRegularExpression format(QString::fromUtf8("^\\((\\d+) из %1\\)$").arg(kImageSize));
   for (const QString& stage :
        {Message(msg::kStateFileTransfer), Message(msg::kStateVerification)}) {
@@ -120,9 +128,66 @@ TEST_F(FormUpdateTest, WholeUpdateShowsEveryStageAndEndsWithTheSuccessBox) {
 
   EXPECT_TRUE(form->Terminating());
   EXPECT_EQ(form->loader().LastOutcome(), Outcome::kUpdated);
+  EXPECT_EQ(form->ExitStatus(), 0);
   EXPECT_EQ(instrument->KernelRequests(), 1);
   EXPECT_TRUE(instrument->Installed());
   EXPECT_TRUE(instrument->ClockSet());
+}
+
+// The version wait with the traffic thread paced by the window's event loop: however long the
+// installing instrument keeps silent, the window turns at least every 100 ms of virtual time, and
+// its close box, answered at once, says that the install goes on.
+TEST_F(FormUpdateTest, TheWindowKeepsAnsweringWhileTheInstrumentInstalls) {
+  Clock::TimePoint flashingAt{};
+  std::atomic<bool> waiting{false};
+  onState = [&](const QString& text) {
+    if (text != Message(msg::kStateFlashing)) return;
+    flashingAt = clock.Now();
+    waiting = true;
+    clock.PaceWhile([&waiting] { return waiting.load(); });
+  };
+  boxes.onShow = [&](const BoxRequest& box) {
+    if (box.source == BoxSource::kSystem) waiting = false;  // the wait has ended
+  };
+  bool closed = false;
+  clock.onTurn = [&] {
+    if (closed || clock.Now() - flashingAt < std::chrono::seconds(2)) return;
+    closed = true;
+    form->close();
+  };
+  boxes.answerYes = [](const BoxRequest& box) {
+    return box.text != MessageText(msg::kCloseDuringInstall, 0);
+  };
+  Load();
+  clock.PaceWhile(nullptr);
+
+  const std::vector<Clock::TimePoint>& turns = clock.turns;
+  // The instrument needs 5 s to install: the polls meet read timeouts meanwhile.
+  ASSERT_GE(turns.size(), 50u);
+  Clock::Duration longestGap{};
+  for (size_t i = 1; i < turns.size(); ++i) {
+    longestGap = std::max(longestGap, turns[i] - turns[i - 1]);
+  }
+  EXPECT_LE(longestGap, std::chrono::milliseconds(100));
+
+  ASSERT_EQ(boxes.shown.size(), 3u);
+  ExpectBox(boxes.shown[1], BoxSource::kApplication, BoxSymbol::kQuestion,
+            MessageText(msg::kWindowCaption, 0), MessageText(msg::kCloseDuringInstall, 0));
+  EXPECT_EQ(boxes.shown[1].buttons, BoxButtons::kYesNo);
+  EXPECT_EQ(boxes.shown[1].defaultAnswer, BoxAnswer::kNo);
+  EXPECT_EQ(boxes.shown[2].text, MessageText(msg::kFirmwareCompleted, 0));
+  EXPECT_EQ(form->loader().LastOutcome(), Outcome::kUpdated);
+  EXPECT_TRUE(instrument->ClockSet());
+}
+
+TEST_F(FormUpdateTest, AnErrorBoxEndsTheProgramWithAFailingStatusAndSaysTheFirmwareIsUnchanged) {
+  instrument->Inject(sim::FaultSpec{.fault = sim::Fault::RefuseBlock, .text = "Нет места"});
+  Load();
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  ExpectBox(boxes.shown[1], BoxSource::kSystem, BoxSymbol::kError, "Ошибка",
+            "Нет места\n" + std::string(MessageText(msg::kFirmwareUnchangedRepeat, 0)));
+  EXPECT_TRUE(form->Terminating());
+  EXPECT_EQ(form->ExitStatus(), TForm1::kExitFailed);
 }
 
 TEST_F(FormUpdateTest, NoToTheConfirmationLeavesTheWindowReady) {
@@ -137,6 +202,7 @@ TEST_F(FormUpdateTest, NoToTheConfirmationLeavesTheWindowReady) {
   EXPECT_EQ(Label("StateLabel"), QString());
   EXPECT_FALSE(form->Terminating());
   EXPECT_TRUE(instrument->WriteBlocks("swap").empty());
+  EXPECT_EQ(form->ExitStatus(), 0);
 }
 
 TEST_F(FormUpdateTest, RefusedVerificationReadLeavesTheWindowStuck) {
@@ -151,7 +217,8 @@ TEST_F(FormUpdateTest, RefusedVerificationReadLeavesTheWindowStuck) {
   ASSERT_EQ(boxes.shown.size(), 2u);
   ExpectBox(boxes.shown[1], BoxSource::kSystem, BoxSymbol::kError, "Ошибка",
             FormatText(MessageText(msg::kOpenFileFailed, 0),
-                       MessageText(msg::kRestartIncompleteTransaction, 0)));
+                       MessageText(msg::kRestartIncompleteTransaction, 0)) +
+                "\n" + MessageText(msg::kFirmwareUnchangedRepeat, 0));
   EXPECT_EQ(Label("StateLabel"), Message(msg::kStateVerification));
   EXPECT_EQ(Label("LoadLabel"), QString::fromUtf8("(%1 из %1)").arg(kImageSize));
   for (const char* name : {"FindButton", "LoadButton", "CloseButton"}) {
@@ -193,6 +260,7 @@ TEST_F(FormCloseDuringUpdateTest, YesStopsTheUpdateAndEndsTheProgramWithoutAnoth
   EXPECT_FALSE(form->isVisible());
   EXPECT_TRUE(form->Terminating());
   EXPECT_EQ(form->loader().LastOutcome(), Outcome::kInterrupted);
+  EXPECT_EQ(form->ExitStatus(), TForm1::kExitAborted);
   // Neither the verification nor the install was begun.
   EXPECT_EQ(instrument->counters().CommandsWithCode(kCmdReadRequest), 0u);
   EXPECT_EQ(instrument->KernelRequests(), 0);
@@ -204,6 +272,41 @@ TEST_F(FormCloseDuringUpdateTest, NoLetsTheUpdateRunToItsEnd) {
   EXPECT_EQ(boxes.shown[2].text, MessageText(msg::kFirmwareCompleted, 0));
   EXPECT_EQ(form->loader().LastOutcome(), Outcome::kUpdated);
   EXPECT_EQ(instrument->KernelRequests(), 1);
+}
+
+// A line that keeps babbling holds the traffic thread in its drain for up to 10 s. Closing the
+// window stops it within a slice: the window's thread, paced with the traffic thread, sees hardly
+// any time pass while it stops the update.
+TEST_F(FormUpdateTest, ClosingDuringABabblingLineReturnsWithinASecond) {
+  onState = [&](const QString& text) {
+    if (text != Message(msg::kStateFileTransfer)) return;
+    instrument->Inject(sim::FaultSpec{.fault = sim::Fault::Babble, .count = -1});
+    clock.PaceWhile([this] {
+      const TVXA4410Connection* connection = LoaderProbe::Current(form->loader());
+      return connection != nullptr && !connection->Aborted();
+    });
+  };
+  Clock::TimePoint transferAt{};
+  std::optional<Clock::Duration> closing;
+  size_t sentWhenClosed = 0;
+  clock.onTurn = [&] {
+    if (transferAt == Clock::TimePoint{}) transferAt = clock.Now();
+    if (closing || clock.Now() - transferAt < std::chrono::seconds(3)) return;
+    const Clock::TimePoint before = clock.Now();
+    form->close();
+    closing = clock.Now() - before;
+    sentWhenClosed = instrument->Commands().size();
+  };
+  Load();
+  clock.PaceWhile(nullptr);
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(boxes.shown[1].text, MessageText(msg::kInterruptLoad, 0));
+  EXPECT_EQ(boxes.shown[1].defaultAnswer, BoxAnswer::kYes);
+  ASSERT_TRUE(closing);
+  EXPECT_LT(*closing, std::chrono::seconds(1));
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->ExitStatus(), TForm1::kExitAborted);
+  EXPECT_EQ(instrument->Commands().size(), sentWhenClosed);
 }
 
 }  // namespace

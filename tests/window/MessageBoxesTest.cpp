@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
@@ -23,6 +24,7 @@ struct Seen {
   Qt::TextFormat format = Qt::AutoText;
   QWidget* parent = nullptr;
   Qt::WindowModality modality = Qt::NonModal;
+  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
 // Shows the request in a real box and presses `press` once it is up.
@@ -37,6 +39,9 @@ BoxAnswer ShowAndPress(const BoxRequest& request, QMessageBox::StandardButton pr
     seen->modality = box->windowModality();
     seen->format = box->textFormat();
     seen->buttons = box->standardButtons();
+    if (QPushButton* button = box->defaultButton()) {
+      seen->defaultButton = box->standardButton(button);
+    }
     if (QAbstractButton* button = box->button(press)) button->click();
   });
   return QtMessageBoxes().Show(request);
@@ -73,7 +78,10 @@ TEST(QtMessageBoxesTest, QuestionIsOwnedByTheWindowAndOnlyYesIsYes) {
   EXPECT_EQ(seen.icon, QMessageBox::Question);
   EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
   EXPECT_EQ(seen.format, Qt::PlainText);
+  EXPECT_EQ(seen.defaultButton, QMessageBox::Yes);
+  request.defaultAnswer = BoxAnswer::kNo;
   EXPECT_EQ(ShowAndPress(request, QMessageBox::No, &seen), BoxAnswer::kNo);
+  EXPECT_EQ(seen.defaultButton, QMessageBox::No);
 }
 
 }  // namespace

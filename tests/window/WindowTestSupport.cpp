@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QtGlobal>
 
+#include <algorithm>
+
 #include "app/window/Application.h"
 
 namespace vxa::test {
@@ -44,6 +46,51 @@ void ExpectBox(const BoxRequest& box, BoxSource source, BoxSymbol symbol,
   EXPECT_EQ(box.symbol, symbol) << box.text;
   EXPECT_EQ(box.caption, caption) << box.text;
   EXPECT_EQ(box.text, text);
+}
+
+void PacedClock::PaceWhile(std::function<bool()> when) {
+  std::lock_guard lock(mutex_);
+  paceWhile_ = std::move(when);
+}
+
+bool PacedClock::Pacing() const {
+  return paceWhile_ && paceWhile_();
+}
+
+void PacedClock::Sleep(Duration duration) {
+  if (std::this_thread::get_id() == window_) {
+    inner_.Sleep(duration);
+    return;
+  }
+  while (duration.count() > 0) {
+    const Duration step = std::min(duration, kStep);
+    AwaitTurn();
+    inner_.Sleep(step);
+    duration -= step;
+  }
+}
+
+void PacedClock::AwaitTurn() {
+  std::unique_lock lock(mutex_);
+  if (!Pacing()) return;
+  const uint64_t seen = turnCount_;
+  QMetaObject::invokeMethod(
+      &context_,
+      [this] {
+        turns.push_back(inner_.Now());
+        {
+          std::lock_guard turnLock(mutex_);
+          ++turnCount_;
+        }
+        turned_.notify_all();
+        if (onTurn) onTurn();
+      },
+      Qt::QueuedConnection);
+  // The window's thread may be held up by what it waits for (a join): pacing ends with it, and
+  // the predicate is looked at again every few milliseconds.
+  while (turnCount_ == seen && Pacing()) {
+    turned_.wait_for(lock, std::chrono::milliseconds(10));
+  }
 }
 
 void GatedDriver::Arm(std::thread::id free, int passFree) {

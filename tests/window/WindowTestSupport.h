@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -77,6 +80,45 @@ class GatedDriver final : public ForwardingDriver {
   int held_ = 0;
 };
 
+// Virtual time in which the window's event loop is made to keep pace. While pacing, a sleep of any
+// other thread moves the time on in steps of at most kStep, and each step waits until the
+// window's thread has handled an event posted after the last one (a turn of its event loop). The
+// window's own thread moves the time freely. So the time between two turns is what the window's
+// thread spent itself plus at most one step: `turns` tells whether the window kept answering.
+class PacedClock final : public Clock {
+ public:
+  static constexpr Duration kStep = std::chrono::milliseconds(100);
+
+  // Made on the window's thread.
+  PacedClock() = default;
+
+  TimePoint Now() const override { return inner_.Now(); }
+  void Sleep(Duration duration) override;
+  LocalDateTime LocalTime() const override { return inner_.LocalTime(); }
+  bool IsVirtual() const override { return true; }
+
+  // Paces the other threads for as long as `when` holds; it is asked at each step, from any
+  // thread. Null stops the pacing.
+  void PaceWhile(std::function<bool()> when);
+
+  // Touched on the window's thread only: the time at each turn, and what to do at each turn.
+  std::vector<TimePoint> turns;
+  std::function<void()> onTurn;
+
+ private:
+  bool Pacing() const;
+  void AwaitTurn();
+
+  VirtualClock inner_;
+  const std::thread::id window_ = std::this_thread::get_id();
+  // Turns are events posted to this object: those still queued when the clock goes are dropped.
+  QObject context_;
+  mutable std::mutex mutex_;
+  std::condition_variable turned_;
+  std::function<bool()> paceWhile_;
+  uint64_t turnCount_ = 0;
+};
+
 // A window over the simulated bus, in virtual time. Every call to the bus passes the gate, which
 // lets everything through until it is armed.
 class FormFixture : public ::testing::Test {
@@ -99,7 +141,7 @@ class FormFixture : public ::testing::Test {
     return widget;
   }
 
-  VirtualClock clock;
+  PacedClock clock;
   sim::SimBus bus{clock};
   GatedDriver gate{bus};
   ScriptedBoxes boxes;
