@@ -48,14 +48,25 @@ class ForwardedDevice final : public FtDevice {
 
 }  // namespace
 
-FtStatus ForwardingDriver::OpenByDescription(const std::string& description,
-                                             std::unique_ptr<FtDevice>* device) {
-  std::unique_ptr<FtDevice> inner;
-  const FtStatus status = inner_.OpenByDescription(description, &inner);
+FtStatus ForwardingDriver::Forwarded(FtStatus status, std::unique_ptr<FtDevice> inner,
+                                     std::unique_ptr<FtDevice>* device) {
   if (status == kFtOk && inner) {
     *device = std::make_unique<ForwardedDevice>(*this, std::move(inner));
   }
   return status;
+}
+
+FtStatus ForwardingDriver::OpenByDescription(const std::string& description,
+                                             std::unique_ptr<FtDevice>* device) {
+  std::unique_ptr<FtDevice> inner;
+  const FtStatus status = inner_.OpenByDescription(description, &inner);
+  return Forwarded(status, std::move(inner), device);
+}
+
+FtStatus ForwardingDriver::OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) {
+  std::unique_ptr<FtDevice> inner;
+  const FtStatus status = inner_.OpenBridge(bridge, &inner);
+  return Forwarded(status, std::move(inner), device);
 }
 
 }  // namespace vxa::test
