@@ -18,6 +18,7 @@ struct SimFaultSpec {
   int skip = 0;        // matching occasions to let pass before it fires
   uint32_t value = 0;  // the fault's parameter; 0 means its default where it has one
   int onCommand = -1;  // fire only on a command with this code (-1 any)
+  int instrument = -1;  // only in the simulated instrument of this index (-1 every one)
 };
 
 // Whether the simulated instrument knows a fault of this name, so that a front end can refuse a
@@ -31,8 +32,10 @@ struct BackendOptions {
   std::string port;      // serial only: a port named by path instead of the USB listing
   // The simulated instrument only:
   bool virtualTime = false;  // the line and the install take no real time
-  int simInstruments = 1;    // how many instruments are on the simulated bus
-  std::vector<SimFaultSpec> simFaults;  // injected into each of them
+  // How many instruments are on the simulated bus, each with a serial number of its own (the
+  // first has the simulator's usual one, the next one more, and so on).
+  int simInstruments = 1;
+  std::vector<SimFaultSpec> simFaults;  // injected into each of them, or the one they name
 };
 
 // The link the program talks over and the clock it keeps time by, chosen once at start-up.
@@ -54,7 +57,8 @@ class Backend {
 };
 
 // The one place where the backend is chosen and made. Null with the reason in `error` when the
-// options name none (an unknown driver, a port for libftdi, an unknown fault).
+// options name none (an unknown driver, a port for libftdi, an unknown fault, a fault for an
+// instrument that is not there).
 std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error);
 
 }  // namespace vxa
