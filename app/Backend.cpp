@@ -18,6 +18,11 @@ std::unique_ptr<Backend> Refuse(std::string* error, std::string why) {
 
 Backend::~Backend() = default;
 
+Clock& Backend::ClockOf(const BridgeInfo& bridge) {
+  const auto own = clockAt_.find(bridge.location);
+  return own != clockAt_.end() ? *own->second : *clock_;
+}
+
 bool IsSimFaultName(const std::string& name) {
   bool known = false;
   sim::FaultFromName(name, &known);
@@ -50,7 +55,13 @@ std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::strin
     auto bus = std::make_unique<sim::SimBus>(*backend->clock_);
     sim::InstrumentConfig config;
     for (int i = 0; i < options.simInstruments; ++i, ++config.serialNumber) {
-      sim::SimInstrument& instrument = bus->AttachInstrument(config);
+      // The first keeps the program's clock: alone it is the instrument of the usual search.
+      Clock* clock = backend->clock_.get();
+      if (options.virtualTime && i > 0) {
+        clock = backend->instrumentClocks_.emplace_back(std::make_unique<VirtualClock>()).get();
+      }
+      sim::SimInstrument& instrument = bus->AttachInstrument(config, clock);
+      backend->clockAt_[instrument.config().location] = clock;
       for (const auto& [target, fault] : faults) {
         if (target < 0 || target == i) instrument.Inject(fault);
       }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,14 +47,21 @@ class Backend {
   Backend& operator=(const Backend&) = delete;
 
   FtDriver& Driver() { return *driver_; }
+  // The program's clock, and the one instrument's when no bridge is chosen.
   Clock& clock() { return *clock_; }
+  // The clock the instrument behind `bridge` keeps time by: the program's, except for simulated
+  // instruments in virtual time, each of which keeps its own, so that one instrument's waiting
+  // (a silent one's timeouts) never moves another's time on.
+  Clock& ClockOf(const BridgeInfo& bridge);
 
  private:
   friend std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error);
   Backend() = default;
 
   std::unique_ptr<Clock> clock_;
-  std::unique_ptr<FtDriver> driver_;  // goes before the clock it may keep time by
+  std::vector<std::unique_ptr<Clock>> instrumentClocks_;
+  std::map<std::string, Clock*> clockAt_;  // by the bridge's location
+  std::unique_ptr<FtDriver> driver_;  // goes before the clocks it may keep time by
 };
 
 // The one place where the backend is chosen and made. Null with the reason in `error` when the

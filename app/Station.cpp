@@ -112,18 +112,20 @@ class MemberView final : public LoaderView {
 
 class Station::Member {
  public:
-  Member(const BridgeInfo& bridge, std::function<void()> changed) : view(std::move(changed)) {
+  Member(const BridgeInfo& bridge, Clock& clock, std::function<void()> changed)
+      : clock(clock), view(std::move(changed)) {
     result.bridge = bridge;
   }
 
+  Clock& clock;
   MemberView view;
   StationResult result;
   std::string firstLogName;
   std::thread thread;
 };
 
-Station::Station(FtDriver& driver, Clock& clock, std::span<const EmbeddedResource> resources)
-    : driver_(driver), clock_(clock), resources_(resources) {}
+Station::Station(FtDriver& driver, ClockOf clockOf, std::span<const EmbeddedResource> resources)
+    : driver_(driver), clockOf_(std::move(clockOf)), resources_(resources) {}
 
 Station::~Station() {
   Interrupt();
@@ -156,7 +158,7 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
                     std::function<void()> changed) {
   if (!members_.empty()) return;
   for (const BridgeInfo& bridge : bridges) {
-    members_.push_back(std::make_unique<Member>(bridge, changed));
+    members_.push_back(std::make_unique<Member>(bridge, clockOf_(bridge), changed));
     Member& member = *members_.back();
     if (options.log) {
       // Until the instrument tells its serial number the bridge's own names the log.
@@ -169,9 +171,9 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
     Member& member = *members_[index];
     auto run = [this, &member, options] {
       StationResult& result = member.result;
-      const Clock::TimePoint start = clock_.Now();
+      const Clock::TimePoint start = member.clock.Now();
       {
-        Loader loader(member.view, driver_, clock_, resources_);
+        Loader loader(member.view, driver_, member.clock, resources_);
         member.view.SetInterruptHandler([&loader] { loader.Interrupt(); });
         if (!member.view.Terminating()) {
           loader.SetBridge(result.bridge);
@@ -197,7 +199,7 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
       result.lines = member.view.Lines();
       result.serialNumber = member.view.Look().serialNumber;
       result.failure = member.view.Failure();
-      result.elapsed = clock_.Now() - start;
+      result.elapsed = member.clock.Now() - start;
       member.view.Finish();
     };
     try {
@@ -212,6 +214,10 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
 
 StationProgress Station::Look(size_t index) const {
   return members_.at(index)->view.Look();
+}
+
+Clock& Station::ClockAt(size_t index) const {
+  return members_.at(index)->clock;
 }
 
 bool Station::Finished() const {

@@ -39,10 +39,14 @@ struct StationResult {
 
 // Several instruments at once, each on a thread of its own with a Loader of its own, and so its
 // own connection, traffic thread, view and log: one that fails, is unplugged or babbles only ends
-// its own run. Nothing is shared between them but the driver they are opened through, the clock
-// and the bytes of the boot image, which each loader reads where the program holds them.
+// its own run. Nothing is shared between them but the driver they are opened through and the
+// bytes of the boot image, which each loader reads where the program holds them; each keeps time
+// by the clock its instrument keeps time by.
 class Station {
  public:
+  // The clock of the instrument behind a bridge.
+  using ClockOf = std::function<Clock&(const BridgeInfo&)>;
+
   enum class Job {
     kSearch,  // each instrument is found and gives its four lines
     kUpdate,  // and is then updated, without a question: the front end has asked once for all
@@ -52,7 +56,7 @@ class Station {
     bool log = false;  // a log per instrument, named after its serial number (LogFileName)
   };
 
-  Station(FtDriver& driver, Clock& clock,
+  Station(FtDriver& driver, ClockOf clockOf,
           std::span<const EmbeddedResource> resources = BuiltInResources());
   // Interrupts whatever still runs and waits for it.
   ~Station();
@@ -67,13 +71,14 @@ class Station {
   size_t Size() const { return members_.size(); }
   // From any thread.
   StationProgress Look(size_t index) const;
+  Clock& ClockAt(size_t index) const;
   bool Finished() const;
   // From any thread: each instrument stops as Ctrl-C stops a single update (the exchange in
   // flight is finished and no other follows), as soon as its thread next looks.
   void Interrupt();
   // Returns once every instrument's thread has ended.
   void Join();
-  // After Join.
+  // Once Look has seen the instrument finished, or after Join.
   const StationResult& Result(size_t index) const;
 
   // The log of an instrument: "log_file-KEY.txt", KEY its serial number (or, until it has told
@@ -87,7 +92,7 @@ class Station {
   std::string ClaimLogName(const std::string& key, size_t index);
 
   FtDriver& driver_;
-  Clock& clock_;
+  const ClockOf clockOf_;
   const std::span<const EmbeddedResource> resources_;
   std::vector<std::unique_ptr<Member>> members_;
   std::mutex namesMutex_;

@@ -23,9 +23,10 @@ InstrumentConfig SimBus::Placed(InstrumentConfig config) const {
   return config;
 }
 
-SimInstrument& SimBus::AttachInstrument(InstrumentConfig config) {
+SimInstrument& SimBus::AttachInstrument(InstrumentConfig config, Clock* clock) {
   std::lock_guard lock(mutex_);
-  attached_.push_back(std::make_shared<SimInstrument>(SimInstrument::PassKey{}, clock_, timing_,
+  attached_.push_back(std::make_shared<SimInstrument>(SimInstrument::PassKey{},
+                                                      clock != nullptr ? *clock : clock_, timing_,
                                                       Placed(std::move(config)), false));
   return *attached_.back();
 }

@@ -23,8 +23,9 @@ class SimBus final : public FtDriver {
   SimBus(const SimBus&) = delete;
   SimBus& operator=(const SimBus&) = delete;
 
-  // The reference stays valid for the life of the bus, also after DetachAll.
-  SimInstrument& AttachInstrument(InstrumentConfig config = {});
+  // The reference stays valid for the life of the bus, also after DetachAll. The instrument keeps
+  // time by `clock` when one is given (it must outlive the bus), else by the bus's.
+  SimInstrument& AttachInstrument(InstrumentConfig config = {}, Clock* clock = nullptr);
   // Another FTDI-based adapter, e.g. "USB Serial Converter": listed and openable, nothing answers.
   void AttachForeignDevice(std::string description);
   // Takes every bridge off the bus; open handles on them fail from now on with kFtIoError.

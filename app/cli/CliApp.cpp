@@ -160,11 +160,13 @@ void CommandRun::WithLoader(const std::optional<BridgeInfo>& chosen) {
   // With the file's bytes on standard output, everything the view says goes to the error stream.
   TerminalStreams viewStreams = streams_;
   if (sink != nullptr && sink->ToStandardOutput()) viewStreams.out = streams_.err;
-  TerminalView view(backend_->clock(), *signals_, viewStreams, options_.yes);
+  // One instrument chosen among several keeps time by its own clock.
+  Clock& clock = chosen ? backend_->ClockOf(*chosen) : backend_->clock();
+  TerminalView view(clock, *signals_, viewStreams, options_.yes);
   std::optional<Loader> loader;
   {
     SignalsBlockedForNewThreads block;
-    loader.emplace(view, backend_->Driver(), backend_->clock());
+    loader.emplace(view, backend_->Driver(), clock);
   }
   view.SetInterruptHandler([&loader] { loader->Interrupt(); });
   // The loader could not set itself up (its boot image or its thread): the box has been shown.

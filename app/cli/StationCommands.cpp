@@ -35,35 +35,10 @@ void ReportNoInstrument(const StationContext& context) {
   context.report.outcome = Outcome::kNoDevice;
 }
 
-// Runs every instrument to its end, passing Ctrl-C on to each, with their progress on stderr when
-// `showProgress`. True when it was interrupted.
-bool RunToEnd(const StationContext& context, Station& station,
-              const std::vector<BridgeInfo>& bridges, Station::Options options,
-              bool showProgress) {
-  SignalPipe& signals = context.signals;
-  // A Ctrl-C that came while the confirmation was asked has been acted on there.
-  if (signals.Signal() != 0) return true;
-  {
-    // The instruments' threads, and the traffic threads they start, leave the signals to this one.
-    SignalsBlockedForNewThreads block;
-    station.Start(bridges, options, [&signals] { signals.Wake(); });
-  }
-  std::optional<StationDisplay> display;
-  if (showProgress) display.emplace(station, context.backend.clock(), context.streams);
-  bool interrupted = false;
-  for (;;) {
-    const bool finished = station.Finished();
-    if (display) display->Refresh();
-    if (finished) break;
-    signals.WaitFor(TerminalView::kRedrawInterval);
-    signals.Drain();
-    if (!interrupted && signals.Signal() != 0) {
-      interrupted = true;
-      station.Interrupt();
-    }
-  }
-  station.Join();
-  return interrupted;
+Station MakeStation(const StationContext& context) {
+  Backend& backend = context.backend;
+  return Station(backend.Driver(),
+                 [&backend](const BridgeInfo& bridge) -> Clock& { return backend.ClockOf(bridge); });
 }
 
 void PrintInformation(const StationContext& context, const Station& station) {
@@ -81,6 +56,33 @@ void PrintInformation(const StationContext& context, const Station& station) {
 }
 
 }  // namespace
+
+bool RunToEnd(Station& station, const std::vector<BridgeInfo>& bridges, Station::Options options,
+              SignalPipe& signals, const TerminalStreams* progress) {
+  // A Ctrl-C that came while the confirmation was asked has been acted on there.
+  if (signals.Signal() != 0) return true;
+  {
+    // The instruments' threads, and the traffic threads they start, leave the signals to this one.
+    SignalsBlockedForNewThreads block;
+    station.Start(bridges, options, [&signals] { signals.Wake(); });
+  }
+  std::optional<StationDisplay> display;
+  if (progress != nullptr) display.emplace(station, *progress);
+  bool interrupted = false;
+  for (;;) {
+    const bool finished = station.Finished();
+    if (display) display->Refresh();
+    if (finished) break;
+    signals.WaitFor(TerminalView::kRedrawInterval);
+    signals.Drain();
+    if (!interrupted && signals.Signal() != 0) {
+      interrupted = true;
+      station.Interrupt();
+    }
+  }
+  station.Join();
+  return interrupted;
+}
 
 std::string BridgeLine(const BridgeInfo& bridge) {
   return FormatText(VXA_MSG(msg::kBridgeLine), bridge.index, bridge.description.c_str(),
@@ -103,8 +105,8 @@ std::optional<BridgeInfo> SelectDevice(const StationContext& context) {
     return std::nullopt;
   }
   // A serial number is the instrument's own: only the instruments can tell it, so each is asked.
-  Station station(context.backend.Driver(), context.backend.clock());
-  if (RunToEnd(context, station, InstrumentBridges(bridges), {}, false)) {
+  Station station = MakeStation(context);
+  if (RunToEnd(station, InstrumentBridges(bridges), {}, context.signals, nullptr)) {
     context.report.interrupted = true;
     return std::nullopt;
   }
@@ -148,10 +150,11 @@ void RunStation(const StationContext& context) {
     }
   }
 
-  Station station(context.backend.Driver(), context.backend.clock());
+  Station station = MakeStation(context);
   const Station::Options run{.job = update ? Station::Job::kUpdate : Station::Job::kSearch,
                              .log = options.log};
-  report.interrupted = RunToEnd(context, station, instruments, run, update);
+  report.interrupted =
+      RunToEnd(station, instruments, run, context.signals, update ? &context.streams : nullptr);
   size_t succeeded = 0;
   for (size_t index = 0; index < station.Size(); ++index) {
     const StationResult& result = station.Result(index);

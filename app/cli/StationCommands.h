@@ -2,8 +2,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Backend.h"
+#include "app/Station.h"
 #include "app/cli/CliApp.h"
 #include "app/cli/CliOptions.h"
 #include "app/cli/SignalPipe.h"
@@ -34,5 +36,10 @@ std::optional<BridgeInfo> SelectDevice(const StationContext& context);
 
 // info --all and update --all.
 void RunStation(const StationContext& context);
+
+// Starts an instrument of `station` on each bridge and waits until every one has ended, passing
+// Ctrl-C on to each and showing their progress on `progress` when given. True when interrupted.
+bool RunToEnd(Station& station, const std::vector<BridgeInfo>& bridges, Station::Options options,
+              SignalPipe& signals, const TerminalStreams* progress);
 
 }  // namespace vxa::cli

@@ -78,15 +78,17 @@ std::string StationTable(const Station& station) {
   return table;
 }
 
-StationDisplay::StationDisplay(const Station& station, Clock& clock,
-                               const TerminalStreams& streams)
-    : station_(station), clock_(clock), streams_(streams), rows_(station.Size()) {}
+StationDisplay::StationDisplay(const Station& station, const TerminalStreams& streams)
+    : station_(station), streams_(streams), rows_(station.Size()) {}
 
 std::string StationDisplay::Line(size_t index, const StationProgress& progress,
                                  const std::string* stage) {
   const StationResult& result = station_.Result(index);
   std::string line = FormatText("%u %s", result.bridge.index, PortOf(result.bridge).c_str());
-  if (!progress.serialNumber.empty()) line += " " + OneLine(progress.serialNumber);
+  if (!progress.serialNumber.empty()) {
+    line += ' ';
+    line += OneLine(progress.serialNumber);
+  }
   line += ": ";
   // The result is complete once the instrument is seen to have finished.
   if (stage == nullptr) return line + StationOutcomeText(result);
@@ -96,7 +98,8 @@ std::string StationDisplay::Line(size_t index, const StationProgress& progress,
   shown.stage = *stage;
   if (progress.progress.total > 0) {
     shown.label = ProgressText(progress.progress);
-    const Clock::TimePoint now = clock_.Now();
+    // Each instrument's rate on its own clock: in virtual time each has one.
+    const Clock::TimePoint now = station_.ClockAt(index).Now();
     shown.bytesPerSecond = row.meter.BytesPerSecond(now);
     shown.timeLeft = row.meter.TimeLeft(progress.progress.total, now);
   }
@@ -124,7 +127,7 @@ void StationDisplay::Refresh() {
     }
     if (progress.progress.position != row.position) {
       row.position = progress.progress.position;
-      row.meter.Add(clock_.Now(), row.position);
+      row.meter.Add(station_.ClockAt(index).Now(), row.position);
     }
     if (progress.finished && !row.ended) {
       row.ended = true;
@@ -145,7 +148,10 @@ void StationDisplay::Refresh() {
     const StationProgress& progress = looks[index];
     const std::string* stage = progress.stages.empty() ? &searching : &progress.stages.back();
     const std::string line = Line(index, progress, progress.finished ? nullptr : stage);
-    text += "\r" + FitToColumns(line, columns) + std::string(kClearToLineEnd) + "\n";
+    text += '\r';
+    text += FitToColumns(line, columns);
+    text += kClearToLineEnd;
+    text += '\n';
   }
   WriteText(streams_.err, text);
   drawn_ = true;

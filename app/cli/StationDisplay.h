@@ -16,7 +16,7 @@ namespace vxa::cli {
 // ending is a plain line of its own.
 class StationDisplay {
  public:
-  StationDisplay(const Station& station, Clock& clock, const TerminalStreams& streams);
+  StationDisplay(const Station& station, const TerminalStreams& streams);
 
   // Shows what has changed; call it from the waiting thread only.
   void Refresh();
@@ -33,7 +33,6 @@ class StationDisplay {
   std::string Line(size_t index, const StationProgress& progress, const std::string* stage);
 
   const Station& station_;
-  Clock& clock_;
   const TerminalStreams streams_;
   std::vector<Row> rows_;
   bool drawn_ = false;

@@ -28,6 +28,8 @@ class ForwardingDriver : public FtDriver {
 
   // Before every call on an opened bridge but Close; `write` says whether it is a Write.
   virtual void BeforeDeviceCall(bool write) = 0;
+  // After each of those calls, on the same thread.
+  virtual void AfterDeviceCall() {}
 
  private:
   FtStatus Forwarded(FtStatus status, std::unique_ptr<FtDevice> inner,
