@@ -41,6 +41,8 @@ class MemberView final : public LoaderView {
   bool Interrupted() const { return interrupted_; }
   const std::optional<DeviceLines>& Lines() const { return lines_; }
   const std::string& Failure() const { return failure_; }
+  const std::string& Warning() const { return warning_; }
+  const std::string& NewVersion() const { return newVersion_; }
 
   void DeviceFound(const DeviceLines& lines) override {
     lines_ = lines;
@@ -63,6 +65,11 @@ class MemberView final : public LoaderView {
   }
   void ShowReport(const Report& report) override {
     if (report.kind != ReportKind::kInformation && failure_.empty()) failure_ = report.text;
+  }
+  void DiagnosticsUnavailable(const std::string& text) override { warning_ = text; }
+  void NewFirmwareReported(const std::string& programVersion,
+                           const std::optional<LocalDateTime>&) override {
+    newVersion_ = programVersion;
   }
   // The front end has asked once for every instrument before any was started.
   bool AskYesNo(const std::string&) override { return true; }
@@ -106,6 +113,8 @@ class MemberView final : public LoaderView {
   bool terminating_ = false;
   std::optional<DeviceLines> lines_;
   std::string failure_;
+  std::string warning_;
+  std::string newVersion_;
 };
 
 }  // namespace
@@ -199,6 +208,8 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
       result.lines = member.view.Lines();
       result.serialNumber = member.view.Look().serialNumber;
       result.failure = member.view.Failure();
+      result.warning = member.view.Warning();
+      result.newVersion = member.view.NewVersion();
       result.elapsed = member.clock.Now() - start;
       member.view.Finish();
     };

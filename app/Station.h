@@ -33,7 +33,9 @@ struct StationResult {
   Outcome outcome = Outcome::kNone;  // how the loader's last step ended
   bool interrupted = false;          // stopped by Interrupt before it was through
   bool kernelRequested = false;      // the install request went out
+  std::string newVersion;            // the program version it reported after the install
   std::string failure;  // what it was shown first that was not a success; empty when none
+  std::string warning;  // its log could not be created, and why
   Clock::Duration elapsed{};
 };
 

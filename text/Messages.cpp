@@ -172,6 +172,7 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kStationAboutToUpdate, "Будут обновлены все подключённые приборы VXA-4410: %d."},
     {msg::kStationSearching, "Поиск прибора"},
     {msg::kOptionNeedsCommand, "параметр %s действует только с командами %s"},
+    {msg::kBridgeGone, "устройства FTDI %s больше нет: его отключили после поиска"},
 };
 
 constexpr CatalogueEntry kEnglish[] = {
@@ -327,6 +328,7 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kStationAboutToUpdate, "Every attached VXA-4410 will be updated: %d."},
     {msg::kStationSearching, "Looking for the instrument"},
     {msg::kOptionNeedsCommand, "option %s works only with the commands %s"},
+    {msg::kBridgeGone, "the FTDI device %s is no longer there: it was unplugged after the search"},
 };
 
 static_assert(std::size(kRussian) == std::size(kEnglish));

@@ -124,6 +124,7 @@ enum : int32_t {
   kStationAboutToUpdate = 161,
   kStationSearching = 162,
   kOptionNeedsCommand = 163,
+  kBridgeGone = 164,
 };
 }  // namespace msg
 

@@ -49,8 +49,9 @@ void PrintInformation(const StationContext& context, const Station& station) {
     if (result.lines) {
       for (const std::string& line : *result.lines) PrintText(context.streams.out, line);
     } else {
-      PrintText(context.streams.err, FormatText("%u: %s", result.bridge.index,
-                                                StationOutcomeText(result).c_str()));
+      PrintText(context.streams.err,
+                FormatText("%u: %s", result.bridge.index,
+                           StationOutcomeText(result, Command::kInfo).c_str()));
     }
   }
 }
@@ -158,6 +159,11 @@ void RunStation(const StationContext& context) {
   size_t succeeded = 0;
   for (size_t index = 0; index < station.Size(); ++index) {
     const StationResult& result = station.Result(index);
+    // A log that could not be created: said once the lines of the progress are done with.
+    if (!result.warning.empty()) {
+      PrintText(context.streams.err,
+                FormatText("%u: %s", result.bridge.index, result.warning.c_str()));
+    }
     succeeded += (update ? result.outcome == Outcome::kUpdated : result.lines.has_value()) ? 1 : 0;
     report.kernelRequested = report.kernelRequested || result.kernelRequested;
   }

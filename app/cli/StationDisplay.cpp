@@ -1,6 +1,5 @@
 #include "app/cli/StationDisplay.h"
 
-#include "Version.h"
 #include "app/cli/CliApp.h"
 #include "app/cli/Console.h"
 #include "app/cli/TerminalText.h"
@@ -38,11 +37,14 @@ std::string MinutesAndSeconds(Clock::Duration duration) {
   return FormatText("%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
 }
 
-std::string StationOutcomeText(const StationResult& result) {
+std::string StationOutcomeText(const StationResult& result, Command command) {
   if (result.outcome == Outcome::kUpdated) return VXA_MSG(msg::kOutcomeUpdated);
   if (result.interrupted) {
+    RunReport report;
+    report.command = command;
+    report.kernelRequested = result.kernelRequested;
     return OneLine(std::string(VXA_MSG(msg::kAbortedByUser)) + ". " +
-                   InterruptionConsequence(result.kernelRequested));
+                   InterruptionConsequence(report));
   }
   if (!result.failure.empty()) return OneLine(result.failure);
   return result.outcome == Outcome::kFound ? "" : StringTableText(str::kNotConnected);
@@ -56,8 +58,8 @@ std::string StationTable(const Station& station) {
   for (size_t index = 0; index < station.Size(); ++index) {
     const StationResult& result = station.Result(index);
     rows.push_back({result.serialNumber.empty() ? "-" : OneLine(result.serialNumber),
-                    PortOf(result.bridge), StationOutcomeText(result),
-                    result.outcome == Outcome::kUpdated ? VXA_PRODUCT_VERSION : "-",
+                    PortOf(result.bridge), StationOutcomeText(result, Command::kUpdate),
+                    result.newVersion.empty() ? "-" : OneLine(result.newVersion),
                     MinutesAndSeconds(result.elapsed)});
   }
   std::vector<size_t> widths(rows.front().size(), 0);
@@ -91,7 +93,7 @@ std::string StationDisplay::Line(size_t index, const StationProgress& progress,
   }
   line += ": ";
   // The result is complete once the instrument is seen to have finished.
-  if (stage == nullptr) return line + StationOutcomeText(result);
+  if (stage == nullptr) return line + StationOutcomeText(result, Command::kUpdate);
   if (!streams_.errIsTerminal) return line + *stage;
   Row& row = rows_[index];
   ProgressLine shown;

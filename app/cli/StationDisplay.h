@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/Station.h"
+#include "app/cli/CliOptions.h"
 #include "app/cli/ProgressMeter.h"
 #include "app/cli/TerminalView.h"
 
@@ -39,9 +40,9 @@ class StationDisplay {
   std::chrono::steady_clock::time_point lastRedraw_{};
 };
 
-// How an instrument's run ended, in words for its row: "updated", the failure's own text, or the
-// interruption with what it means for the instrument's firmware. One line.
-std::string StationOutcomeText(const StationResult& result);
+// How an instrument's run of `command` ended, in words for its row: "updated", the failure's own
+// text, or the interruption with what it means for the instrument. One line.
+std::string StationOutcomeText(const StationResult& result, Command command);
 
 // The table that ends an update of several instruments: serial number, port, outcome, new version
 // and time, one row per instrument, the columns aligned.

@@ -66,9 +66,8 @@ class ListingDriver : public FtDriver {
              seen.description == bridge.description;
     });
     if (match == now.end()) {
-      error_.Set("the " + std::string(bridgeWord_) + " at " +
-                 (bridge.location.empty() ? bridge.serialNumber : bridge.location) +
-                 " is no longer attached");
+      const std::string& which = bridge.location.empty() ? bridge.serialNumber : bridge.location;
+      error_.Set(FormatText(VXA_MSG(msg::kBridgeGone), which.c_str()));
       return kFtDeviceNotFound;
     }
     return OpenListed(*match, device);
