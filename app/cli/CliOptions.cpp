@@ -60,6 +60,12 @@ bool ParseLong(const std::string& text, long long minimum, long long maximum, lo
   return true;
 }
 
+// The value of an option that must have one: an empty one is a missing argument.
+void TakeValue(const char* option, std::string* value, std::string* error) {
+  *value = optarg;
+  if (value->empty()) *error = FormatText(VXA_MSG(msg::kMissingArgument), option);
+}
+
 // The option as the user wrote it, for the error text.
 std::string OffendingOption(char* const argv[], int index, int shortOption) {
   // getopt_long puts a long option's own value in optopt, which is not a character to show.
@@ -213,16 +219,10 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         options.fast = true;
         break;
       case kOptPort:
-        options.port = optarg;
-        if (options.port.empty()) {
-          result.error = FormatText(VXA_MSG(msg::kMissingArgument), "--port");
-        }
+        TakeValue("--port", &options.port, &result.error);
         break;
       case kOptDriver:
-        options.driver = optarg;
-        if (options.driver.empty()) {
-          result.error = FormatText(VXA_MSG(msg::kMissingArgument), "--driver");
-        }
+        TakeValue("--driver", &options.driver, &result.error);
         break;
       case kOptLog:
         options.log = true;
@@ -237,10 +237,7 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         }
         break;
       case kOptDevice:
-        options.device = optarg;
-        if (options.device.empty()) {
-          result.error = FormatText(VXA_MSG(msg::kMissingArgument), "--device");
-        }
+        TakeValue("--device", &options.device, &result.error);
         break;
       case kOptAll:
         options.all = true;
