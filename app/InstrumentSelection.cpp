@@ -30,10 +30,11 @@ std::vector<BridgeInfo> InstrumentBridges(const std::vector<BridgeInfo>& bridges
   return instruments;
 }
 
-std::optional<BridgeInfo> BridgeByIndexOrPort(const std::vector<BridgeInfo>& bridges,
+std::optional<BridgeInfo> ListedBridgeNamed(const std::vector<BridgeInfo>& bridges,
                                               const std::string& selector) {
   if (selector.empty()) return std::nullopt;
   for (const BridgeInfo& bridge : bridges) {
+    if (selector == bridge.serialNumber) return bridge;
     if (bridge.location.empty()) continue;
     const size_t separator = bridge.location.find_last_of("/\\");
     const std::string lastPart =

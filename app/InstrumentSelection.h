@@ -18,10 +18,11 @@ FtStatus ListBridges(FtDriver& driver, std::vector<BridgeInfo>* bridges);
 // Those of `bridges` that carry the instrument's description.
 std::vector<BridgeInfo> InstrumentBridges(const std::vector<BridgeInfo>& bridges);
 
-// The bridge that `selector` names by its index in the listing, or by its port: the whole
-// location or its last part ("ttyUSB1" for "/dev/ttyUSB1"). Nothing when it names neither: it may
-// still be an instrument's serial number, which only the instruments themselves can tell.
-std::optional<BridgeInfo> BridgeByIndexOrPort(const std::vector<BridgeInfo>& bridges,
+// The bridge that `selector` names by its index in the listing, by its port (the whole location
+// or its last part: "ttyUSB1" for "/dev/ttyUSB1") or by the bridge's own serial number. Nothing
+// when it names none: it may still be an instrument's serial number, which only the instruments
+// themselves can tell.
+std::optional<BridgeInfo> ListedBridgeNamed(const std::vector<BridgeInfo>& bridges,
                                               const std::string& selector);
 
 }  // namespace vxa

@@ -93,8 +93,8 @@ constexpr CatalogueEntry kRussian[] = {
      "                   или d2xx (библиотека производителя моста)\n"
      "  --log            журнал обмена log_file.txt в текущем каталоге\n"
      "                   (с --all - log_file-НОМЕР.txt для каждого прибора)\n"
-     "  --device ПРИБОР  (info, update, read) прибор по номеру из list, по порту\n"
-     "                   или по заводскому номеру, когда их подключено несколько\n"
+     "  --device ПРИБОР  (info, update, read) прибор по номеру из list, по порту,\n"
+     "                   по серийному номеру моста или по заводскому номеру\n"
      "  --all            (info, update) все подключённые приборы; update обновляет\n"
      "                   их одновременно и заканчивает таблицей\n"
      "  --lang ЯЗЫК      язык сообщений: ru или en (по умолчанию русский,\n"
@@ -159,7 +159,7 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kVersionWaitTime, "%d:%02d из %d:%02d"},
     {msg::kVerifyMismatchAt, "Первое различие по смещению %u, сравнено байт: %u"},
     {msg::kBridgeLine, "%u: %s; порт: %s; серийный номер моста: %s"},
-    {msg::kNoSuchInstrument, "Прибор %s не найден: нет ни устройства с таким номером или портом, ни прибора с таким заводским номером."},
+    {msg::kNoSuchInstrument, "Прибор %s не найден: нет ни устройства с таким номером, портом или серийным номером моста, ни прибора с таким заводским номером."},
     {msg::kNotTheInstrument, "Устройство %s - не прибор VXA-4410: оно называет себя \"%s\"."},
     {msg::kSerialNotUnique, "Заводской номер %s есть у нескольких приборов: выберите прибор по номеру или порту (list)."},
     {msg::kColumnSerial, "Заводской номер"},
@@ -251,7 +251,7 @@ constexpr CatalogueEntry kEnglish[] = {
      "  --log            exchange log log_file.txt in the current directory\n"
      "                   (with --all, log_file-SERIAL.txt for each instrument)\n"
      "  --device SEL     (info, update, read) the instrument by its index in list,\n"
-     "                   its port or its serial number, when several are attached\n"
+     "                   its port, its bridge's serial number or its own serial number\n"
      "  --all            (info, update) every attached instrument; update updates\n"
      "                   them all at once and ends with a table\n"
      "  --lang LANGUAGE  language of the messages: ru or en (Russian by default,\n"
@@ -315,7 +315,7 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kVersionWaitTime, "%d:%02d of %d:%02d"},
     {msg::kVerifyMismatchAt, "First difference at offset %u; %u bytes compared"},
     {msg::kBridgeLine, "%u: %s; port: %s; bridge serial number: %s"},
-    {msg::kNoSuchInstrument, "Instrument %s not found: no device has that index or port, and no instrument has that serial number."},
+    {msg::kNoSuchInstrument, "Instrument %s not found: no device has that index, port or bridge serial number, and no instrument has that serial number."},
     {msg::kNotTheInstrument, "Device %s is not a VXA-4410: it calls itself \"%s\"."},
     {msg::kSerialNotUnique, "Several instruments have serial number %s: choose one by its index or port (list)."},
     {msg::kColumnSerial, "Serial number"},

@@ -98,7 +98,7 @@ std::optional<BridgeInfo> SelectDevice(const StationContext& context) {
     ReportNoInstrument(context);
     return std::nullopt;
   }
-  if (const std::optional<BridgeInfo> chosen = BridgeByIndexOrPort(bridges, selector)) {
+  if (const std::optional<BridgeInfo> chosen = ListedBridgeNamed(bridges, selector)) {
     if (chosen->description == kDeviceDescription) return chosen;
     PrintText(context.streams.err, FormatText(VXA_MSG(msg::kNotTheInstrument), selector.c_str(),
                                               chosen->description.c_str()));

@@ -28,8 +28,8 @@ struct StationContext {
 // The line `list` prints for a bridge: its index, description, port and serial number.
 std::string BridgeLine(const BridgeInfo& bridge);
 
-// The bridge --device names: by its index in the listing, its port, or the serial number its
-// instrument tells (every instrument is asked). Nothing, after saying why on stderr and noting
+// The bridge --device names: by its index in the listing, its port, its own serial number, or
+// the serial number its instrument tells (every instrument is asked). Nothing, after saying why on stderr and noting
 // the outcome in the report, when it names none, names another device than the instrument, or
 // the serial number is not one instrument's.
 std::optional<BridgeInfo> SelectDevice(const StationContext& context);

@@ -169,15 +169,15 @@ TEST_F(CliProcessTest, ListShowsEveryBridge) {
                                       BridgeLine(0), BridgeLine(1)}));
 }
 
-// --device picks one of three by its index, its port or its instrument's serial number; a serial
-// number no instrument has is an instrument not found.
+// --device picks one of three by its index, its port, its bridge's serial number or its
+// instrument's serial number; a serial number no instrument has is an instrument not found.
 TEST_F(CliProcessTest, DeviceSelectsOneInstrumentAmongSeveral) {
   const sim::InstrumentConfig config;
   const std::string serialLabel = StringTableText(str::kLabelSerial);
   const struct {
     const char* device;
     int serialOffset;  // the instrument expected, by its serial number; -1: none
-  } rows[] = {{"4410018", 1}, {"2", 2}, {"SIM1", 1}, {"999", -1}};
+  } rows[] = {{"4410018", 1}, {"2", 2}, {"SIM1", 1}, {"FTSIM003", 2}, {"999", -1}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.device);
     ChildResult r = RunChild(kProgram, Fast({"--sim-instruments", "3", "--device", row.device,
