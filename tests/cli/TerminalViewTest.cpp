@@ -407,7 +407,8 @@ TEST_F(TerminalViewTest, AStationShowsALinePerInstrument) {
     display.Refresh();
     const std::string second = err.Text().substr(first.size());
 
-    const std::string serial = " " + std::to_string(sim::InstrumentConfig{}.serialNumber);
+    std::string serial(1, ' ');
+    serial += std::to_string(sim::InstrumentConfig{}.serialNumber);
     if (terminal) {
       const std::string searching = Msg(msg::kStationSearching);
       EXPECT_EQ(first, "\r0 SIM0: " + searching + "\033[K\n\r1 SIM1: " + searching + "\033[K\n");
