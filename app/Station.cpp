@@ -41,6 +41,7 @@ class MemberView final : public LoaderView {
   bool Interrupted() const { return interrupted_; }
   const std::optional<DeviceLines>& Lines() const { return lines_; }
   const std::string& Failure() const { return failure_; }
+  const std::string& Consequence() const { return consequence_; }
   const std::string& Warning() const { return warning_; }
   const std::string& NewVersion() const { return newVersion_; }
 
@@ -56,6 +57,7 @@ class MemberView final : public LoaderView {
       std::lock_guard lock(mutex_);
       shown_.stages.push_back(text);
       shown_.progress = {};
+      shown_.waited = {};
     }
     changed_();
   }
@@ -63,8 +65,14 @@ class MemberView final : public LoaderView {
     std::lock_guard lock(mutex_);
     shown_.progress = progress;
   }
+  void VersionWaitChanged(const Waited& waited) override {
+    std::lock_guard lock(mutex_);
+    shown_.waited = waited;
+  }
   void ShowReport(const Report& report) override {
-    if (report.kind != ReportKind::kInformation && failure_.empty()) failure_ = report.text;
+    if (report.kind == ReportKind::kInformation || !failure_.empty()) return;
+    failure_ = report.text;
+    consequence_ = report.consequence;
   }
   void DiagnosticsUnavailable(const std::string& text) override { warning_ = text; }
   void NewFirmwareReported(const std::string& programVersion,
@@ -72,7 +80,7 @@ class MemberView final : public LoaderView {
     newVersion_ = programVersion;
   }
   // The front end has asked once for every instrument before any was started.
-  bool AskYesNo(const std::string&) override { return true; }
+  bool AskYesNo(const std::string&, DefaultAnswer) override { return true; }
 
   void ProcessEvents(std::chrono::milliseconds maxWait) override {
     bool stop = false;
@@ -113,6 +121,7 @@ class MemberView final : public LoaderView {
   bool terminating_ = false;
   std::optional<DeviceLines> lines_;
   std::string failure_;
+  std::string consequence_;
   std::string warning_;
   std::string newVersion_;
 };
@@ -208,6 +217,7 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
       result.lines = member.view.Lines();
       result.serialNumber = member.view.Look().serialNumber;
       result.failure = member.view.Failure();
+      result.consequence = member.view.Consequence();
       result.warning = member.view.Warning();
       result.newVersion = member.view.NewVersion();
       result.elapsed = member.clock.Now() - start;

@@ -21,6 +21,7 @@ namespace vxa {
 struct StationProgress {
   std::vector<std::string> stages;  // the texts of the stages it has entered, the last current
   Progress progress;                 // of the current stage's transfer
+  Waited waited;                     // for the new version, during the install
   std::string serialNumber;  // once the instrument has told it
   bool finished = false;
 };
@@ -35,6 +36,7 @@ struct StationResult {
   bool kernelRequested = false;      // the install request went out
   std::string newVersion;            // the program version it reported after the install
   std::string failure;  // what it was shown first that was not a success; empty when none
+  std::string consequence;  // what that failure means for the instrument
   std::string warning;  // its log could not be created, and why
   Clock::Duration elapsed{};
 };

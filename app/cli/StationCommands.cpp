@@ -140,7 +140,7 @@ void RunStation(const StationContext& context) {
     PrintText(context.streams.err, FormatText(VXA_MSG(msg::kStationAboutToUpdate),
                                               static_cast<int>(instruments.size())));
     TerminalView asking(context.backend.clock(), context.signals, context.streams, options.yes);
-    if (!asking.AskYesNo(StringTableText(str::kConfirmLoad))) {
+    if (!asking.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes)) {
       report.interrupted = asking.Interrupted();
       report.usageError = asking.ConfirmationRefused();
       if (!report.interrupted && !report.usageError) {

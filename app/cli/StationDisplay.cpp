@@ -46,7 +46,15 @@ std::string StationOutcomeText(const StationResult& result, Command command) {
     return OneLine(std::string(VXA_MSG(msg::kAbortedByUser)) + ". " +
                    InterruptionConsequence(report));
   }
-  if (!result.failure.empty()) return OneLine(result.failure);
+  if (!result.failure.empty()) {
+    // With what it means for this instrument: unchanged, or installing and to be left alone.
+    std::string text = OneLine(result.failure);
+    if (!result.consequence.empty()) {
+      text += text.ends_with('.') ? " " : ". ";
+      text += OneLine(result.consequence);
+    }
+    return text;
+  }
   return result.outcome == Outcome::kFound ? "" : StringTableText(str::kNotConnected);
 }
 
@@ -98,7 +106,9 @@ std::string StationDisplay::Line(size_t index, const StationProgress& progress,
   Row& row = rows_[index];
   ProgressLine shown;
   shown.stage = *stage;
-  if (progress.progress.total > 0) {
+  if (progress.waited.limit.count() > 0) {
+    shown.label = WaitedText(progress.waited);
+  } else if (progress.progress.total > 0) {
     shown.label = ProgressText(progress.progress);
     // Each instrument's rate on its own clock: in virtual time each has one.
     const Clock::TimePoint now = station_.ClockAt(index).Now();
