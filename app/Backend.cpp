@@ -18,6 +18,11 @@ std::unique_ptr<Backend> Refuse(std::string* error, std::string why) {
 
 Backend::~Backend() = default;
 
+Clock& Backend::ClockOf(const BridgeInfo& bridge) {
+  const auto own = clockAt_.find(bridge.location);
+  return own != clockAt_.end() ? *own->second : *clock_;
+}
+
 bool IsSimFaultName(const std::string& name) {
   bool known = false;
   sim::FaultFromName(name, &known);
@@ -27,16 +32,20 @@ bool IsSimFaultName(const std::string& name) {
 std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error) {
   std::unique_ptr<Backend> backend(new Backend());
   if (options.sim) {
-    std::vector<sim::FaultSpec> faults;
+    std::vector<std::pair<int, sim::FaultSpec>> faults;
     for (const SimFaultSpec& asked : options.simFaults) {
       bool known = false;
       const sim::Fault fault = sim::FaultFromName(asked.name, &known);
       if (!known) return Refuse(error, "unknown fault \"" + asked.name + "\"");
-      faults.push_back(sim::FaultSpec{.fault = fault,
-                                      .count = asked.count,
-                                      .skip = asked.skip,
-                                      .onCommand = asked.onCommand,
-                                      .value = asked.value});
+      if (asked.instrument >= options.simInstruments) {
+        return Refuse(error, "no simulated instrument " + std::to_string(asked.instrument) +
+                                 " for fault \"" + asked.name + "\"");
+      }
+      faults.emplace_back(asked.instrument, sim::FaultSpec{.fault = fault,
+                                                           .count = asked.count,
+                                                           .skip = asked.skip,
+                                                           .onCommand = asked.onCommand,
+                                                           .value = asked.value});
     }
     if (options.virtualTime) {
       backend->clock_ = std::make_unique<VirtualClock>();
@@ -44,9 +53,18 @@ std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::strin
       backend->clock_ = std::make_unique<RealClock>();
     }
     auto bus = std::make_unique<sim::SimBus>(*backend->clock_);
-    for (int i = 0; i < options.simInstruments; ++i) {
-      sim::SimInstrument& instrument = bus->AttachInstrument();
-      for (const sim::FaultSpec& fault : faults) instrument.Inject(fault);
+    sim::InstrumentConfig config;
+    for (int i = 0; i < options.simInstruments; ++i, ++config.serialNumber) {
+      // The first keeps the program's clock: alone it is the instrument of the usual search.
+      Clock* clock = backend->clock_.get();
+      if (options.virtualTime && i > 0) {
+        clock = backend->instrumentClocks_.emplace_back(std::make_unique<VirtualClock>()).get();
+      }
+      sim::SimInstrument& instrument = bus->AttachInstrument(config, clock);
+      backend->clockAt_[instrument.config().location] = clock;
+      for (const auto& [target, fault] : faults) {
+        if (target < 0 || target == i) instrument.Inject(fault);
+      }
     }
     backend->driver_ = std::move(bus);
     return backend;

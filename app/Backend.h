@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct SimFaultSpec {
   int skip = 0;        // matching occasions to let pass before it fires
   uint32_t value = 0;  // the fault's parameter; 0 means its default where it has one
   int onCommand = -1;  // fire only on a command with this code (-1 any)
+  int instrument = -1;  // only in the simulated instrument of this index (-1 every one)
 };
 
 // Whether the simulated instrument knows a fault of this name, so that a front end can refuse a
@@ -31,8 +33,10 @@ struct BackendOptions {
   std::string port;      // serial only: a port named by path instead of the USB listing
   // The simulated instrument only:
   bool virtualTime = false;  // the line and the install take no real time
-  int simInstruments = 1;    // how many instruments are on the simulated bus
-  std::vector<SimFaultSpec> simFaults;  // injected into each of them
+  // How many instruments are on the simulated bus, each with a serial number of its own (the
+  // first has the simulator's usual one, the next one more, and so on).
+  int simInstruments = 1;
+  std::vector<SimFaultSpec> simFaults;  // injected into each of them, or the one they name
 };
 
 // The link the program talks over and the clock it keeps time by, chosen once at start-up.
@@ -43,18 +47,26 @@ class Backend {
   Backend& operator=(const Backend&) = delete;
 
   FtDriver& Driver() { return *driver_; }
+  // The program's clock, and the one instrument's when no bridge is chosen.
   Clock& clock() { return *clock_; }
+  // The clock the instrument behind `bridge` keeps time by: the program's, except for simulated
+  // instruments in virtual time, each of which keeps its own, so that one instrument's waiting
+  // (a silent one's timeouts) never moves another's time on.
+  Clock& ClockOf(const BridgeInfo& bridge);
 
  private:
   friend std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error);
   Backend() = default;
 
   std::unique_ptr<Clock> clock_;
-  std::unique_ptr<FtDriver> driver_;  // goes before the clock it may keep time by
+  std::vector<std::unique_ptr<Clock>> instrumentClocks_;
+  std::map<std::string, Clock*> clockAt_;  // by the bridge's location
+  std::unique_ptr<FtDriver> driver_;  // goes before the clocks it may keep time by
 };
 
 // The one place where the backend is chosen and made. Null with the reason in `error` when the
-// options name none (an unknown driver, a port for libftdi, an unknown fault).
+// options name none (an unknown driver, a port for libftdi, an unknown fault, a fault for an
+// instrument that is not there).
 std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error);
 
 }  // namespace vxa

@@ -110,9 +110,9 @@ Loader::Ending Loader::Search() {
   if (TrafficThread) TrafficThread->WaitUntilParked();
   Connections.clear();
   // Only the count is asked for: however many bridges are attached, nothing is written past the
-  // room the search has for their descriptions.
-  uint32_t count = 0;
-  const FtStatus status = driver_.CountDevices(&count);
+  // room the search has for their descriptions. A bridge chosen among several is not counted.
+  uint32_t count = 1;
+  const FtStatus status = bridge_ ? kFtOk : driver_.CountDevices(&count);
   if (status == kFtDeviceNotFound) {
     return {Outcome::kNoDevice, Report{ReportKind::kWarning, VXA_MSG(msg::kNoDeviceConnected)}};
   }
@@ -124,18 +124,19 @@ Loader::Ending Loader::Search() {
   if (count != 1) {
     return {Outcome::kNoDevice, Report{ReportKind::kWarning, VXA_MSG(msg::kMoreThanOneDevice)}};
   }
-  TVXA4410Connection& connection = Connections.emplace_back(driver_, clock_, 0);
+  TVXA4410Connection& connection =
+      Connections.emplace_back(driver_, clock_, bridge_ ? static_cast<int>(bridge_->index) : 0);
   connection.SetOutcomeListener([this] { view_.Wake(); });
   // A bridge that cannot be opened is not the instrument failing to answer: its error goes to
   // the standard error display. One that is not there at all is no instrument; one that is there
   // but cannot be used (no permission, not a serial port) is a failure to reach it.
   try {
-    connection.Open();
+    connection.Open(bridge_ ? &*bridge_ : nullptr);
   } catch (const TVXA4410ConnError& e) {
     return {connection.BridgeMissing() ? Outcome::kNoDevice : Outcome::kFailed,
             Report{ReportKind::kStandardError, e.Text(), e.Kind()}};
   }
-  if (!connection.SetLogging(logEnabled_, dumpEnabled_)) {
+  if (!connection.SetLogging(logEnabled_, dumpEnabled_, logName_)) {
     view_.DiagnosticsUnavailable(
         FormatText(VXA_MSG(msg::kFileCreateFailed), connection.FailedFile(),
                    std::generic_category().message(connection.FailedError()).c_str()));
@@ -144,6 +145,9 @@ Loader::Ending Loader::Search() {
     connection.Bind(SearchBuffer());
     connection.QueryDeviceInfo();
     connection.QueryGinf();
+    if (logRenamed_ && connection.Logging()) {
+      connection.RenameLog(logRenamed_(connection.SerialNumberText()));
+    }
     // Each text is taken whole before the next is asked for.
     view_.DeviceFound({
         StringTableText(str::kLabelModel) + connection.ModelText(),

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <optional>
@@ -93,6 +94,16 @@ class Loader {
   // default) binds the boot image, as the update needs.
   void SetSearchBuffer(TBasicTransBuffer* buffer) { searchBuffer_ = buffer; }
 
+  // Several instruments on one computer (the terminal's --device and --all). The search opens
+  // this bridge, however many others are attached, instead of insisting on exactly one.
+  void SetBridge(const BridgeInfo& bridge) { bridge_ = bridge; }
+  // The search's log is `first` instead of log_file.txt, and moves to the name `renamed` gives
+  // for the instrument's serial number once the instrument has told it.
+  void SetLogNames(std::string first, std::function<std::string(const std::string&)> renamed) {
+    logName_ = std::move(first);
+    logRenamed_ = std::move(renamed);
+  }
+
  private:
   friend class test::LoaderProbe;
 
@@ -170,6 +181,9 @@ class Loader {
   bool interrupted_ = false;
   const std::string productVersion_;
   TBasicTransBuffer* searchBuffer_ = nullptr;
+  std::optional<BridgeInfo> bridge_;
+  std::string logName_ = kLogFileName;
+  std::function<std::string(const std::string&)> logRenamed_;
 };
 
 }  // namespace vxa

@@ -7,18 +7,26 @@
 //   cpu   process CPU time of an update without line delay;
 //   rss   peak resident set of an update without line delay;
 //   wait  CPU time of the waiting thread during a transfer in real time, for the terminal's view
-//         and for a view that waits like the window.
+//         and for a view that waits like the window;
+//   station  four simulated instruments at 3 Mbaud updated at once in real time by the station
+//         `update --all` runs, against one updated alone: wall time, speed-up, CPU.
 //
 // Figures go to stdout as "name value unit"; everything else to stderr.
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/InstrumentSelection.h"
 #include "app/Loader.h"
+#include "app/Station.h"
+#include "app/cli/CliApp.h"
+#include "app/cli/StationCommands.h"
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalView.h"
 #include "app/image/Resources.h"
@@ -271,6 +279,116 @@ bool WaitCpu() {
   return true;
 }
 
+// ---- station --------------------------------------------------------------------------------
+
+struct TimedRun {
+  double wallSeconds = 0;
+  double cpuSeconds = 0;  // of the whole process: the simulated instruments' work included
+};
+
+// Times `run` in wall time and in the CPU time of the whole process.
+template <typename Run>
+TimedRun Timed(Run run) {
+  const auto wallStart = std::chrono::steady_clock::now();
+  const double cpuStart = ProcessCpuSeconds();
+  run();
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count(),
+          ProcessCpuSeconds() - cpuStart};
+}
+
+// One update as the terminal program runs it, in this process, with its progress drawn as on a
+// terminal into /dev/null.
+std::optional<TimedRun> OneUpdateAsTheTerminalRunsIt(std::FILE* sink) {
+  std::vector<std::string> arguments = {"vxa4410-cli", "--sim", "--yes", "update"};
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  const cli::TerminalStreams streams{
+      .out = sink, .err = sink, .inputFd = -1, .inputIsTerminal = false, .errIsTerminal = true};
+  int code = -1;
+  const TimedRun run =
+      Timed([&] { code = cli::RunCli(static_cast<int>(arguments.size()), argv.data(), streams); });
+  if (code != 0) {
+    std::fprintf(stderr, "the single update ended with %d\n", code);
+    return std::nullopt;
+  }
+  return run;
+}
+
+// The CPU time the calling threads spend inside the simulated bridges: what the simulated
+// instruments cost this process, where real ones would cost it nothing.
+class SimulatorCpu final : public test::ForwardingDriver {
+ public:
+  using ForwardingDriver::ForwardingDriver;
+  void BeforeDeviceCall(bool) override { entered_ = ThreadCpuSeconds(); }
+  void AfterDeviceCall() override {
+    nanoseconds_.fetch_add(static_cast<int64_t>((ThreadCpuSeconds() - entered_) * 1e9));
+  }
+  double Seconds() const { return static_cast<double>(nanoseconds_.load()) / 1e9; }
+
+ private:
+  static thread_local double entered_;
+  std::atomic<int64_t> nanoseconds_{0};
+};
+thread_local double SimulatorCpu::entered_ = 0;
+
+// `instruments` updated at once by the station the terminal's `update --all` runs, their lines
+// drawn as on a terminal into /dev/null.
+bool StationUpdate(int instruments, std::FILE* sink, TimedRun* run, double* simulatorSeconds) {
+  RealClock clock;
+  sim::SimBus bus(clock);
+  sim::InstrumentConfig config;
+  for (int i = 0; i < instruments; ++i, ++config.serialNumber) bus.AttachInstrument(config);
+  SimulatorCpu driver(bus);
+  std::vector<BridgeInfo> bridges;
+  if (ListBridges(driver, &bridges) != kFtOk) return false;
+  Station station(driver, [&clock](const BridgeInfo&) -> Clock& { return clock; });
+  cli::SignalPipe signals;
+  const cli::TerminalStreams streams{
+      .out = sink, .err = sink, .inputFd = -1, .inputIsTerminal = false, .errIsTerminal = true};
+  *run = Timed([&] {
+    cli::RunToEnd(station, bridges, {.job = Station::Job::kUpdate}, signals, &streams);
+  });
+  *simulatorSeconds = driver.Seconds();
+  bool updated = true;
+  for (size_t index = 0; index < station.Size(); ++index) {
+    const StationResult& result = station.Result(index);
+    if (result.outcome == Outcome::kUpdated) continue;
+    std::fprintf(stderr, "instrument %zu was not updated: %s\n", index, result.failure.c_str());
+    updated = false;
+  }
+  return updated;
+}
+
+bool StationSpeedup() {
+  constexpr int kInstruments = 4;
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  if (sink == nullptr) return false;
+  std::fprintf(stderr, "one instrument, updated alone (about half a minute):\n");
+  const std::optional<TimedRun> one = OneUpdateAsTheTerminalRunsIt(sink);
+  TimedRun four;
+  double simulator = 0;
+  bool ok = one.has_value();
+  if (ok) {
+    std::fprintf(stderr, "  %.2f s, %.3f s CPU\n", one->wallSeconds, one->cpuSeconds);
+    std::fprintf(stderr, "%d instruments at once:\n", kInstruments);
+    ok = StationUpdate(kInstruments, sink, &four, &simulator);
+  }
+  std::fclose(sink);
+  if (!ok) return false;
+  std::fprintf(stderr, "  %.2f s, %.3f s CPU, of which %.3f s in the simulated instruments\n",
+               four.wallSeconds, four.cpuSeconds, simulator);
+  PrintFigure("station.instruments_1.wall_s", one->wallSeconds, "s");
+  PrintFigure("station.instruments_4.wall_s", four.wallSeconds, "s");
+  // What four one after another would take, over what they take at once.
+  PrintFigure("station.speedup_4", kInstruments * one->wallSeconds / four.wallSeconds, "ratio");
+  // Of one core: the whole process, then the program alone without its simulated instruments.
+  PrintFigure("station.instruments_4.cpu_fraction", four.cpuSeconds / four.wallSeconds, "ratio");
+  PrintFigure("station.instruments_4.host_cpu_fraction",
+              (four.cpuSeconds - simulator) / four.wallSeconds, "ratio");
+  return true;
+}
+
 }  // namespace
 }  // namespace vxa::bench
 
@@ -286,8 +404,10 @@ int main(int argc, char** argv) {
     ok = RssOfUpdate();
   } else if (mode == "wait") {
     ok = WaitCpu();
+  } else if (mode == "station") {
+    ok = StationSpeedup();
   } else {
-    std::fprintf(stderr, "usage: %s line|cpu|rss|wait\n", argv[0]);
+    std::fprintf(stderr, "usage: %s line|cpu|rss|wait|station\n", argv[0]);
     return 2;
   }
   return ok ? 0 : 1;

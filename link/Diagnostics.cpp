@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdarg>
 
+#include "base/FileIo.h"
+
 namespace vxa {
 
 void DumpMemoryBlock(std::FILE* file, const void* data, int32_t count) {
@@ -24,26 +26,38 @@ TDiagnosticFiles::~TDiagnosticFiles() {
   if (LogFile) std::fflush(LogFile.get());
 }
 
-bool TDiagnosticFiles::Create(const char* name, FilePtr& file) {
+bool TDiagnosticFiles::Create(const std::string& name, FilePtr& file) {
   errno = 0;
   // Binary: every line ends in a bare LF on every platform, so that logs compare line by line.
-  file.reset(std::fopen(name, "wb+"));
+  file.reset(std::fopen(name.c_str(), "wb+"));
   if (file) return true;
   failedFile_ = name;
   failedError_ = errno;
   return false;
 }
 
-bool TDiagnosticFiles::SetLogging(bool log, bool dump) {
+bool TDiagnosticFiles::SetLogging(bool log, bool dump, const std::string& logName) {
   LogFile.reset();
   DumpFile.reset();
-  failedFile_ = nullptr;
+  failedFile_.clear();
   failedError_ = 0;
-  if (log && !Create(kLogFileName, LogFile)) return false;
+  if (log && !Create(logName, LogFile)) return false;
+  if (log) logName_ = logName;
   if (!dump) return true;
   if (Create(kDumpFileName, DumpFile)) return true;
   LogFile.reset();
   return false;
+}
+
+bool TDiagnosticFiles::RenameLog(const std::string& name) {
+  if (!LogFile || name == logName_) return LogFile != nullptr;
+  // Closed for the move: Windows renames no file that is open.
+  LogFile.reset();
+  FileIoError error;
+  const bool renamed = RenameReplacing(logName_, name, &error);
+  if (renamed) logName_ = name;
+  LogFile.reset(std::fopen(logName_.c_str(), "ab"));
+  return renamed && LogFile != nullptr;
 }
 
 void TDiagnosticFiles::Log(const char* format, ...) const {

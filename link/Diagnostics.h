@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace vxa {
 
@@ -43,12 +44,17 @@ class TDiagnosticFiles {
   ~TDiagnosticFiles();
 
   // Opens the files asked for, closing any earlier ones first. True when every requested file is
-  // open; a dump file that cannot be created takes the log file down with it.
-  bool SetLogging(bool log, bool dump);
+  // open; a dump file that cannot be created takes the log file down with it. The log is
+  // log_file.txt unless the caller names another.
+  bool SetLogging(bool log, bool dump, const std::string& logName = kLogFileName);
   // After a SetLogging that returned false: the file that could not be created, and the errno
   // of the attempt.
-  const char* FailedFile() const { return failedFile_; }
+  const char* FailedFile() const { return failedFile_.empty() ? nullptr : failedFile_.c_str(); }
   int FailedError() const { return failedError_; }
+  // Gives the open log another name (replacing a file of that name) and goes on writing to it:
+  // the log of one of several instruments takes the instrument's name once the instrument has
+  // told it. False, with the log where it was, when the file cannot be renamed.
+  bool RenameLog(const std::string& name);
 
   bool Logging() const { return LogFile != nullptr; }
   bool Dumping() const { return DumpFile != nullptr; }
@@ -65,10 +71,11 @@ class TDiagnosticFiles {
 
  private:
   // Opens `name` afresh into `file`, noting why when it cannot.
-  bool Create(const char* name, FilePtr& file);
+  bool Create(const std::string& name, FilePtr& file);
 
-  const char* failedFile_ = nullptr;
+  std::string failedFile_;  // kept here: the name given may not outlive the call
   int failedError_ = 0;
+  std::string logName_;
 };
 
 }  // namespace vxa

@@ -13,4 +13,14 @@ uint32_t BaudRateOfDivisor(uint16_t divisor) {
   return static_cast<uint32_t>((uint64_t{kBase} * 8 + eighths / 2) / eighths);
 }
 
+FtStatus FtDriver::DescribeDevice(uint32_t index, BridgeInfo* bridge) {
+  if (bridge == nullptr) return kFtInvalidParameter;
+  *bridge = BridgeInfo{.index = index};
+  return DeviceDescription(index, &bridge->description);
+}
+
+FtStatus FtDriver::OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) {
+  return OpenByDescription(bridge.description, device);
+}
+
 }  // namespace vxa

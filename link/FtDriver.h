@@ -73,6 +73,15 @@ class FtDevice {
   virtual FtStatus Close() = 0;
 };
 
+// One attached bridge as a listing shows it, with what tells it from other bridges of the same
+// description: a station with several instruments has as many bridges, all described alike.
+struct BridgeInfo {
+  uint32_t index = 0;        // its place in the listing it was taken from
+  std::string description{};   // the USB product string
+  std::string location{};      // where it is attached: a port, or a USB position; may be empty
+  std::string serialNumber{};  // the bridge's own serial number; empty when it tells none
+};
+
 // The driver library: listing and opening bridges. One backend per kind of link, chosen once at
 // start-up by CreateBackend (app/Backend.h).
 class FtDriver {
@@ -92,6 +101,14 @@ class FtDriver {
   // Opens the one bridge whose description matches exactly.
   virtual FtStatus OpenByDescription(const std::string& description,
                                      std::unique_ptr<FtDevice>* device) = 0;
+
+  // The bridge at `index` of the latest listing, with its location and serial number where the
+  // backend can tell them. The default knows the description alone.
+  virtual FtStatus DescribeDevice(uint32_t index, BridgeInfo* bridge);
+  // Opens the bridge described, found again by its location and serial number whatever else is
+  // attached; kFtDeviceNotFound once it has gone. The default opens by description, which is
+  // right only where no two bridges share one.
+  virtual FtStatus OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device);
 };
 
 }  // namespace vxa

@@ -34,11 +34,12 @@ void TUsbChannel::Fail(const char* text) {
   throw TVXA4410ConnError(text, ConnErrorKind::kLink);
 }
 
-bool TUsbChannel::Open() {
+bool TUsbChannel::Open(const BridgeInfo* bridge) {
   if (Opened) return true;
   // The lock is a member that exists as long as the channel, so there is no step that can fail to
   // create it.
-  openStatus_ = driver_.OpenByDescription(kDeviceDescription, &FtHandle);
+  openStatus_ = bridge != nullptr ? driver_.OpenBridge(*bridge, &FtHandle)
+                                  : driver_.OpenByDescription(kDeviceDescription, &FtHandle);
   if (openStatus_ != kFtOk) Fail("FT_Open failed");
   if (!FtHandle) Fail("FT_Open failed");
   FtDevice& dev = *FtHandle;

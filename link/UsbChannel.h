@@ -55,8 +55,9 @@ class TUsbChannel : public TDiagnosticFiles {
   TUsbChannel& operator=(const TUsbChannel&) = delete;
 
   // Opens and configures the bridge; throws TVXA4410ConnError with the failing step's text and
-  // leaves nothing open behind. A second call on an open channel does nothing.
-  bool Open();
+  // leaves nothing open behind. A second call on an open channel does nothing. The bridge is the
+  // one of the instrument's description, or the one given among several of them.
+  bool Open(const BridgeInfo* bridge = nullptr);
 
   // Completes the command in TxBuffer (marks, CRC) and transmits it.
   void SendPacket();

@@ -16,6 +16,7 @@ run "$build/bench/bench_update" line
 run "$build/bench/bench_update" cpu
 run "$build/bench/bench_update" rss
 run "$build/bench/bench_update" wait
+run "$build/bench/bench_update" station
 
 echo "== figures"
 cat "$figures"

@@ -1,5 +1,7 @@
 #include "sim/SimBus.h"
 
+#include <cstdio>
+
 #include "sim/SimDevice.h"
 
 namespace vxa::sim {
@@ -10,10 +12,22 @@ SimBus::SimBus(Clock& clock, LineTiming timing) : clock_(clock), timing_(timing)
 
 SimBus::~SimBus() = default;
 
-SimInstrument& SimBus::AttachInstrument(InstrumentConfig config) {
+InstrumentConfig SimBus::Placed(InstrumentConfig config) const {
+  const size_t place = attached_.size() + detached_.size();
+  if (config.location.empty()) config.location = "SIM" + std::to_string(place);
+  if (config.bridgeSerial.empty()) {
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "FTSIM%03zu", place + 1);
+    config.bridgeSerial = serial;
+  }
+  return config;
+}
+
+SimInstrument& SimBus::AttachInstrument(InstrumentConfig config, Clock* clock) {
   std::lock_guard lock(mutex_);
-  attached_.push_back(std::make_shared<SimInstrument>(SimInstrument::PassKey{}, clock_, timing_,
-                                                      std::move(config), false));
+  attached_.push_back(std::make_shared<SimInstrument>(SimInstrument::PassKey{},
+                                                      clock != nullptr ? *clock : clock_, timing_,
+                                                      Placed(std::move(config)), false));
   return *attached_.back();
 }
 
@@ -22,7 +36,7 @@ void SimBus::AttachForeignDevice(std::string description) {
   config.description = std::move(description);
   std::lock_guard lock(mutex_);
   attached_.push_back(std::make_shared<SimInstrument>(SimInstrument::PassKey{}, clock_, timing_,
-                                                      std::move(config), true));
+                                                      Placed(std::move(config)), true));
 }
 
 void SimBus::DetachAll() {
@@ -81,14 +95,27 @@ FtStatus SimBus::DeviceDescription(uint32_t index, std::string* description) {
   return kFtOk;
 }
 
-FtStatus SimBus::OpenByDescription(const std::string& description,
-                                   std::unique_ptr<FtDevice>* device) {
+FtStatus SimBus::DescribeDevice(uint32_t index, BridgeInfo* bridge) {
+  if (bridge == nullptr) return kFtInvalidParameter;
+  *bridge = BridgeInfo{.index = index};
+  if (const FtStatus status = DeviceDescription(index, &bridge->description); status != kFtOk) {
+    return status;
+  }
+  std::lock_guard lock(mutex_);
+  const auto listed = ListedLocked();
+  if (index >= listed.size()) return kFtDeviceNotFound;
+  bridge->location = listed[index]->config().location;
+  bridge->serialNumber = listed[index]->config().bridgeSerial;
+  return kFtOk;
+}
+
+template <typename Match>
+FtStatus SimBus::OpenFirst(Match matches, std::unique_ptr<FtDevice>* device) {
   if (device == nullptr) return kFtInvalidParameter;
   std::lock_guard lock(mutex_);
   FtStatus status = kFtDeviceNotFound;
   for (const auto& instrument : attached_) {
-    if (instrument->Description() != description || !instrument->Listed()) continue;
-    // The first bridge of that description that is not open yet is the one opened.
+    if (!matches(instrument->config()) || !instrument->Listed()) continue;
     if (instrument->TryOpen(&status)) {
       *device = std::make_unique<SimDevice>(instrument);
       return kFtOk;
@@ -96,6 +123,22 @@ FtStatus SimBus::OpenByDescription(const std::string& description,
     if (status != kFtDeviceNotOpened) return status;
   }
   return status;
+}
+
+FtStatus SimBus::OpenByDescription(const std::string& description,
+                                   std::unique_ptr<FtDevice>* device) {
+  // The first bridge of that description that is not open yet is the one opened.
+  return OpenFirst(
+      [&](const InstrumentConfig& config) { return config.description == description; }, device);
+}
+
+FtStatus SimBus::OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) {
+  return OpenFirst(
+      [&](const InstrumentConfig& config) {
+        return config.description == bridge.description && config.location == bridge.location &&
+               config.bridgeSerial == bridge.serialNumber;
+      },
+      device);
 }
 
 }  // namespace vxa::sim

@@ -23,8 +23,9 @@ class SimBus final : public FtDriver {
   SimBus(const SimBus&) = delete;
   SimBus& operator=(const SimBus&) = delete;
 
-  // The reference stays valid for the life of the bus, also after DetachAll.
-  SimInstrument& AttachInstrument(InstrumentConfig config = {});
+  // The reference stays valid for the life of the bus, also after DetachAll. The instrument keeps
+  // time by `clock` when one is given (it must outlive the bus), else by the bus's.
+  SimInstrument& AttachInstrument(InstrumentConfig config = {}, Clock* clock = nullptr);
   // Another FTDI-based adapter, e.g. "USB Serial Converter": listed and openable, nothing answers.
   void AttachForeignDevice(std::string description);
   // Takes every bridge off the bus; open handles on them fail from now on with kFtIoError.
@@ -40,11 +41,19 @@ class SimBus final : public FtDriver {
   // Exact match; kFtDeviceNotFound if none; kFtDeviceNotOpened when every match is open already.
   FtStatus OpenByDescription(const std::string& description,
                              std::unique_ptr<FtDevice>* device) override;
+  FtStatus DescribeDevice(uint32_t index, BridgeInfo* bridge) override;
+  // The bridge of that location and serial number, if it is still attached.
+  FtStatus OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) override;
   // The status says it all: a simulated bridge has no cause beyond it to tell.
   std::string LastError() const override { return {}; }
 
  private:
   std::vector<SimInstrument*> ListedLocked() const;
+  // Gives the bridge a serial number and a place by the order of attaching, unless set.
+  InstrumentConfig Placed(InstrumentConfig config) const;
+  // Opens the first listed bridge `matches` accepts that is not open yet.
+  template <typename Match>
+  FtStatus OpenFirst(Match matches, std::unique_ptr<FtDevice>* device);
 
   Clock& clock_;
   const LineTiming timing_;

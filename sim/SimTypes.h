@@ -28,6 +28,11 @@ struct LineTiming {
 
 struct InstrumentConfig {
   std::string description = "VXA-4410 Vibration Analyzer";
+  // The bridge's own serial number and where it is attached, as a listing shows them; the bus
+  // names those left empty by the order of attaching ("FTSIM001" at "SIM0", "FTSIM002" at
+  // "SIM1", ...).
+  std::string bridgeSerial{};
+  std::string location{};
   std::string model = "VXA-4410";  // UTF-8 here; sent as Windows-1251 bytes
   int32_t serialNumber = 4410017;
   uint8_t deviceVersionMajor = 2, deviceVersionMinor = 1;

@@ -78,7 +78,8 @@ constexpr CatalogueEntry kRussian[] = {
      "Использование: %s [параметры] КОМАНДА\n"
      "\n"
      "Команды:\n"
-     "  list             число подключенных устройств FTDI и их описания\n"
+     "  list             число подключенных устройств FTDI, их описания, порты\n"
+     "                   и серийные номера мостов\n"
      "  info             найти прибор и показать модель, номер и версии\n"
      "  update           загрузить в прибор новую программу\n"
      "  read ТИП ФАЙЛ    прочитать файл прибора (kernel, dev_info, dev_caliber,\n"
@@ -91,6 +92,11 @@ constexpr CatalogueEntry kRussian[] = {
      "  --driver ИМЯ     драйвер: serial (по умолчанию), libftdi (Linux)\n"
      "                   или d2xx (библиотека производителя моста)\n"
      "  --log            журнал обмена log_file.txt в текущем каталоге\n"
+     "                   (с --all - log_file-НОМЕР.txt для каждого прибора)\n"
+     "  --device ПРИБОР  (info, update, read) прибор по номеру из list, по порту,\n"
+     "                   по серийному номеру моста или по заводскому номеру\n"
+     "  --all            (info, update) все подключённые приборы; update обновляет\n"
+     "                   их одновременно и заканчивает таблицей\n"
      "  --lang ЯЗЫК      язык сообщений: ru или en (по умолчанию русский,\n"
      "                   английский, если LC_ALL, LC_MESSAGES или LANG начинается с en)\n"
      "  -y, --yes        загружать без подтверждения\n"
@@ -98,9 +104,10 @@ constexpr CatalogueEntry kRussian[] = {
      "  -V, --version    версия программы\n"
      "  --               конец параметров: всё, что дальше, - команда и её аргументы\n"
      "\n"
-     "Коды завершения: 0 успех, 1 ошибка операции (и порт, которым нельзя\n"
-     "воспользоваться), 2 ошибка в командной строке, 3 прибор не найден, их несколько\n"
-     "или такого порта нет, 130 прервано пользователем.\n"},
+     "Коды завершения: 0 успех (с --all - у всех приборов), 1 ошибка операции\n"
+     "(и порт, которым нельзя воспользоваться), 2 ошибка в командной строке,\n"
+     "3 прибор не найден, их несколько или такого порта нет, 130 прервано\n"
+     "пользователем.\n"},
     {msg::kUnknownOption, "неизвестный параметр: %s"},
     {msg::kMissingArgument, "параметру %s нужно значение"},
     {msg::kNoCommand, "не задана команда"},
@@ -151,6 +158,21 @@ constexpr CatalogueEntry kRussian[] = {
     {msg::kCloseDuringInstall, "Прибор устанавливает новую программу. Не отключайте его от USB и не выключайте, пока установка не закончится.\nЗакрытие программы установку не остановит.\nЗакрыть программу?"},
     {msg::kVersionWaitTime, "%d:%02d из %d:%02d"},
     {msg::kVerifyMismatchAt, "Первое различие по смещению %u, сравнено байт: %u"},
+    {msg::kBridgeLine, "%u: %s; порт: %s; серийный номер моста: %s"},
+    {msg::kNoSuchInstrument, "Прибор %s не найден: нет ни устройства с таким номером, портом или серийным номером моста, ни прибора с таким заводским номером."},
+    {msg::kNotTheInstrument, "Устройство %s - не прибор VXA-4410: оно называет себя \"%s\"."},
+    {msg::kSerialNotUnique, "Заводской номер %s есть у нескольких приборов: выберите прибор по номеру или порту (list)."},
+    {msg::kColumnSerial, "Заводской номер"},
+    {msg::kColumnPort, "Порт"},
+    {msg::kColumnOutcome, "Результат"},
+    {msg::kColumnVersion, "Новая версия"},
+    {msg::kColumnTime, "Время"},
+    {msg::kOutcomeUpdated, "обновлён"},
+    {msg::kStationSummary, "Обновлено приборов: %d из %d"},
+    {msg::kStationAboutToUpdate, "Будут обновлены все подключённые приборы VXA-4410: %d."},
+    {msg::kStationSearching, "Поиск прибора"},
+    {msg::kOptionNeedsCommand, "параметр %s действует только с командами %s"},
+    {msg::kBridgeGone, "устройства FTDI %s больше нет: его отключили после поиска"},
 };
 
 constexpr CatalogueEntry kEnglish[] = {
@@ -213,7 +235,8 @@ constexpr CatalogueEntry kEnglish[] = {
      "Usage: %s [options] COMMAND\n"
      "\n"
      "Commands:\n"
-     "  list             the number of attached FTDI devices and their descriptions\n"
+     "  list             the number of attached FTDI devices, their descriptions,\n"
+     "                   ports and bridge serial numbers\n"
      "  info             find the instrument, show its model, number and versions\n"
      "  update           load the new firmware into the instrument\n"
      "  read KIND FILE   read one of the instrument's files (kernel, dev_info,\n"
@@ -226,6 +249,11 @@ constexpr CatalogueEntry kEnglish[] = {
      "  --driver NAME    driver: serial (default), libftdi (Linux)\n"
      "                   or d2xx (the bridge vendor's library)\n"
      "  --log            exchange log log_file.txt in the current directory\n"
+     "                   (with --all, log_file-SERIAL.txt for each instrument)\n"
+     "  --device SEL     (info, update, read) the instrument by its index in list,\n"
+     "                   its port, its bridge's serial number or its own serial number\n"
+     "  --all            (info, update) every attached instrument; update updates\n"
+     "                   them all at once and ends with a table\n"
      "  --lang LANGUAGE  language of the messages: ru or en (Russian by default,\n"
      "                   English when LC_ALL, LC_MESSAGES or LANG starts with en)\n"
      "  -y, --yes        update without confirmation\n"
@@ -233,9 +261,9 @@ constexpr CatalogueEntry kEnglish[] = {
      "  -V, --version    the program's version\n"
      "  --               the end of the options: what follows is the command and its arguments\n"
      "\n"
-     "Exit codes: 0 success, 1 the operation failed (also a port that cannot be used),\n"
-     "2 command line error, 3 no instrument, several, or no such port,\n"
-     "130 interrupted by the user.\n"},
+     "Exit codes: 0 success (with --all, of every instrument), 1 the operation failed\n"
+     "(also a port that cannot be used), 2 command line error, 3 no instrument,\n"
+     "several, or no such port, 130 interrupted by the user.\n"},
     {msg::kUnknownOption, "unknown option: %s"},
     {msg::kMissingArgument, "option %s requires a value"},
     {msg::kNoCommand, "no command given"},
@@ -286,6 +314,21 @@ constexpr CatalogueEntry kEnglish[] = {
     {msg::kCloseDuringInstall, "The instrument is installing the new firmware. Do not unplug it or switch it off until the installation is over.\nClosing the program does not stop the installation.\nClose the program?"},
     {msg::kVersionWaitTime, "%d:%02d of %d:%02d"},
     {msg::kVerifyMismatchAt, "First difference at offset %u; %u bytes compared"},
+    {msg::kBridgeLine, "%u: %s; port: %s; bridge serial number: %s"},
+    {msg::kNoSuchInstrument, "Instrument %s not found: no device has that index, port or bridge serial number, and no instrument has that serial number."},
+    {msg::kNotTheInstrument, "Device %s is not a VXA-4410: it calls itself \"%s\"."},
+    {msg::kSerialNotUnique, "Several instruments have serial number %s: choose one by its index or port (list)."},
+    {msg::kColumnSerial, "Serial number"},
+    {msg::kColumnPort, "Port"},
+    {msg::kColumnOutcome, "Outcome"},
+    {msg::kColumnVersion, "New version"},
+    {msg::kColumnTime, "Time"},
+    {msg::kOutcomeUpdated, "updated"},
+    {msg::kStationSummary, "Instruments updated: %d of %d"},
+    {msg::kStationAboutToUpdate, "Every attached VXA-4410 will be updated: %d."},
+    {msg::kStationSearching, "Looking for the instrument"},
+    {msg::kOptionNeedsCommand, "option %s works only with the commands %s"},
+    {msg::kBridgeGone, "the FTDI device %s is no longer there: it was unplugged after the search"},
 };
 
 static_assert(std::size(kRussian) == std::size(kEnglish));

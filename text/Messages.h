@@ -109,6 +109,22 @@ enum : int32_t {
   kCloseDuringInstall = 132,
   kVersionWaitTime = 133,
   kVerifyMismatchAt = 134,
+  // Several instruments on one computer: list, --device and --all.
+  kBridgeLine = 150,
+  kNoSuchInstrument = 151,
+  kNotTheInstrument = 152,
+  kSerialNotUnique = 153,
+  kColumnSerial = 154,
+  kColumnPort = 155,
+  kColumnOutcome = 156,
+  kColumnVersion = 157,
+  kColumnTime = 158,
+  kOutcomeUpdated = 159,
+  kStationSummary = 160,
+  kStationAboutToUpdate = 161,
+  kStationSearching = 162,
+  kOptionNeedsCommand = 163,
+  kBridgeGone = 164,
 };
 }  // namespace msg
 

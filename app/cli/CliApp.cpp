@@ -12,6 +12,7 @@
 #include "app/FileSink.h"
 #include "app/cli/Console.h"
 #include "app/cli/SignalPipe.h"
+#include "app/cli/StationCommands.h"
 #include "app/cli/TerminalText.h"
 #include "text/Language.h"
 #include "text/Messages.h"
@@ -28,12 +29,6 @@ std::string ProgramName(const char* argv0) {
   return name;
 }
 
-void PrintText(std::FILE* stream, const std::string& text) {
-  std::string plain = PlainTerminalText(text);
-  if (plain.empty() || plain.back() != '\n') plain.push_back('\n');
-  WriteText(stream, plain);
-}
-
 // One run of a command that talks to the instrument or lists the bridges.
 class CommandRun {
  public:
@@ -47,7 +42,7 @@ class CommandRun {
  private:
   bool SetUpBackend();
   void List();
-  void WithLoader();
+  void WithLoader(const std::optional<BridgeInfo>& chosen);
   // The catalogue's texts say that no instrument was found or opened; the backend knows why
   // (no such port, no permission), and a terminal user can act on that.
   void ExplainDriverFailure() {
@@ -80,14 +75,19 @@ RunReport CommandRun::Run() {
     return report_;
   }
   if (!SetUpBackend()) return report_;
+  const StationContext station{options_, streams_, *backend_, *signals_, report_};
   if (options_.command == Command::kList) {
     List();
     // The listing polls nothing: a Ctrl-C meanwhile is seen only now.
     if (signals_->Signal() != 0) report_.interrupted = true;
+  } else if (options_.all) {
+    RunStation(station);
   } else {
+    std::optional<BridgeInfo> chosen;
+    if (!options_.device.empty() && !(chosen = SelectDevice(station))) return report_;
     // The view has acted on any signal it saw; one that comes after a finished update or read
     // does not make it an interrupted one.
-    WithLoader();
+    WithLoader(chosen);
   }
   return report_;
 }
@@ -132,19 +132,19 @@ void CommandRun::List() {
     return;
   }
   for (uint32_t index = 0; index < count; ++index) {
-    std::string description;
-    const FtStatus described = driver.DeviceDescription(index, &description);
+    BridgeInfo bridge;
+    const FtStatus described = driver.DescribeDevice(index, &bridge);
     if (described != kFtOk) {
       Fail(FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(described)));
       report_.outcome = Outcome::kFailed;
       return;
     }
-    WriteText(streams_.out, std::to_string(index) + ": " + description + "\n");
+    PrintText(streams_.out, BridgeLine(bridge));
   }
   report_.outcome = Outcome::kFound;
 }
 
-void CommandRun::WithLoader() {
+void CommandRun::WithLoader(const std::optional<BridgeInfo>& chosen) {
   // The file is created before the search, so that a destination that cannot be written is
   // reported before the instrument is talked to. It outlives the loader, whose connection keeps
   // a pointer to it.
@@ -160,11 +160,13 @@ void CommandRun::WithLoader() {
   // With the file's bytes on standard output, everything the view says goes to the error stream.
   TerminalStreams viewStreams = streams_;
   if (sink != nullptr && sink->ToStandardOutput()) viewStreams.out = streams_.err;
-  TerminalView view(backend_->clock(), *signals_, viewStreams, options_.yes);
+  // One instrument chosen among several keeps time by its own clock.
+  Clock& clock = chosen ? backend_->ClockOf(*chosen) : backend_->clock();
+  TerminalView view(clock, *signals_, viewStreams, options_.yes);
   std::optional<Loader> loader;
   {
     SignalsBlockedForNewThreads block;
-    loader.emplace(view, backend_->Driver(), backend_->clock());
+    loader.emplace(view, backend_->Driver(), clock);
   }
   view.SetInterruptHandler([&loader] { loader->Interrupt(); });
   // The loader could not set itself up (its boot image or its thread): the box has been shown.
@@ -174,6 +176,7 @@ void CommandRun::WithLoader() {
   }
   loader->SetLogEnabled(options_.log);
   loader->SetSearchBuffer(sink.get());
+  if (chosen) loader->SetBridge(*chosen);
 
   const Outcome found = loader->Find();
   // No instrument, or a bridge or port that could not be listed or used: the driver knows why.
@@ -261,7 +264,7 @@ int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
   const ExitCode code = DecideExitCode(report);
   if (code == kExitInterrupted) {
     PrintText(streams.err, VXA_MSG(msg::kAbortedByUser));
-    PrintText(streams.err, InterruptionConsequence(report));
+    if (!report.eachConsequenceShown) PrintText(streams.err, InterruptionConsequence(report));
   }
   return code;
 }

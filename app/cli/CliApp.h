@@ -23,6 +23,8 @@ struct RunReport {
   bool interrupted = false;
   bool failed = false;  // something outside the loader failed (the file, the driver set-up)
   bool kernelRequested = false;
+  // Several instruments: each one's row has said what an interruption left it in.
+  bool eachConsequenceShown = false;
 };
 
 ExitCode DecideExitCode(const RunReport& report);

@@ -24,6 +24,8 @@ enum : int {
   kOptSimFault,
   kOptSimInstruments,
   kOptLang,
+  kOptDevice,
+  kOptAll,
 };
 
 constexpr char kShortOptions[] = ":hVy";
@@ -40,6 +42,8 @@ constexpr option kLongOptions[] = {
     {"sim-fault", required_argument, nullptr, kOptSimFault},
     {"sim-instruments", required_argument, nullptr, kOptSimInstruments},
     {"lang", required_argument, nullptr, kOptLang},
+    {"device", required_argument, nullptr, kOptDevice},
+    {"all", no_argument, nullptr, kOptAll},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -54,6 +58,12 @@ bool ParseLong(const std::string& text, long long minimum, long long maximum, lo
   }
   *value = parsed;
   return true;
+}
+
+// The value of an option that must have one: an empty one is a missing argument.
+void TakeValue(const char* option, std::string* value, std::string* error) {
+  *value = optarg;
+  if (value->empty()) *error = FormatText(VXA_MSG(msg::kMissingArgument), option);
 }
 
 // The option as the user wrote it, for the error text.
@@ -114,6 +124,15 @@ std::string CheckCombinations(const CliOptions& options) {
     return FormatText(VXA_MSG(msg::kConflictingOptions), "--port",
                       ("--driver " + options.driver).c_str());
   }
+  if (options.all && !options.device.empty()) {
+    return FormatText(VXA_MSG(msg::kConflictingOptions), "--all", "--device");
+  }
+  if (options.all && options.command != Command::kInfo && options.command != Command::kUpdate) {
+    return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--all", "info, update");
+  }
+  if (!options.device.empty() && options.command == Command::kList) {
+    return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--device", "info, update, read");
+  }
   if (!options.sim) {
     if (options.fast) return FormatText(VXA_MSG(msg::kOptionNeedsSim), "--fast");
     if (!options.faults.empty()) return FormatText(VXA_MSG(msg::kOptionNeedsSim), "--sim-fault");
@@ -126,7 +145,15 @@ std::string CheckCombinations(const CliOptions& options) {
 
 }  // namespace
 
-bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec) {
+bool ParseFaultSpec(const std::string& written, SimFaultSpec* faultSpec) {
+  long long value = 0;
+  std::string text = written;
+  int instrument = -1;
+  if (const size_t at = text.rfind('@'); at != std::string::npos) {
+    if (!ParseLong(text.substr(at + 1), 0, 7, &value)) return false;
+    instrument = static_cast<int>(value);
+    text.resize(at);
+  }
   std::vector<std::string> fields;
   size_t start = 0;
   for (;;) {
@@ -139,7 +166,7 @@ bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec) {
   if (!IsSimFaultName(fields[0])) return false;
   SimFaultSpec parsed;
   parsed.name = fields[0];
-  long long value = 0;
+  parsed.instrument = instrument;
   if (fields.size() > 1) {
     if (!ParseLong(fields[1], -1, INT_MAX, &value) || value == 0) return false;
     parsed.count = static_cast<int>(value);
@@ -192,16 +219,10 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         options.fast = true;
         break;
       case kOptPort:
-        options.port = optarg;
-        if (options.port.empty()) {
-          result.error = FormatText(VXA_MSG(msg::kMissingArgument), "--port");
-        }
+        TakeValue("--port", &options.port, &result.error);
         break;
       case kOptDriver:
-        options.driver = optarg;
-        if (options.driver.empty()) {
-          result.error = FormatText(VXA_MSG(msg::kMissingArgument), "--driver");
-        }
+        TakeValue("--driver", &options.driver, &result.error);
         break;
       case kOptLog:
         options.log = true;
@@ -214,6 +235,12 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
         if (!options.language) {
           result.error = FormatText(VXA_MSG(msg::kInvalidOptionValue), "--lang", optarg);
         }
+        break;
+      case kOptDevice:
+        TakeValue("--device", &options.device, &result.error);
+        break;
+      case kOptAll:
+        options.all = true;
         break;
       case 'h':
         options.help = true;

@@ -26,6 +26,11 @@ struct CliOptions {
   // --lang en|ru; without it the environment decides.
   std::optional<MessageLanguage> language;
 
+  // Several instruments attached: --device picks one by its index, port or serial number, --all
+  // takes every one (info, update).
+  std::string device;
+  bool all = false;
+
   // read KIND FILE
   uint32_t fileKind = 0;
   std::string file;
@@ -50,8 +55,10 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]);
 // parse then reports that).
 std::optional<MessageLanguage> LanguageOption(int argc, char* const argv[]);
 
-// NAME[:count[:skip[:value[:command]]]], e.g. "silent", "corrupt-read-back:1:0:5000",
-// "refuse-request:1:0:0:0x33". count -1 fires for ever; numbers may be given in hex (0x...).
+// NAME[:count[:skip[:value[:command]]]][@INSTRUMENT], e.g. "silent", "corrupt-read-back:1:0:5000",
+// "refuse-request:1:0:0:0x33", "unplug:1:20@1". count -1 fires for ever; numbers may be given in
+// hex (0x...). Without @ every simulated instrument gets the fault, with it only the one of that
+// index (as list numbers them).
 bool ParseFaultSpec(const std::string& text, SimFaultSpec* faultSpec);
 
 }  // namespace vxa::cli

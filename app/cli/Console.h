@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 // The terminal as each platform has it: whether a stream is one, how wide it is, how text reaches
@@ -13,6 +14,9 @@ namespace vxa::cli {
 // The escape that clears from the cursor to the end of the line; WriteText carries it out on a
 // Windows console, where it may not be understood.
 inline constexpr std::string_view kClearToLineEnd = "\033[K";
+// The escape that moves the cursor `lines` lines up, to redraw several lines in place; WriteText
+// carries it out on a Windows console too.
+inline std::string CursorUp(int lines) { return "\033[" + std::to_string(lines) + "A"; }
 
 bool IsTerminal(int fd);
 // The width of the terminal behind `stream`; 0 when it cannot be told.

@@ -35,6 +35,29 @@ void ClearToLineEnd(HANDLE console) {
                                 &written);
 }
 
+// Moves the cursor `lines` up, as far as the top of the buffer.
+void CursorUpBy(HANDLE console, int lines) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(console, &info)) return;
+  COORD position = info.dwCursorPosition;
+  position.Y = static_cast<SHORT>(position.Y > lines ? position.Y - lines : 0);
+  ::SetConsoleCursorPosition(console, position);
+}
+
+// The count of "\033[<n>A" at the start of `text` and the escape's length; 0 when it is none.
+size_t CursorUpEscape(std::string_view text, int* lines) {
+  constexpr std::string_view kIntroducer = "\033[";
+  if (!text.starts_with(kIntroducer)) return 0;
+  size_t end = kIntroducer.size();
+  int count = 0;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9' && count < 10000) {
+    count = count * 10 + (text[end++] - '0');
+  }
+  if (end == kIntroducer.size() || end >= text.size() || text[end] != 'A') return 0;
+  *lines = count;
+  return end + 1;
+}
+
 void WriteConsolePart(HANDLE console, std::string_view text) {
   const std::wstring wide = win::Widen(text);
   DWORD written = 0;
@@ -63,14 +86,25 @@ void WriteText(std::FILE* stream, std::string_view text) {
     std::fflush(stream);
     return;
   }
-  // Whatever the C library still holds goes first, so that the order stays.
+  // Whatever the C library still holds goes first, so that the order stays. The console may not
+  // understand the two escapes the progress uses: they are carried out here.
   std::fflush(stream);
   for (;;) {
-    const size_t escape = text.find(kClearToLineEnd);
+    const size_t escape = text.find('\033');
     WriteConsolePart(handle, text.substr(0, escape));
     if (escape == std::string_view::npos) return;
-    ClearToLineEnd(handle);
-    text.remove_prefix(escape + kClearToLineEnd.size());
+    text.remove_prefix(escape);
+    int lines = 0;
+    if (text.starts_with(kClearToLineEnd)) {
+      ClearToLineEnd(handle);
+      text.remove_prefix(kClearToLineEnd.size());
+    } else if (const size_t length = CursorUpEscape(text, &lines); length != 0) {
+      CursorUpBy(handle, lines);
+      text.remove_prefix(length);
+    } else {
+      WriteConsolePart(handle, text.substr(0, 1));
+      text.remove_prefix(1);
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "app/cli/TerminalText.h"
 
+#include "app/cli/Console.h"
 #include "text/Messages.h"
 
 namespace vxa::cli {
@@ -72,6 +73,12 @@ std::string PlainTerminalText(std::string_view text) {
     out.push_back(static_cast<char>(byte));
   }
   return out;
+}
+
+void PrintText(std::FILE* stream, const std::string& text) {
+  std::string plain = PlainTerminalText(text);
+  if (plain.empty() || plain.back() != '\n') plain.push_back('\n');
+  WriteText(stream, plain);
 }
 
 std::optional<bool> ParseYesNo(std::string_view answer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,8 @@ namespace vxa::cli {
 // control character, which a text from the instrument might carry, is shown as "\xNN" instead of
 // reaching the terminal.
 std::string PlainTerminalText(std::string_view text);
+// The text made plain as above, on a line of its own.
+void PrintText(std::FILE* stream, const std::string& text);
 
 // An answer typed at the confirmation: yes/no in either language, any letter case, surrounding
 // blanks ignored ("y", "yes", "д", "да" / "n", "no", "н", "нет"). Nothing for anything else.

@@ -37,8 +37,12 @@ FtStatus ComPortDriver::Open(const std::string& description, std::unique_ptr<FtD
   if (match == ports.end()) {
     return NoneDescribedAs(description, ports, [](const ComPort& port) { return port.name; });
   }
+  return OpenListed(*match, device);
+}
+
+FtStatus ComPortDriver::OpenListed(const ComPort& port, std::unique_ptr<FtDevice>* device) {
   ComPortDevice::Failure failure;
-  std::unique_ptr<ComPortDevice> opened = ComPortDevice::Open(match->name, &failure);
+  std::unique_ptr<ComPortDevice> opened = ComPortDevice::Open(port.name, &failure);
   if (!opened) {
     error_.Set(std::move(failure.text));
     return failure.status;

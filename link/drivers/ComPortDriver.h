@@ -25,6 +25,11 @@ class ComPortDriver final : public ListingDriver<ComPort> {
  private:
   FtStatus List(std::vector<ComPort>* ports) override;
   FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) override;
+  // The port's name is its location; the system's list of ports tells no bridge serial number.
+  BridgeInfo Describe(const ComPort& port) const override {
+    return {.description = port.description, .location = port.name};
+  }
+  FtStatus OpenListed(const ComPort& port, std::unique_ptr<FtDevice>* device) override;
 
   const std::string port_;
 };

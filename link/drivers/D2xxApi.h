@@ -25,9 +25,13 @@ using ULong = unsigned long;
 inline constexpr ULong kListNumberOnly = 0x80000000;
 inline constexpr ULong kListByIndex = 0x40000000;
 inline constexpr ULong kListAll = 0x20000000;
+inline constexpr ULong kOpenBySerialNumber = 1;
 inline constexpr ULong kOpenByDescription = 2;
-// A description in the listing is at most this long, with its terminating zero.
+inline constexpr ULong kOpenByLocation = 4;
+// A description in the listing is at most this long, with its terminating zero; a serial number
+// at most this.
 inline constexpr int kDescriptionSize = 64;
+inline constexpr int kSerialNumberSize = 16;
 
 using ListDevicesFn = Status(VXA_D2XX_CALL*)(void* arg1, void* arg2, ULong flags);
 using OpenExFn = Status(VXA_D2XX_CALL*)(void* arg, ULong flags, Handle* handle);

@@ -156,11 +156,41 @@ FtStatus D2xxDriver::DeviceDescription(uint32_t index, std::string* description)
 
 FtStatus D2xxDriver::OpenByDescription(const std::string& description,
                                        std::unique_ptr<FtDevice>* device) {
+  return OpenEx(const_cast<char*>(description.c_str()), d2xx::kOpenByDescription, device);
+}
+
+FtStatus D2xxDriver::DescribeDevice(uint32_t index, BridgeInfo* bridge) {
+  if (bridge == nullptr) return kFtInvalidParameter;
+  *bridge = BridgeInfo{.index = index};
+  if (const FtStatus status = DeviceDescription(index, &bridge->description); status != kFtOk) {
+    return status;
+  }
+  void* const byIndex = reinterpret_cast<void*>(static_cast<uintptr_t>(index));
+  char serialNumber[d2xx::kSerialNumberSize + 1] = {};
+  if (library_->call.ListDevices(byIndex, serialNumber,
+                                 d2xx::kListByIndex | d2xx::kOpenBySerialNumber) == kFtOk) {
+    bridge->serialNumber = serialNumber;
+  }
+  // Where the library tells it; not every platform's library does.
+  uint32_t locationId = 0;
+  if (library_->call.ListDevices(byIndex, &locationId,
+                                 d2xx::kListByIndex | d2xx::kOpenByLocation) == kFtOk &&
+      locationId != 0) {
+    bridge->location = FormatText("USB 0x%X", locationId);
+  }
+  return kFtOk;
+}
+
+FtStatus D2xxDriver::OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) {
+  if (bridge.serialNumber.empty()) return OpenByDescription(bridge.description, device);
+  return OpenEx(const_cast<char*>(bridge.serialNumber.c_str()), d2xx::kOpenBySerialNumber, device);
+}
+
+FtStatus D2xxDriver::OpenEx(void* what, d2xx::ULong flags, std::unique_ptr<FtDevice>* device) {
   if (device == nullptr) return kFtInvalidParameter;
   device->reset();
   d2xx::Handle handle = nullptr;
-  const FtStatus status = library_->call.OpenEx(const_cast<char*>(description.c_str()),
-                                                d2xx::kOpenByDescription, &handle);
+  const FtStatus status = library_->call.OpenEx(what, flags, &handle);
   if (status != kFtOk) return Note("FT_OpenEx", status);
   if (handle == nullptr) return Note("FT_OpenEx", kFtInvalidHandle);
   *device = std::make_unique<D2xxDevice>(library_, handle);

@@ -30,6 +30,10 @@ class D2xxDriver final : public FtDriver {
   FtStatus DeviceDescription(uint32_t index, std::string* description) override;
   FtStatus OpenByDescription(const std::string& description,
                              std::unique_ptr<FtDevice>* device) override;
+  // The serial number and the USB location id by index, as the library lists them.
+  FtStatus DescribeDevice(uint32_t index, BridgeInfo* bridge) override;
+  // By serial number; a bridge that has none is known by its description alone.
+  FtStatus OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) override;
 
   // The library reports status numbers only; the text says which call gave which.
   std::string LastError() const override { return error_.Get(); }
@@ -37,6 +41,7 @@ class D2xxDriver final : public FtDriver {
  private:
   explicit D2xxDriver(std::shared_ptr<const Library> library);
   FtStatus Note(const char* call, FtStatus status);
+  FtStatus OpenEx(void* what, d2xx::ULong flags, std::unique_ptr<FtDevice>* device);
 
   std::shared_ptr<const Library> library_;
   ErrorNote error_;

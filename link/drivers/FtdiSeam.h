@@ -53,6 +53,9 @@ struct FtdiUsbDevice {
   std::string node;         // /dev/bus/usb/BBB/DDD
   int stringsResult = 0;    // ftdi_usb_get_strings2: 0, or why the description is missing
   std::string description;  // the USB product string
+  std::string serialNumber{};  // the USB serial number string; empty when it has none
+  int bus = 0;               // where it sits on the USB, as in the node's name
+  int address = 0;
 };
 
 // The bus: listing and opening.
@@ -67,6 +70,9 @@ class FtdiBus {
   // open. Returns 0 with `link` set, or libftdi's negative code.
   virtual int OpenByDescription(int productId, const std::string& description,
                                 std::unique_ptr<FtdiLink>* link) = 0;
+  // ftdi_usb_open_bus_addr: the device at that place on the USB, the kernel driver detached as
+  // above. Returns 0 with `link` set, or libftdi's negative code.
+  virtual int OpenByBusAddress(int bus, int address, std::unique_ptr<FtdiLink>* link) = 0;
   // ftdi_get_error_string of the latest failed call.
   virtual std::string ErrorString() const = 0;
   // Whether the current user may open the USB node (the udev rule is in place).

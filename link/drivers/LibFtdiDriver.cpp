@@ -85,6 +85,21 @@ FtStatus LibFtdiDriver::Open(const std::string& description, std::unique_ptr<FtD
     return NoneDescribedAs(description, devices,
                            [](const ftdi::FtdiUsbDevice& found) { return found.node; });
   }
+  return OpenFailed(failure, failureText);
+}
+
+FtStatus LibFtdiDriver::OpenListed(const ftdi::FtdiUsbDevice& listed,
+                                   std::unique_ptr<FtDevice>* device) {
+  std::unique_ptr<ftdi::FtdiLink> link;
+  const int result = bus_->OpenByBusAddress(listed.bus, listed.address, &link);
+  if (result == 0 && link) {
+    *device = std::make_unique<LibFtdiDevice>(std::move(link), listed.description);
+    return kFtOk;
+  }
+  return OpenFailed(result, bus_->ErrorString());
+}
+
+FtStatus LibFtdiDriver::OpenFailed(int failure, const std::string& failureText) {
   // FT_Open failed is said already; libftdi's words and code are the detail.
   const std::string cause = "libftdi: " + failureText + " (" + std::to_string(failure) + ")";
   const std::string nodes =

@@ -23,6 +23,15 @@ class LibFtdiDriver final : public ListingDriver<ftdi::FtdiUsbDevice> {
  private:
   FtStatus List(std::vector<ftdi::FtdiUsbDevice>* devices) override;
   FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) override;
+  // The USB node is the location.
+  BridgeInfo Describe(const ftdi::FtdiUsbDevice& device) const override {
+    return {.description = device.description,
+            .location = device.node,
+            .serialNumber = device.serialNumber};
+  }
+  FtStatus OpenListed(const ftdi::FtdiUsbDevice& listed, std::unique_ptr<FtDevice>* device) override;
+  // Notes what libftdi's failure to open means for the user; the status to return.
+  FtStatus OpenFailed(int failure, const std::string& failureText);
   std::string NodesWithoutPermission();
 
   // Called only from List and Open, which take turns: one libftdi call at a time.

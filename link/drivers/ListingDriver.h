@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,9 +14,9 @@
 namespace vxa {
 
 // What both backends do alike: CountDevices lists the bridges afresh and keeps the listing, and
-// DeviceDescription answers from that listing, as the vendor's library does between the two
-// calls; listing and opening take turns. `Bridge` is a backend's own record of one bridge, with
-// its `description`.
+// DeviceDescription and DescribeDevice answer from that listing, as the vendor's library does
+// between the two calls; listing and opening take turns. `Bridge` is a backend's own record of
+// one bridge, with its `description`.
 template <typename Bridge>
 class ListingDriver : public FtDriver {
  public:
@@ -30,11 +31,7 @@ class ListingDriver : public FtDriver {
   FtStatus DeviceDescription(uint32_t index, std::string* description) final {
     if (description == nullptr) return kFtInvalidParameter;
     std::lock_guard lock(mutex_);
-    if (index >= listing_.size()) {
-      error_.Set("no " + std::string(bridgeWord_) + " number " + std::to_string(index) +
-                 " in the latest listing");
-      return kFtDeviceNotFound;
-    }
+    if (index >= listing_.size()) return NotListed(index);
     *description = listing_[index].description;
     return kFtOk;
   }
@@ -45,6 +42,35 @@ class ListingDriver : public FtDriver {
     device->reset();
     std::lock_guard lock(mutex_);
     return Open(description, device);
+  }
+
+  FtStatus DescribeDevice(uint32_t index, BridgeInfo* bridge) final {
+    if (bridge == nullptr) return kFtInvalidParameter;
+    std::lock_guard lock(mutex_);
+    if (index >= listing_.size()) return NotListed(index);
+    *bridge = Describe(listing_[index]);
+    bridge->index = index;
+    return kFtOk;
+  }
+
+  FtStatus OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) final {
+    if (device == nullptr) return kFtInvalidParameter;
+    device->reset();
+    std::lock_guard lock(mutex_);
+    // Listed afresh: what the caller saw may have been unplugged since, or plugged elsewhere.
+    std::vector<Bridge> now;
+    if (const FtStatus status = List(&now); status != kFtOk) return status;
+    const auto match = std::find_if(now.begin(), now.end(), [&](const Bridge& candidate) {
+      const BridgeInfo seen = Describe(candidate);
+      return seen.location == bridge.location && seen.serialNumber == bridge.serialNumber &&
+             seen.description == bridge.description;
+    });
+    if (match == now.end()) {
+      const std::string& which = bridge.location.empty() ? bridge.serialNumber : bridge.location;
+      error_.Set(FormatText(VXA_MSG(msg::kBridgeGone), which.c_str()));
+      return kFtDeviceNotFound;
+    }
+    return OpenListed(*match, device);
   }
 
   std::string LastError() const final { return error_.Get(); }
@@ -59,6 +85,11 @@ class ListingDriver : public FtDriver {
   // Opens the bridge of this description into the empty `device`, or notes why not. Called with
   // the lock held.
   virtual FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) = 0;
+  // What a listing shows of one bridge; the index is the caller's.
+  virtual BridgeInfo Describe(const Bridge& bridge) const = 0;
+  // Opens this bridge of a listing just made into the empty `device`, or notes why not. Called
+  // with the lock held.
+  virtual FtStatus OpenListed(const Bridge& bridge, std::unique_ptr<FtDevice>* device) = 0;
 
   // Notes that no bridge of `bridges` is described as `description`, naming each one found by
   // where it is (`place`) and what it calls itself: the user sees which adapter is attached
@@ -77,6 +108,12 @@ class ListingDriver : public FtDriver {
   ErrorNote error_;
 
  private:
+  FtStatus NotListed(uint32_t index) {
+    error_.Set("no " + std::string(bridgeWord_) + " number " + std::to_string(index) +
+               " in the latest listing");
+    return kFtDeviceNotFound;
+  }
+
   // Held while listing and opening: one listing at a time, and one call at a time into a library
   // that is not safe to call from two threads at once.
   std::mutex mutex_;

@@ -67,7 +67,8 @@ std::vector<SerialPort> SerialPortDriver::ScanSysfs() const {
     if (linkError) continue;
     const fs::path usbDevice = port.parent_path().parent_path();
     if (!SameHex(ReadAttribute(usbDevice / "idVendor"), kFtdiVendorId)) continue;
-    ports.push_back({name, options_.devRoot + "/" + name, ReadAttribute(usbDevice / "product")});
+    ports.push_back({name, options_.devRoot + "/" + name, ReadAttribute(usbDevice / "product"),
+                     ReadAttribute(usbDevice / "serial")});
   }
   std::sort(ports.begin(), ports.end(), [](const SerialPort& a, const SerialPort& b) {
     return PortNumber(a.ttyName) < PortNumber(b.ttyName);
@@ -83,7 +84,7 @@ FtStatus SerialPortDriver::List(std::vector<SerialPort>* ports) {
       error_.Set(FormatText(VXA_MSG(msg::kComPortMissing), options_.port.c_str()));
       return kFtDeviceNotFound;
     }
-    ports->push_back({UsbSerialNameOf(options_.port), options_.port, kExplicitPortDescription});
+    ports->push_back({UsbSerialNameOf(options_.port), options_.port, kExplicitPortDescription, {}});
     return kFtOk;
   }
   *ports = ScanSysfs();
@@ -109,10 +110,17 @@ FtStatus SerialPortDriver::Open(const std::string& description, std::unique_ptr<
     }
     chosen = &*match;
   }
+  return OpenListed(*chosen, device);
+}
 
+BridgeInfo SerialPortDriver::Describe(const SerialPort& port) const {
+  return {.description = port.description, .location = port.path, .serialNumber = port.serialNumber};
+}
+
+FtStatus SerialPortDriver::OpenListed(const SerialPort& port, std::unique_ptr<FtDevice>* device) {
   serial::Failure failure;
   std::unique_ptr<SerialPortDevice> opened = SerialPortDevice::Open(
-      SerialPortDevice::Location{chosen->path, chosen->ttyName, options_.sysRoot}, &failure);
+      SerialPortDevice::Location{port.path, port.ttyName, options_.sysRoot}, &failure);
   if (!opened) {
     error_.Set(std::move(failure.text));
     return failure.status;

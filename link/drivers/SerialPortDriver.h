@@ -14,6 +14,7 @@ struct SerialPort {
   std::string ttyName;  // "ttyUSB0", or empty for a port that is no usb-serial one
   std::string path;
   std::string description;
+  std::string serialNumber;  // the USB device's, from sysfs; empty for a port named by the user
 };
 
 // Bridges through the kernel's serial ports. Either the ftdi_sio ports that sysfs shows
@@ -39,6 +40,8 @@ class SerialPortDriver final : public ListingDriver<SerialPort> {
  private:
   FtStatus List(std::vector<SerialPort>* ports) override;
   FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) override;
+  BridgeInfo Describe(const SerialPort& port) const override;
+  FtStatus OpenListed(const SerialPort& port, std::unique_ptr<FtDevice>* device) override;
   std::vector<SerialPort> ScanSysfs() const;
 
   const Options options_;

@@ -4,6 +4,8 @@
 
 #include "app/Backend.h"
 #include "app/CommandLine.h"
+#include "link/Errors.h"
+#include "protocol/Connection.h"
 #include "sim/SimBus.h"
 
 namespace vxa {
@@ -100,6 +102,46 @@ TEST(BackendTest, SimulatedBusHasTheInstrumentsAskedFor) {
 
   EXPECT_EQ(CreateBackend(Simulated(1, {SimFaultSpec{.name = "gremlins"}}), &error), nullptr);
   EXPECT_EQ(error, "unknown fault \"gremlins\"");
+  EXPECT_EQ(CreateBackend(Simulated(2, {SimFaultSpec{.name = "silent", .instrument = 2}}), &error),
+            nullptr);
+  EXPECT_EQ(error, "no simulated instrument 2 for fault \"silent\"");
+}
+
+// Several simulated instruments in virtual time: each keeps its own time (the first the
+// program's), so that one's waiting never moves another's on; a fault goes where it is aimed.
+TEST(BackendTest, EachSimulatedInstrumentInVirtualTimeHasItsClockAndItsFaults) {
+  std::string error;
+  BackendOptions options = Simulated(3, {SimFaultSpec{.name = "silent", .count = -1, .instrument = 1}});
+  options.virtualTime = true;
+  const auto three = CreateBackend(options, &error);
+  ASSERT_NE(three, nullptr) << error;
+  uint32_t count = 0;
+  ASSERT_EQ(three->Driver().CountDevices(&count), kFtOk);
+  std::vector<BridgeInfo> bridges(count);
+  std::vector<Clock*> clocks;
+  for (uint32_t index = 0; index < count; ++index) {
+    ASSERT_EQ(three->Driver().DescribeDevice(index, &bridges[index]), kFtOk);
+    clocks.push_back(&three->ClockOf(bridges[index]));
+  }
+  EXPECT_EQ(clocks[0], &three->clock());
+  EXPECT_NE(clocks[1], clocks[0]);
+  EXPECT_NE(clocks[2], clocks[1]);
+  const Clock::TimePoint first = clocks[0]->Now();
+  clocks[1]->Sleep(std::chrono::seconds(5));
+  EXPECT_EQ(clocks[0]->Now(), first);
+
+  // Only the second is silent: its search finds nobody answering.
+  for (uint32_t index = 0; index < count; ++index) {
+    TVXA4410Connection connection(three->Driver(), *clocks[index]);
+    ASSERT_TRUE(connection.Open(&bridges[index]));
+    if (index == 1) {
+      EXPECT_THROW(connection.QueryGinf(), TVXA4410ConnError);
+    } else {
+      EXPECT_NO_THROW(connection.QueryGinf());
+      EXPECT_EQ(connection.SerialNumberText(),
+                std::to_string(sim::InstrumentConfig{}.serialNumber + static_cast<int>(index)));
+    }
+  }
 }
 
 }  // namespace

@@ -141,11 +141,17 @@ TEST_F(CliProcessTest, TheLanguageComesFromTheCommandLineThenAnEnglishLocale) {
   EXPECT_EQ(unknown.err, "vxa4410-cli: invalid value of option --lang: de (try vxa4410-cli --help)\n");
 }
 
+// Each bridge with its index, description, port and the bridge's own serial number.
+std::string BridgeLine(unsigned index) {
+  return FormatText(MessageText(msg::kBridgeLine, 0), index, "VXA-4410 Vibration Analyzer",
+                    ("SIM" + std::to_string(index)).c_str(),
+                    FormatText("FTSIM%03u", index + 1).c_str());
+}
+
 TEST_F(CliProcessTest, ListCountsTheSimulatedBridge) {
   ChildResult r = RunChild(kProgram, Fast({"list"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, FormatText(MessageText(msg::kDeviceCount, 0), 1u) +
-                       "\n0: VXA-4410 Vibration Analyzer\n");
+  EXPECT_EQ(r.out, FormatText(MessageText(msg::kDeviceCount, 0), 1u) + "\n" + BridgeLine(0) + "\n");
 }
 
 TEST_F(CliProcessTest, ListWithNothingAttachedCountsZeroAndSucceeds) {
@@ -158,9 +164,101 @@ TEST_F(CliProcessTest, ListWithNothingAttachedCountsZeroAndSucceeds) {
 TEST_F(CliProcessTest, ListShowsEveryBridge) {
   ChildResult r = RunChild(kProgram, Fast({"list", "--sim-instruments=2"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-                              FormatText(MessageText(msg::kDeviceCount, 0), 2u),
-                              "0: VXA-4410 Vibration Analyzer", "1: VXA-4410 Vibration Analyzer"}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{FormatText(MessageText(msg::kDeviceCount, 0), 2u),
+                                      BridgeLine(0), BridgeLine(1)}));
+}
+
+// --device picks one of three by its index, its port, its bridge's serial number or its
+// instrument's serial number; a serial number no instrument has is an instrument not found.
+TEST_F(CliProcessTest, DeviceSelectsOneInstrumentAmongSeveral) {
+  const sim::InstrumentConfig config;
+  const std::string serialLabel = StringTableText(str::kLabelSerial);
+  const struct {
+    const char* device;
+    int serialOffset;  // the instrument expected, by its serial number; -1: none
+  } rows[] = {{"4410018", 1}, {"2", 2}, {"SIM1", 1}, {"FTSIM003", 2}, {"999", -1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.device);
+    ChildResult r = RunChild(kProgram, Fast({"--sim-instruments", "3", "--device", row.device,
+                                             "info"}));
+    if (row.serialOffset < 0) {
+      EXPECT_EQ(r.exitCode, 3);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, FormatText(MessageText(msg::kNoSuchInstrument, 0), row.device) + "\n");
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_EQ(lines[1], serialLabel + std::to_string(config.serialNumber + row.serialOffset));
+  }
+}
+
+TEST_F(CliProcessTest, InfoAllShowsEveryInstrumentUnderItsBridge) {
+  ChildResult r = RunChild(kProgram, Fast({"--sim-instruments", "2", "info", "--all"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> expected = {BridgeLine(0)};
+  for (const std::string& line : ExpectedInfoLines()) expected.push_back(line);
+  expected.push_back("");
+  expected.push_back(BridgeLine(1));
+  std::vector<std::string> second = ExpectedInfoLines();
+  second[1] = StringTableText(str::kLabelSerial) + std::to_string(sim::InstrumentConfig{}.serialNumber + 1);
+  for (const std::string& line : second) expected.push_back(line);
+  EXPECT_EQ(Lines(r.out), expected);
+}
+
+// update --all: one row per instrument in the table on stdout, exit 0 only when every one was
+// updated. A fault aimed at one instrument ends only that one's update, with its text in its row;
+// the one whose read-back differs never gets the install request (its log has no "kernel").
+TEST_F(CliProcessTest, UpdateAllEndsWithATableOfEveryInstrument) {
+  const std::string updated = Msg(msg::kOutcomeUpdated);
+  const struct {
+    const char* instruments;
+    const char* fault;
+    int failing;  // the instrument whose row shows the failure; -1: none
+    std::string failure;
+  } rows[] = {
+      {"3", nullptr, -1, ""},
+      {"4", "corrupt-read-back:1:0:5000@3", 3, Msg(msg::kVerifiedDataMismatch)},
+      {"2", "unplug:1:20@1", 1, ""},
+  };
+  const sim::InstrumentConfig config;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.fault != nullptr ? row.fault : "no fault");
+    std::vector<std::string> arguments = {"--sim-instruments", row.instruments, "--log", "--yes",
+                                          "update", "--all"};
+    if (row.fault != nullptr) arguments.insert(arguments.begin(), {"--sim-fault", row.fault});
+    ChildResult r = RunChild(kProgram, Fast(arguments));
+    EXPECT_EQ(r.exitCode, row.failing < 0 ? 0 : 1) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    const int count = std::stoi(row.instruments);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(count) + 2) << r.out;
+    EXPECT_TRUE(lines[0].starts_with(Msg(msg::kColumnSerial))) << lines[0];
+    for (int index = 0; index < count; ++index) {
+      const std::string serial = std::to_string(config.serialNumber + index);
+      const std::string& line = lines[static_cast<size_t>(index) + 1];
+      EXPECT_TRUE(line.starts_with(serial + " ")) << line;
+      EXPECT_TRUE(Contains(line, " SIM" + std::to_string(index) + " ")) << line;
+      const std::string log = dir_.Read("log_file-" + serial + ".txt");
+      // "kernel" and its terminating zero: the install request.
+      const bool installRequested = Contains(log, "CMD Code=50 Len=7");
+      if (index == row.failing) {
+        EXPECT_FALSE(Contains(line, updated)) << line;
+        EXPECT_FALSE(Contains(line, VXA_PRODUCT_VERSION)) << line;
+        if (!row.failure.empty()) {
+          EXPECT_TRUE(Contains(line, row.failure)) << line;
+        }
+        EXPECT_FALSE(installRequested) << serial;
+      } else {
+        EXPECT_TRUE(Contains(line, updated + " ")) << line;
+        EXPECT_TRUE(Contains(line, std::string(" ") + VXA_PRODUCT_VERSION + " ")) << line;
+        EXPECT_TRUE(installRequested) << serial;
+      }
+    }
+    const int updatedCount = row.failing < 0 ? count : count - 1;
+    EXPECT_EQ(lines.back(), FormatText(MessageText(msg::kStationSummary, 0), updatedCount, count));
+  }
 }
 
 TEST_F(CliProcessTest, InfoPrintsTheFourLinesExactly) {

@@ -111,6 +111,14 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
             FormatText(MessageText(msg::kOptionNeedsSim, 0), "--fast"));
   EXPECT_EQ(Parse({"--driver", "usb", "info"}).error,
             FormatText(MessageText(msg::kUnknownDriver, 0), "usb"));
+  EXPECT_EQ(Parse({"--all", "--device", "1", "update"}).error,
+            FormatText(MessageText(msg::kConflictingOptions, 0), "--all", "--device"));
+  EXPECT_EQ(Parse({"--all", "read", "swap", "f"}).error,
+            FormatText(MessageText(msg::kOptionNeedsCommand, 0), "--all", "info, update"));
+  EXPECT_EQ(Parse({"list", "--device=0"}).error,
+            FormatText(MessageText(msg::kOptionNeedsCommand, 0), "--device", "info, update, read"));
+  EXPECT_EQ(Parse({"info", "--device="}).error,
+            FormatText(MessageText(msg::kMissingArgument, 0), "--device"));
 }
 
 TEST(CliOptionsTest, FaultSpecifications) {
@@ -122,6 +130,8 @@ TEST(CliOptionsTest, FaultSpecifications) {
   EXPECT_EQ(faultSpec.value, 0u);
   EXPECT_EQ(faultSpec.onCommand, -1);
 
+  EXPECT_EQ(faultSpec.instrument, -1);
+
   ASSERT_TRUE(ParseFaultSpec("corrupt-read-back:-1:2:0x1000:0x34", &faultSpec));
   EXPECT_EQ(faultSpec.name, "corrupt-read-back");
   EXPECT_EQ(faultSpec.count, -1);
@@ -129,8 +139,13 @@ TEST(CliOptionsTest, FaultSpecifications) {
   EXPECT_EQ(faultSpec.value, 0x1000u);
   EXPECT_EQ(faultSpec.onCommand, 0x34);
 
+  ASSERT_TRUE(ParseFaultSpec("unplug:1:20@3", &faultSpec));
+  EXPECT_EQ(faultSpec.skip, 20);
+  EXPECT_EQ(faultSpec.instrument, 3);
+
   for (const char* bad : {"", "nothing", "silent:", "silent:0", "silent:x", "silent:1:-1",
-                          "silent:1:0:0:256", "silent:1:0:0:0:9"}) {
+                          "silent:1:0:0:256", "silent:1:0:0:0:9", "silent@", "silent@8",
+                          "silent@-1", "silent:1@x"}) {
     EXPECT_FALSE(ParseFaultSpec(bad, &faultSpec)) << bad;
   }
   ParsedCommandLine p = Parse({"--sim", "--sim-fault", "bad-crc", "--sim-fault=silent:2", "info"});

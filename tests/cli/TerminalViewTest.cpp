@@ -7,25 +7,34 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/Loader.h"
 #include "app/cli/CliApp.h"
+#include "app/InstrumentSelection.h"
+#include "app/Station.h"
+#include "app/cli/Console.h"
 #include "app/cli/SignalPipe.h"
+#include "app/cli/StationDisplay.h"
 #include "app/cli/TerminalView.h"
 #include "base/UniqueFd.h"
 #include "text/Messages.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"
 #include "tests/drivers/PtyPair.h"
+#include "tests/support/ForwardingDriver.h"
 #include "tests/support/TempDir.h"
 
 namespace vxa::cli {
@@ -346,6 +355,78 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
   EXPECT_STREQ(InterruptionConsequence(report), Msg(msg::kInstallUnderWay).c_str());
   EXPECT_FALSE(instrument.ClockSet());  // nothing was sent after the interrupt
   loader.reset();
+}
+
+// Holds every call on an opened bridge until released: a station shown before any instrument
+// has got anywhere.
+class GateDriver final : public test::ForwardingDriver {
+ public:
+  using ForwardingDriver::ForwardingDriver;
+  void BeforeDeviceCall(bool) override {
+    std::unique_lock lock(mutex_);
+    open_.wait(lock, [this] { return released_; });
+  }
+  void Release() {
+    {
+      std::lock_guard lock(mutex_);
+      released_ = true;
+    }
+    open_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable open_;
+  bool released_ = false;
+};
+
+// A station's update of two instruments, shown on a terminal (redrawn in place) or not (each
+// stage and ending a line).
+TEST_F(TerminalViewTest, AStationShowsALinePerInstrument) {
+  for (const bool terminal : {true, false}) {
+    SCOPED_TRACE(terminal ? "terminal" : "no terminal");
+    MemoryStream err;
+    TerminalStreams streams = Streams(false, terminal);
+    streams.err = err.file();
+    std::array<VirtualClock, 2> clocks;
+    sim::SimBus bus(clocks[0], sim::LineTiming{.paced = false});
+    bus.AttachInstrument({}, &clocks[0]);
+    bus.AttachInstrument({}, &clocks[1]);
+    GateDriver gate(bus);
+    std::vector<BridgeInfo> bridges;
+    ASSERT_EQ(ListBridges(gate, &bridges), kFtOk);
+    Station station(gate, [&](const BridgeInfo& bridge) -> Clock& {
+      return clocks[bridge.index];
+    });
+    station.Start(bridges, {.job = Station::Job::kUpdate}, [] {});
+    StationDisplay display(station, streams);
+    display.Refresh();
+    const std::string first = err.Text();
+    gate.Release();
+    station.Join();
+    display.Refresh();
+    const std::string second = err.Text().substr(first.size());
+
+    std::string serial(1, ' ');
+    serial += std::to_string(sim::InstrumentConfig{}.serialNumber);
+    if (terminal) {
+      const std::string searching = Msg(msg::kStationSearching);
+      EXPECT_EQ(first, "\r0 SIM0: " + searching + "\033[K\n\r1 SIM1: " + searching + "\033[K\n");
+      const std::string updated = Msg(msg::kOutcomeUpdated);
+      EXPECT_EQ(second, CursorUp(2) + "\r0 SIM0" + serial + ": " + updated + "\033[K\n\r1 SIM1" +
+                            serial + ": " + updated + "\033[K\n");
+      continue;
+    }
+    EXPECT_EQ(first, "");
+    std::string expected;
+    for (const char* port : {"0 SIM0", "1 SIM1"}) {
+      for (const int stage : {msg::kStateWriteRequest, msg::kStateFileTransfer,
+                              msg::kStateVerification, msg::kStateFlashing, msg::kOutcomeUpdated}) {
+        expected += port + serial + ": " + Msg(stage) + "\n";
+      }
+    }
+    EXPECT_EQ(second, expected);
+  }
 }
 
 }  // namespace

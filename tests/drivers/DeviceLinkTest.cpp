@@ -85,6 +85,28 @@ TEST_P(DeviceLink, ListsTheInstrumentByItsDescription) {
   EXPECT_EQ(description, kDeviceDescription);
 }
 
+// Where every bridge has the instrument's description, each is opened by what tells it apart; one
+// that is no longer where the listing saw it is not found.
+TEST_P(DeviceLink, AListedBridgeIsOpenedByItsPlaceOrSerialNumber) {
+  uint32_t count = 0;
+  ASSERT_EQ(Driver().CountDevices(&count), kFtOk);
+  BridgeInfo bridge;
+  ASSERT_EQ(Driver().DescribeDevice(0, &bridge), kFtOk);
+  EXPECT_EQ(bridge.description, kDeviceDescription);
+  EXPECT_FALSE(bridge.location.empty() && bridge.serialNumber.empty());
+  TVXA4410Connection connection(Driver(), clock());
+  ASSERT_TRUE(connection.Open(&bridge));
+  connection.QueryGinf();
+  EXPECT_EQ(connection.ProgramVersionText(), "1.22.0");
+
+  BridgeInfo elsewhere = bridge;
+  elsewhere.location += "9";
+  elsewhere.serialNumber += "9";
+  std::unique_ptr<FtDevice> device;
+  EXPECT_EQ(Driver().OpenBridge(elsewhere, &device), kFtDeviceNotFound);
+  EXPECT_EQ(device, nullptr);
+}
+
 TEST_P(DeviceLink, TheChannelOpensAndTheInstrumentSaysWhatItIs) {
   TVXA4410Connection connection(Driver(), clock());
   ASSERT_TRUE(connection.Open());

@@ -119,6 +119,8 @@ class FakeFtdiBus final : public ftdi::FtdiBus {
   std::vector<std::string> forbiddenNodes;
   std::shared_ptr<FtdiScript> script = std::make_shared<FtdiScript>();
   std::vector<int> openedProductIds;
+  Open byAddress;  // how an open by bus and address goes
+  std::vector<std::pair<int, int>> openedAddresses;
 
   int FindAll(int productId, std::vector<ftdi::FtdiUsbDevice>* found) override {
     if (findResult < 0) return error_ = "listing failed", findResult;
@@ -132,6 +134,12 @@ class FakeFtdiBus final : public ftdi::FtdiBus {
     if (open.result == 0) *link = std::make_unique<FakeFtdiLink>(script);
     error_ = open.error;
     return open.result;
+  }
+  int OpenByBusAddress(int bus, int address, std::unique_ptr<ftdi::FtdiLink>* link) override {
+    openedAddresses.emplace_back(bus, address);
+    if (byAddress.result == 0) *link = std::make_unique<FakeFtdiLink>(script);
+    error_ = byAddress.error;
+    return byAddress.result;
   }
   std::string ErrorString() const override { return error_; }
   bool MayOpen(const std::string& node) const override {

@@ -231,6 +231,30 @@ TEST_F(LibFtdiDriverTest, OpenTriesEveryProductIdUntilOneHasTheDescription) {
   EXPECT_EQ(bus_->script->divisor, 2);
 }
 
+// Two instruments look alike but for their node and serial number: the one chosen is opened by
+// its place on the bus, and one unplugged since the listing is not found.
+TEST_F(LibFtdiDriverTest, ABridgeOfTheListingIsOpenedAtItsPlaceOnTheBus) {
+  const char* description = "VXA-4410 Vibration Analyzer";
+  bus_->devices[0x6001] = {{0x6001, "/dev/bus/usb/001/004", 0, description, "FT1", 1, 4},
+                           {0x6001, "/dev/bus/usb/001/007", 0, description, "FT2", 1, 7}};
+  uint32_t count = 0;
+  ASSERT_EQ(driver_->CountDevices(&count), kFtOk);
+  BridgeInfo second;
+  ASSERT_EQ(driver_->DescribeDevice(1, &second), kFtOk);
+  EXPECT_EQ(second.location, "/dev/bus/usb/001/007");
+  EXPECT_EQ(second.serialNumber, "FT2");
+  bus_->byAddress = {0, ""};
+  std::unique_ptr<FtDevice> device;
+  ASSERT_EQ(driver_->OpenBridge(second, &device), kFtOk);
+  EXPECT_EQ(bus_->openedAddresses, (std::vector<std::pair<int, int>>{{1, 7}}));
+  EXPECT_TRUE(bus_->openedProductIds.empty());
+
+  bus_->devices[0x6001].pop_back();
+  EXPECT_EQ(driver_->OpenBridge(second, &device), kFtDeviceNotFound);
+  EXPECT_EQ(device, nullptr);
+  EXPECT_EQ(bus_->openedAddresses.size(), 1u);
+}
+
 TEST_F(LibFtdiDriverTest, MissingPermissionPointsToTheUdevRule) {
   bus_->devices[0x6001] = {{0x6001, "/dev/bus/usb/001/004", -4, ""}};
   bus_->forbiddenNodes = {"/dev/bus/usb/001/004"};

@@ -4,13 +4,18 @@
 // and the run ends with a clear outcome within a bound of virtual time.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/InstrumentSelection.h"
 #include "app/Loader.h"
+#include "app/Station.h"
 #include "protocol/Connection.h"
 #include "text/Messages.h"
 #include "sim/SimBus.h"
@@ -175,14 +180,22 @@ FaultSpec SpecFor(Fault fault, const Stage& stage) {
   return faultSpec;
 }
 
-class FaultMatrix {
+// The small image every run of the matrix writes.
+class SmallImage {
  public:
-  FaultMatrix() {
+  SmallImage() {
     image_.resize(kImageSize);
     for (size_t i = 0; i < image_.size(); ++i) image_[i] = static_cast<uint8_t>(i * 17 + i / 997);
     resources_[0] = {kBootImageName, kBootImageType, image_.data(), image_.size()};
   }
 
+ protected:
+  std::vector<uint8_t> image_;
+  EmbeddedResource resources_[1];
+};
+
+class FaultMatrix : private SmallImage {
+ public:
   // `forEver`: the fault fires on every occasion from the stage on.
   Result Run(Fault fault, const Stage& stage, std::string* problem, bool forEver = false) {
     VirtualClock clock;
@@ -271,8 +284,6 @@ class FaultMatrix {
     return {End::kErrorBox, "unexpected box: " + last.text};
   }
 
-  std::vector<uint8_t> image_;
-  EmbeddedResource resources_[1];
   size_t boxesBeforeInstall_ = SIZE_MAX;
 };
 
@@ -326,6 +337,146 @@ TEST(FaultMatrixTest, EveryFaultAtEveryStageEndsAsExpectedAndNeverInstallsAnUnve
   std::printf("%s", table.c_str());
   std::printf("ok: updated   no-dev: search ends with 'not connected'   no-ver: version wait bound"
               "   En: error box with message n   !: not as expected\n");
+}
+
+// Several instruments updated at once, each on its own connection and clock: a fault aimed at
+// one ends that one's update as it ends a single update, and the others are updated all the same.
+class StationMatrix : private SmallImage {
+ public:
+  static constexpr int kInstruments = 4;
+
+  // Runs an update of every instrument, `fault` (if any) injected from the start into `faulty`.
+  void Run(const FaultSpec* fault, int faulty, Clock* realClock = nullptr) {
+    station_.reset();
+    bus_ = std::make_unique<sim::SimBus>(clocks_[0], realClock != nullptr
+                                                         ? sim::LineTiming{.paced = false}
+                                                         : sim::LineTiming{});
+    instruments_.clear();
+    sim::InstrumentConfig config;
+    for (int i = 0; i < kInstruments; ++i, ++config.serialNumber) {
+      instruments_.push_back(
+          &bus_->AttachInstrument(config, realClock != nullptr ? realClock : &clocks_[i]));
+      if (fault != nullptr && i == faulty) instruments_.back()->Inject(*fault);
+    }
+    std::vector<BridgeInfo> bridges;
+    ASSERT_EQ(ListBridges(*bus_, &bridges), kFtOk);
+    std::map<std::string, Clock*> clockAt;
+    for (int i = 0; i < kInstruments; ++i) {
+      clockAt[bridges[i].location] = realClock != nullptr ? realClock : &clocks_[i];
+    }
+    station_ = std::make_unique<Station>(
+        *bus_, [clockAt](const BridgeInfo& bridge) -> Clock& { return *clockAt.at(bridge.location); },
+        resources_);
+    station_->Start(bridges, {.job = Station::Job::kUpdate}, [this] {
+      {
+        std::lock_guard lock(mutex_);
+        ++changes_;
+      }
+      changed_.notify_all();
+    });
+  }
+
+  // Waits until `ready` holds of the station, looking again at each change.
+  template <typename Ready>
+  void WaitUntil(Ready ready) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      const int seen = changes_;
+      lock.unlock();
+      if (ready(*station_)) return;
+      lock.lock();
+      changed_.wait(lock, [&] { return changes_ != seen; });
+    }
+  }
+
+  // What the instrument's update ended with, in the single matrix's terms; every instrument that
+  // was told to install holds the image whole.
+  Result Classify(int index, std::string* problem) const {
+    const StationResult& result = station_->Result(static_cast<size_t>(index));
+    const sim::SimInstrument& instrument = *instruments_[static_cast<size_t>(index)];
+    if (instrument.KernelRequests() > 0 && instrument.FileContent("swap") != image_) {
+      *problem += " installed a wrong image;";
+    }
+    if (result.kernelRequested != (instrument.KernelRequests() > 0)) {
+      *problem += " told the install request wrong;";
+    }
+    switch (result.outcome) {
+      case Outcome::kUpdated:
+        return instrument.Installed() ? Updated() : Error("updated without an install");
+      case Outcome::kNotResponding:
+        return NotConnected();
+      case Outcome::kVersionTimeout:
+        return VersionTimeout();
+      default:
+        return Error(result.failure);
+    }
+  }
+
+  Station& station() { return *station_; }
+  sim::SimInstrument& instrument(int index) { return *instruments_[static_cast<size_t>(index)]; }
+
+ private:
+  std::array<VirtualClock, kInstruments> clocks_;
+  std::unique_ptr<sim::SimBus> bus_;
+  std::vector<sim::SimInstrument*> instruments_;
+  std::unique_ptr<Station> station_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int changes_ = 0;
+};
+
+// Of the stages where a fault can be injected before the update starts: those whose commands the
+// search does not use.
+const Stage kStationStages[] = {kStages[3], kStages[5]};  // blk2, rrq
+
+TEST(FaultMatrixTest, AFaultInOneOfFourInstrumentsUpdatedAtOnceEndsOnlyThatOne) {
+  SetMessageLanguage(kLanguageRussian);
+  StationMatrix matrix;
+  int run = 0;
+  for (const Fault fault : sim::AllFaults()) {
+    for (const Stage& stage : kStationStages) {
+      const int faulty = run++ % StationMatrix::kInstruments;
+      const FaultSpec faultSpec = SpecFor(fault, stage);
+      matrix.Run(&faultSpec, faulty);
+      matrix.station().Join();
+      for (int index = 0; index < StationMatrix::kInstruments; ++index) {
+        std::string problem;
+        const Result result = matrix.Classify(index, &problem);
+        const Result expected = index == faulty ? Expected(fault, stage.id) : Updated();
+        EXPECT_EQ(Cell(result), Cell(expected))
+            << sim::FaultName(fault) << " at " << stage.name << ", instrument " << index
+            << (index == faulty ? " (faulty)" : "");
+        EXPECT_EQ(problem, "") << sim::FaultName(fault) << " at " << stage.name;
+      }
+    }
+  }
+}
+
+// Ctrl-C stops every instrument where it is: the two installing say so, and the one still
+// writing (its instrument silent, so its update goes nowhere) was never told to install.
+TEST(FaultMatrixTest, InterruptingAStationStopsEachInstrumentAndTellsWhetherItInstalls) {
+  RealClock clock;  // installs that take real time, so that the interrupt finds them installing
+  StationMatrix matrix;
+  const FaultSpec silent{.fault = Fault::Silent, .count = -1, .onCommand = kCmdWriteBlock};
+  constexpr int kSilent = 2;
+  matrix.Run(&silent, kSilent, &clock);
+  const std::string flashing = Msg(msg::kStateFlashing);
+  matrix.WaitUntil([&](const Station& station) {
+    for (int index = 0; index < StationMatrix::kInstruments; ++index) {
+      const std::vector<std::string> stages = station.Look(static_cast<size_t>(index)).stages;
+      if (index != kSilent && (stages.empty() || stages.back() != flashing)) return false;
+    }
+    return true;
+  });
+  matrix.station().Interrupt();
+  matrix.station().Join();
+  for (int index = 0; index < StationMatrix::kInstruments; ++index) {
+    const StationResult& result = matrix.station().Result(static_cast<size_t>(index));
+    EXPECT_TRUE(result.interrupted) << index;
+    EXPECT_EQ(result.outcome, Outcome::kInterrupted) << index;
+    EXPECT_EQ(result.kernelRequested, index != kSilent) << index;
+    EXPECT_EQ(matrix.instrument(index).KernelRequests(), index != kSilent ? 1 : 0) << index;
+  }
 }
 
 }  // namespace

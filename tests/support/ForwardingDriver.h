@@ -20,12 +20,21 @@ class ForwardingDriver : public FtDriver {
   }
   FtStatus OpenByDescription(const std::string& description,
                              std::unique_ptr<FtDevice>* device) override;
+  FtStatus DescribeDevice(uint32_t index, BridgeInfo* bridge) override {
+    return inner_.DescribeDevice(index, bridge);
+  }
+  FtStatus OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) override;
   std::string LastError() const override { return inner_.LastError(); }
 
   // Before every call on an opened bridge but Close; `write` says whether it is a Write.
   virtual void BeforeDeviceCall(bool write) = 0;
+  // After each of those calls, on the same thread.
+  virtual void AfterDeviceCall() {}
 
  private:
+  FtStatus Forwarded(FtStatus status, std::unique_ptr<FtDevice> inner,
+                     std::unique_ptr<FtDevice>* device);
+
   FtDriver& inner_;
 };
 

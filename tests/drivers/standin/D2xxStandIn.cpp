@@ -32,7 +32,9 @@ class StandIn {
   StandIn() : bus_(clock_) {
     const char* wanted = std::getenv("VXA_STANDIN_INSTRUMENTS");
     const int instruments = wanted != nullptr ? std::atoi(wanted) : 1;
-    for (int i = 0; i < instruments; ++i) bus_.AttachInstrument();
+    // Each instrument with a serial number of its own, as on a real station.
+    sim::InstrumentConfig config;
+    for (int i = 0; i < instruments; ++i, ++config.serialNumber) bus_.AttachInstrument(config);
   }
 
   sim::SimBus& Bus() { return bus_; }
@@ -107,6 +109,22 @@ VXA_STANDIN_EXPORT Status VXA_D2XX_CALL FT_ListDevices(void* arg1, void* arg2, U
     static_cast<char*>(arg2)[d2xx::kDescriptionSize - 1] = '\0';
     return kFtOk;
   }
+  if (flags == (d2xx::kListByIndex | d2xx::kOpenBySerialNumber) ||
+      flags == (d2xx::kListByIndex | d2xx::kOpenByLocation)) {
+    if (arg2 == nullptr) return kFtInvalidParameter;
+    const auto index = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg1));
+    BridgeInfo bridge;
+    if (const Status status = bus.DescribeDevice(index, &bridge); status != kFtOk) return status;
+    if (flags & d2xx::kOpenByLocation) {
+      // Nothing is ever unplugged here: a bridge's place in the listing is its place on the bus.
+      *static_cast<uint32_t*>(arg2) = 0x100 + index;
+      return kFtOk;
+    }
+    std::strncpy(static_cast<char*>(arg2), bridge.serialNumber.c_str(),
+                 d2xx::kSerialNumberSize - 1);
+    static_cast<char*>(arg2)[d2xx::kSerialNumberSize - 1] = '\0';
+    return kFtOk;
+  }
   if (flags == (d2xx::kListAll | d2xx::kOpenByDescription)) {
     if (arg1 == nullptr || arg2 == nullptr) return kFtInvalidParameter;
     auto* count = static_cast<uint32_t*>(arg2);
@@ -123,13 +141,38 @@ VXA_STANDIN_EXPORT Status VXA_D2XX_CALL FT_ListDevices(void* arg1, void* arg2, U
   return kFtInvalidParameter;
 }
 
+namespace {
+
+// The bridge attached now that has this serial number, for an open by serial number.
+Status BridgeBySerial(sim::SimBus& bus, const char* serialNumber, BridgeInfo* found) {
+  uint32_t count = 0;
+  if (const Status status = bus.CountDevices(&count); status != kFtOk) return status;
+  for (uint32_t index = 0; index < count; ++index) {
+    if (bus.DescribeDevice(index, found) == kFtOk && found->serialNumber == serialNumber) {
+      return kFtOk;
+    }
+  }
+  return kFtDeviceNotFound;
+}
+
+}  // namespace
+
 VXA_STANDIN_EXPORT Status VXA_D2XX_CALL FT_OpenEx(void* arg, ULong flags, Handle* handle) {
-  if (arg == nullptr || handle == nullptr || flags != d2xx::kOpenByDescription) {
+  if (arg == nullptr || handle == nullptr ||
+      (flags != d2xx::kOpenByDescription && flags != d2xx::kOpenBySerialNumber)) {
     return kFtInvalidParameter;
   }
   *handle = nullptr;
   std::unique_ptr<FtDevice> device;
-  const Status status = Instance().Bus().OpenByDescription(static_cast<const char*>(arg), &device);
+  sim::SimBus& bus = Instance().Bus();
+  Status status = kFtOk;
+  if (flags == d2xx::kOpenByDescription) {
+    status = bus.OpenByDescription(static_cast<const char*>(arg), &device);
+  } else {
+    BridgeInfo bridge;
+    status = BridgeBySerial(bus, static_cast<const char*>(arg), &bridge);
+    if (status == kFtOk) status = bus.OpenBridge(bridge, &device);
+  }
   if (status != kFtOk) return status;
   *handle = Instance().Adopt(std::move(device));
   return kFtOk;

@@ -1,0 +1,172 @@
+#include "app/cli/StationDisplay.h"
+
+#include "app/cli/CliApp.h"
+#include "app/cli/Console.h"
+#include "app/cli/TerminalText.h"
+#include "text/Messages.h"
+
+namespace vxa::cli {
+namespace {
+
+// Characters, not bytes: the texts are UTF-8.
+size_t Width(const std::string& text) {
+  size_t characters = 0;
+  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return characters;
+}
+
+// A text made plain for a terminal, on one line.
+std::string OneLine(const std::string& text) {
+  std::string line = PlainTerminalText(text);
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  for (char& c : line) {
+    if (c == '\n') c = ' ';
+  }
+  return line;
+}
+
+std::string PortOf(const BridgeInfo& bridge) {
+  if (!bridge.location.empty()) return bridge.location;
+  return bridge.serialNumber.empty() ? "-" : bridge.serialNumber;
+}
+
+}  // namespace
+
+std::string MinutesAndSeconds(Clock::Duration duration) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+  return FormatText("%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+}
+
+std::string StationOutcomeText(const StationResult& result, Command command) {
+  if (result.outcome == Outcome::kUpdated) return VXA_MSG(msg::kOutcomeUpdated);
+  if (result.interrupted) {
+    RunReport report;
+    report.command = command;
+    report.kernelRequested = result.kernelRequested;
+    return OneLine(std::string(VXA_MSG(msg::kAbortedByUser)) + ". " +
+                   InterruptionConsequence(report));
+  }
+  if (!result.failure.empty()) {
+    // With what it means for this instrument: unchanged, or installing and to be left alone.
+    std::string text = OneLine(result.failure);
+    if (!result.consequence.empty()) {
+      text += text.ends_with('.') ? " " : ". ";
+      text += OneLine(result.consequence);
+    }
+    return text;
+  }
+  return result.outcome == Outcome::kFound ? "" : StringTableText(str::kNotConnected);
+}
+
+std::string StationTable(const Station& station) {
+  std::vector<std::vector<std::string>> rows;
+  rows.push_back({VXA_MSG(msg::kColumnSerial), VXA_MSG(msg::kColumnPort),
+                  VXA_MSG(msg::kColumnOutcome), VXA_MSG(msg::kColumnVersion),
+                  VXA_MSG(msg::kColumnTime)});
+  for (size_t index = 0; index < station.Size(); ++index) {
+    const StationResult& result = station.Result(index);
+    rows.push_back({result.serialNumber.empty() ? "-" : OneLine(result.serialNumber),
+                    PortOf(result.bridge), StationOutcomeText(result, Command::kUpdate),
+                    result.newVersion.empty() ? "-" : OneLine(result.newVersion),
+                    MinutesAndSeconds(result.elapsed)});
+  }
+  std::vector<size_t> widths(rows.front().size(), 0);
+  for (const auto& row : rows) {
+    for (size_t column = 0; column < row.size(); ++column) {
+      widths[column] = std::max(widths[column], Width(row[column]));
+    }
+  }
+  std::string table;
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t column = 0; column < row.size(); ++column) {
+      line += row[column];
+      if (column + 1 < row.size()) line += std::string(widths[column] - Width(row[column]) + 2, ' ');
+    }
+    table += line + "\n";
+  }
+  return table;
+}
+
+StationDisplay::StationDisplay(const Station& station, const TerminalStreams& streams)
+    : station_(station), streams_(streams), rows_(station.Size()) {}
+
+std::string StationDisplay::Line(size_t index, const StationProgress& progress,
+                                 const std::string* stage) {
+  const StationResult& result = station_.Result(index);
+  std::string line = FormatText("%u %s", result.bridge.index, PortOf(result.bridge).c_str());
+  if (!progress.serialNumber.empty()) {
+    line += ' ';
+    line += OneLine(progress.serialNumber);
+  }
+  line += ": ";
+  // The result is complete once the instrument is seen to have finished.
+  if (stage == nullptr) return line + StationOutcomeText(result, Command::kUpdate);
+  if (!streams_.errIsTerminal) return line + *stage;
+  Row& row = rows_[index];
+  ProgressLine shown;
+  shown.stage = *stage;
+  if (progress.waited.limit.count() > 0) {
+    shown.label = WaitedText(progress.waited);
+  } else if (progress.progress.total > 0) {
+    shown.label = ProgressText(progress.progress);
+    // Each instrument's rate on its own clock: in virtual time each has one.
+    const Clock::TimePoint now = station_.ClockAt(index).Now();
+    shown.bytesPerSecond = row.meter.BytesPerSecond(now);
+    shown.timeLeft = row.meter.TimeLeft(progress.progress.total, now);
+  }
+  return line + FormatProgressLine(shown);
+}
+
+void StationDisplay::Refresh() {
+  bool changed = false;
+  std::vector<StationProgress> looks;
+  looks.reserve(rows_.size());
+  for (size_t index = 0; index < rows_.size(); ++index) {
+    looks.push_back(station_.Look(index));
+    const StationProgress& progress = looks.back();
+    Row& row = rows_[index];
+    if (progress.stages.size() != row.stages) {
+      // Without a terminal every stage gets its line, also one that was over between two looks.
+      for (size_t stage = row.stages; !streams_.errIsTerminal && stage < progress.stages.size();
+           ++stage) {
+        WriteText(streams_.err, Line(index, progress, &progress.stages[stage]) + "\n");
+      }
+      row.stages = progress.stages.size();
+      row.meter.Reset();
+      row.position = 0;
+      changed = true;
+    }
+    if (progress.progress.position != row.position) {
+      row.position = progress.progress.position;
+      row.meter.Add(station_.ClockAt(index).Now(), row.position);
+    }
+    if (progress.finished && !row.ended) {
+      row.ended = true;
+      changed = true;
+      if (!streams_.errIsTerminal) WriteText(streams_.err, Line(index, progress, nullptr) + "\n");
+    }
+  }
+  if (!streams_.errIsTerminal) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (drawn_ && !changed && now - lastRedraw_ < TerminalView::kRedrawInterval) return;
+  lastRedraw_ = now;
+  // Back up over the lines drawn last time and write each again, cut to the terminal's width so
+  // that none wraps and the count of lines to back over stays right.
+  std::string text = drawn_ ? CursorUp(static_cast<int>(rows_.size())) : std::string();
+  const size_t columns = TerminalColumns(streams_.err);
+  const std::string searching = VXA_MSG(msg::kStationSearching);
+  for (size_t index = 0; index < rows_.size(); ++index) {
+    const StationProgress& progress = looks[index];
+    const std::string* stage = progress.stages.empty() ? &searching : &progress.stages.back();
+    const std::string line = Line(index, progress, progress.finished ? nullptr : stage);
+    text += '\r';
+    text += FitToColumns(line, columns);
+    text += kClearToLineEnd;
+    text += '\n';
+  }
+  WriteText(streams_.err, text);
+  drawn_ = true;
+}
+
+}  // namespace vxa::cli

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/Station.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/ProgressMeter.h"
+#include "app/cli/TerminalView.h"
+
+namespace vxa::cli {
+
+// The progress of a station's update on stderr, one line per instrument: its index, port and
+// serial number, then its stage with the bytes, the rate and the time left, and in the end how it
+// ended. On a terminal the lines are redrawn in place; in a file or a pipe each stage and each
+// ending is a plain line of its own.
+class StationDisplay {
+ public:
+  StationDisplay(const Station& station, const TerminalStreams& streams);
+
+  // Shows what has changed; call it from the waiting thread only.
+  void Refresh();
+
+ private:
+  struct Row {
+    size_t stages = 0;  // those shown so far
+    ProgressMeter meter;
+    int position = 0;
+    bool ended = false;
+  };
+
+  // The row's line: the instrument, then `stage` with its figures, or how it ended.
+  std::string Line(size_t index, const StationProgress& progress, const std::string* stage);
+
+  const Station& station_;
+  const TerminalStreams streams_;
+  std::vector<Row> rows_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point lastRedraw_{};
+};
+
+// How an instrument's run of `command` ended, in words for its row: "updated", the failure's own
+// text, or the interruption with what it means for the instrument. One line.
+std::string StationOutcomeText(const StationResult& result, Command command);
+
+// The table that ends an update of several instruments: serial number, port, outcome, new version
+// and time, one row per instrument, the columns aligned.
+std::string StationTable(const Station& station);
+
+// "m:ss".
+std::string MinutesAndSeconds(Clock::Duration duration);
+
+}  // namespace vxa::cli
