@@ -80,9 +80,8 @@ enum : int32_t {
   kBackendFailed = 77,
   kInvalidOptionValue = 78,
   // The terminal front end, continued.
-  kTryHelp = 101,
-  // The terminal front end, continued.
   kFileNotRegular = 100,
+  kTryHelp = 101,
   // The window's --help.
   kWindowUsage = 102,
   // The vendor's driver library and the COM ports.
@@ -92,6 +91,12 @@ enum : int32_t {
   kComPortBusy = 123,
   kComPortFailed = 124,
   kNoFtdiDeviceFound = 125,
+  // What a failed or unfinished update means for the instrument, and the version wait.
+  kFirmwareUnchangedRepeat = 130,
+  kInstallRefused = 131,
+  kCloseDuringInstall = 132,
+  kVersionWaitTime = 133,
+  kVerifyMismatchAt = 134,
   // The terminal front end as people meet it, and the serial-port and libftdi backends' causes.
   kNewProgramVersion = 140,
   kDeviceClockSet = 141,
@@ -103,12 +108,6 @@ enum : int32_t {
   kNoDeviceDescribed = 147,
   kUsbNodePermission = 148,
   kBridgeHeld = 149,
-  // What a failed or unfinished update means for the instrument, and the version wait.
-  kFirmwareUnchangedRepeat = 130,
-  kInstallRefused = 131,
-  kCloseDuringInstall = 132,
-  kVersionWaitTime = 133,
-  kVerifyMismatchAt = 134,
   // Several instruments on one computer: list, --device and --all.
   kBridgeLine = 150,
   kNoSuchInstrument = 151,
