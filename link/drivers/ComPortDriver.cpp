@@ -1,9 +1,7 @@
 #include "link/drivers/ComPortDriver.h"
 
-#include <algorithm>
-
 #include "link/UsbChannel.h"
-#include "link/drivers/ComPortDevice.h"
+#include "link/drivers/SerialLine.h"
 #include "text/Messages.h"
 
 namespace vxa {
@@ -27,22 +25,9 @@ FtStatus ComPortDriver::List(std::vector<ComPort>* ports) {
   return kFtOk;
 }
 
-FtStatus ComPortDriver::Open(const std::string& description, std::unique_ptr<FtDevice>* device) {
-  std::vector<ComPort> ports;
-  if (const FtStatus status = List(&ports); status != kFtOk) return status;
-  // A port named by the user is the instrument by decree; listed ports must match exactly.
-  const auto match = std::find_if(ports.begin(), ports.end(), [&](const ComPort& port) {
-    return !port_.empty() || port.description == description;
-  });
-  if (match == ports.end()) {
-    return NoneDescribedAs(description, ports, [](const ComPort& port) { return port.name; });
-  }
-  return OpenListed(*match, device);
-}
-
 FtStatus ComPortDriver::OpenListed(const ComPort& port, std::unique_ptr<FtDevice>* device) {
-  ComPortDevice::Failure failure;
-  std::unique_ptr<ComPortDevice> opened = ComPortDevice::Open(port.name, &failure);
+  serial::Failure failure;
+  std::unique_ptr<SerialLine> opened = SerialLine::Open(PortLocation{.path = port.name}, &failure);
   if (!opened) {
     error_.Set(std::move(failure.text));
     return failure.status;

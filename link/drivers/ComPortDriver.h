@@ -24,7 +24,7 @@ class ComPortDriver final : public ListingDriver<ComPort> {
 
  private:
   FtStatus List(std::vector<ComPort>* ports) override;
-  FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) override;
+  bool PortNamedByUser() const override { return !port_.empty(); }
   // The port's name is its location; the system's list of ports tells no bridge serial number.
   BridgeInfo Describe(const ComPort& port) const override {
     return {.description = port.description, .location = port.name};

@@ -82,8 +82,7 @@ FtStatus LibFtdiDriver::Open(const std::string& description, std::unique_ptr<FtD
   if (failure == 0) {
     std::vector<ftdi::FtdiUsbDevice> devices;
     if (const FtStatus listed = List(&devices); listed != kFtOk) return listed;
-    return NoneDescribedAs(description, devices,
-                           [](const ftdi::FtdiUsbDevice& found) { return found.node; });
+    return NoneDescribedAs(description, devices);
   }
   return OpenFailed(failure, failureText);
 }

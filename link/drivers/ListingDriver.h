@@ -82,9 +82,20 @@ class ListingDriver : public FtDriver {
   // Lists what is attached now: empty, with kFtDeviceNotFound and the reason noted, when nothing
   // is. Called with the lock held.
   virtual FtStatus List(std::vector<Bridge>* bridges) = 0;
-  // Opens the bridge of this description into the empty `device`, or notes why not. Called with
-  // the lock held.
-  virtual FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) = 0;
+  // Opens the bridge of this description into the empty `device`, or notes why not: the one
+  // port the user named, which is the instrument by decree whatever it calls itself, or else the
+  // listed bridge of exactly this description. Called with the lock held.
+  virtual FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) {
+    std::vector<Bridge> bridges;
+    if (const FtStatus status = List(&bridges); status != kFtOk) return status;
+    const auto match = std::find_if(bridges.begin(), bridges.end(), [&](const Bridge& bridge) {
+      return PortNamedByUser() || bridge.description == description;
+    });
+    if (match == bridges.end()) return NoneDescribedAs(description, bridges);
+    return OpenListed(*match, device);
+  }
+  // Whether the listing is the one port the user named rather than what the system lists.
+  virtual bool PortNamedByUser() const { return false; }
   // What a listing shows of one bridge; the index is the caller's.
   virtual BridgeInfo Describe(const Bridge& bridge) const = 0;
   // Opens this bridge of a listing just made into the empty `device`, or notes why not. Called
@@ -92,14 +103,13 @@ class ListingDriver : public FtDriver {
   virtual FtStatus OpenListed(const Bridge& bridge, std::unique_ptr<FtDevice>* device) = 0;
 
   // Notes that no bridge of `bridges` is described as `description`, naming each one found by
-  // where it is (`place`) and what it calls itself: the user sees which adapter is attached
-  // instead of the instrument.
-  template <typename Place>
-  FtStatus NoneDescribedAs(const std::string& description, const std::vector<Bridge>& bridges,
-                           Place place) {
+  // where it is and what it calls itself: the user sees which adapter is attached instead of the
+  // instrument.
+  FtStatus NoneDescribedAs(const std::string& description, const std::vector<Bridge>& bridges) {
     std::string found;
     for (const Bridge& bridge : bridges) {
-      found += (found.empty() ? "" : ", ") + place(bridge) + " \"" + bridge.description + "\"";
+      found += (found.empty() ? "" : ", ") + Describe(bridge).location + " \"" +
+               bridge.description + "\"";
     }
     error_.Set(FormatText(VXA_MSG(msg::kNoDeviceDescribed), description.c_str(), found.c_str()));
     return kFtDeviceNotFound;

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/drivers/SerialPortDevice.h"
+#include "link/drivers/SerialLine.h"
 #include "text/Messages.h"
 
 namespace vxa {
@@ -95,32 +95,14 @@ FtStatus SerialPortDriver::List(std::vector<SerialPort>* ports) {
   return kFtOk;
 }
 
-FtStatus SerialPortDriver::Open(const std::string& description, std::unique_ptr<FtDevice>* device) {
-  std::vector<SerialPort> ports;
-  if (const FtStatus status = List(&ports); status != kFtOk) return status;
-
-  // A port named by the user is the instrument by decree; sysfs ports must match exactly.
-  const SerialPort* chosen = &ports.front();
-  if (options_.port.empty()) {
-    const auto match = std::find_if(ports.begin(), ports.end(), [&](const SerialPort& port) {
-      return port.description == description;
-    });
-    if (match == ports.end()) {
-      return NoneDescribedAs(description, ports, [](const SerialPort& port) { return port.path; });
-    }
-    chosen = &*match;
-  }
-  return OpenListed(*chosen, device);
-}
-
 BridgeInfo SerialPortDriver::Describe(const SerialPort& port) const {
   return {.description = port.description, .location = port.path, .serialNumber = port.serialNumber};
 }
 
 FtStatus SerialPortDriver::OpenListed(const SerialPort& port, std::unique_ptr<FtDevice>* device) {
   serial::Failure failure;
-  std::unique_ptr<SerialPortDevice> opened = SerialPortDevice::Open(
-      SerialPortDevice::Location{port.path, port.ttyName, options_.sysRoot}, &failure);
+  std::unique_ptr<SerialLine> opened =
+      SerialLine::Open(PortLocation{port.path, port.ttyName, options_.sysRoot}, &failure);
   if (!opened) {
     error_.Set(std::move(failure.text));
     return failure.status;

@@ -39,7 +39,7 @@ class SerialPortDriver final : public ListingDriver<SerialPort> {
 
  private:
   FtStatus List(std::vector<SerialPort>* ports) override;
-  FtStatus Open(const std::string& description, std::unique_ptr<FtDevice>* device) override;
+  bool PortNamedByUser() const override { return !options_.port.empty(); }
   BridgeInfo Describe(const SerialPort& port) const override;
   FtStatus OpenListed(const SerialPort& port, std::unique_ptr<FtDevice>* device) override;
   std::vector<SerialPort> ScanSysfs() const;

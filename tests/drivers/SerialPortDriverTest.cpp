@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "link/drivers/SerialPortDriver.h"
-#include "link/drivers/SerialPortErrors.h"
+#include "link/drivers/SerialPortIo.h"
 #include "tests/drivers/PtyPair.h"
 #include "tests/support/TempDir.h"
 #include "text/Messages.h"

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/drivers/SerialPortDevice.h"
+#include "link/drivers/SerialLine.h"
 #include "link/drivers/SerialPortDriver.h"
 #include "tests/drivers/PtyPair.h"
 
@@ -21,7 +21,7 @@ using Steady = std::chrono::steady_clock;
 
 // The backend on the slave side of a fresh pseudo-terminal, opened the way the program opens the
 // instrument: listing, then open by the instrument's description.
-class SerialPortDeviceTest : public ::testing::Test {
+class SerialLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     uint32_t count = 0;
@@ -29,7 +29,7 @@ class SerialPortDeviceTest : public ::testing::Test {
     std::unique_ptr<FtDevice> opened;
     ASSERT_EQ(driver_.OpenByDescription(SerialPortDriver::kExplicitPortDescription, &opened), kFtOk)
         << driver_.LastError();
-    device_.reset(static_cast<SerialPortDevice*>(opened.release()));
+    device_.reset(static_cast<SerialLine*>(opened.release()));
   }
 
   // Waits until the backend sees `count` bytes in its input queue (the pty hands written bytes
@@ -45,10 +45,10 @@ class SerialPortDeviceTest : public ::testing::Test {
 
   test::PtyPair pty_;
   SerialPortDriver driver_{pty_.SlavePath()};
-  std::unique_ptr<SerialPortDevice> device_;
+  std::unique_ptr<SerialLine> device_;
 };
 
-TEST_F(SerialPortDeviceTest, SettingsReadBackOnTheOtherSide) {
+TEST_F(SerialLineTest, SettingsReadBackOnTheOtherSide) {
   ASSERT_EQ(device_->SetDataCharacteristics(kFtBits8, kFtStopBits2, kFtParityNone), kFtOk);
   ASSERT_EQ(device_->SetDivisor(kFtDivisor3M), kFtOk) << device_->LastError();
   ASSERT_EQ(device_->SetFlowControl(kFtFlowRtsCts, 0, 0), kFtOk);
@@ -73,7 +73,7 @@ TEST_F(SerialPortDeviceTest, SettingsReadBackOnTheOtherSide) {
   EXPECT_EQ(test::OutputSpeedOf(pty_.Master()), 1'500'000u);
 }
 
-TEST_F(SerialPortDeviceTest, ResetEmptiesTheInputAndKeepsTheSettings) {
+TEST_F(SerialLineTest, ResetEmptiesTheInputAndKeepsTheSettings) {
   ASSERT_EQ(device_->SetDataCharacteristics(kFtBits8, kFtStopBits2, kFtParityNone), kFtOk);
   ASSERT_EQ(device_->SetDivisor(kFtDivisor1M5), kFtOk);
   pty_.Write("stale");
@@ -90,7 +90,7 @@ TEST_F(SerialPortDeviceTest, ResetEmptiesTheInputAndKeepsTheSettings) {
   EXPECT_EQ(test::OutputSpeedOf(pty_.Master()), 1'500'000u);
 }
 
-TEST_F(SerialPortDeviceTest, TheRestOfTheOpenSequenceSucceedsOnAPty) {
+TEST_F(SerialLineTest, TheRestOfTheOpenSequenceSucceedsOnAPty) {
   EXPECT_EQ(device_->SetLatencyTimer(2), kFtOk);  // no latency timer behind a pty: skipped
   EXPECT_EQ(device_->SetUSBParameters(65536, 65536), kFtOk);
   EXPECT_EQ(device_->SetTimeouts(1000, 1000), kFtOk);
@@ -101,7 +101,7 @@ TEST_F(SerialPortDeviceTest, TheRestOfTheOpenSequenceSucceedsOnAPty) {
   EXPECT_EQ(device_->SetDataCharacteristics(9, kFtStopBits2, kFtParityNone), kFtInvalidParameter);
 }
 
-TEST_F(SerialPortDeviceTest, WrittenBytesArriveOnTheOtherSide) {
+TEST_F(SerialLineTest, WrittenBytesArriveOnTheOtherSide) {
   // More than a pty holds at once: the write has to wait for room while the far side reads.
   std::string packet(40000, '\0');
   for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<char>(i * 7 + 3);
@@ -116,7 +116,7 @@ TEST_F(SerialPortDeviceTest, WrittenBytesArriveOnTheOtherSide) {
   EXPECT_EQ(received, packet);
 }
 
-TEST_F(SerialPortDeviceTest, WriteStopsAtItsTimeoutWhenNobodyReads) {
+TEST_F(SerialLineTest, WriteStopsAtItsTimeoutWhenNobodyReads) {
   ASSERT_EQ(device_->SetTimeouts(1000, 200), kFtOk);
   const std::string packet(1 << 20, 'x');
   uint32_t written = 0;
@@ -128,7 +128,7 @@ TEST_F(SerialPortDeviceTest, WriteStopsAtItsTimeoutWhenNobodyReads) {
   EXPECT_LT(took, 10s);
 }
 
-TEST_F(SerialPortDeviceTest, ReadGivesWhatArrivedWhenTheTimeoutRunsOut) {
+TEST_F(SerialLineTest, ReadGivesWhatArrivedWhenTheTimeoutRunsOut) {
   ASSERT_EQ(device_->SetTimeouts(300, 1000), kFtOk);
   pty_.Write("12345");
   char buffer[12] = {};
@@ -142,7 +142,7 @@ TEST_F(SerialPortDeviceTest, ReadGivesWhatArrivedWhenTheTimeoutRunsOut) {
   EXPECT_LT(took, 10s);
 }
 
-TEST_F(SerialPortDeviceTest, ReadReturnsAsSoonAsAllBytesHaveArrived) {
+TEST_F(SerialLineTest, ReadReturnsAsSoonAsAllBytesHaveArrived) {
   ASSERT_EQ(device_->SetTimeouts(30000, 1000), kFtOk);
   std::thread writer([&] {
     pty_.Write("header");
@@ -159,7 +159,7 @@ TEST_F(SerialPortDeviceTest, ReadReturnsAsSoonAsAllBytesHaveArrived) {
   EXPECT_LT(took, 15s);  // far from the 30 s timeout: it did not wait for it
 }
 
-TEST_F(SerialPortDeviceTest, StatusCountsWaitingBytesAndPurgeThrowsThemAway) {
+TEST_F(SerialLineTest, StatusCountsWaitingBytesAndPurgeThrowsThemAway) {
   ASSERT_EQ(device_->SetTimeouts(50, 1000), kFtOk);
   pty_.Write("a late answer");
   EXPECT_EQ(WaitForInput(13), 13u);
@@ -179,7 +179,7 @@ TEST_F(SerialPortDeviceTest, StatusCountsWaitingBytesAndPurgeThrowsThemAway) {
   EXPECT_EQ(device_->Purge(4), kFtInvalidParameter);
 }
 
-TEST_F(SerialPortDeviceTest, ReadEndsPromptlyWhenTheOtherSideCloses) {
+TEST_F(SerialLineTest, ReadEndsPromptlyWhenTheOtherSideCloses) {
   ASSERT_EQ(device_->SetTimeouts(20000, 1000), kFtOk);
   std::thread closer([&] {
     std::this_thread::sleep_for(50ms);
@@ -202,7 +202,7 @@ TEST_F(SerialPortDeviceTest, ReadEndsPromptlyWhenTheOtherSideCloses) {
   EXPECT_EQ(device_->Write("x", 1, &written), kFtIoError);
 }
 
-TEST_F(SerialPortDeviceTest, TheOpenIsExclusive) {
+TEST_F(SerialLineTest, TheOpenIsExclusive) {
   const int second = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (second < 0) {
     EXPECT_EQ(errno, EBUSY);
@@ -215,7 +215,7 @@ TEST_F(SerialPortDeviceTest, TheOpenIsExclusive) {
   EXPECT_EQ(exclusive, 1);
 }
 
-TEST_F(SerialPortDeviceTest, EveryCallFailsAfterClose) {
+TEST_F(SerialLineTest, EveryCallFailsAfterClose) {
   ASSERT_EQ(device_->Close(), kFtOk);
   uint32_t value = 0, rx = 0, tx = 0, events = 0;
   char buffer[4];

@@ -1,4 +1,5 @@
-#include "link/drivers/SerialPortErrors.h"
+// What an errno from a serial port means for the program.
+#include "link/drivers/SerialPortIo.h"
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -11,10 +12,6 @@
 
 namespace vxa::serial {
 namespace {
-
-std::string ErrnoText(int err) {
-  return std::generic_category().message(err);
-}
 
 // The group that may open the node: Debian gives ttyUSB nodes to "dialout", but a udev rule of
 // the site may have chosen another, and the node itself says which.
@@ -33,13 +30,17 @@ std::string GroupOf(const std::string& path) {
 
 }  // namespace
 
-bool IsGone(int err) {
-  return err == EIO || err == ENXIO || err == ENODEV;
+bool IsGone(unsigned long code) {
+  return code == EIO || code == ENXIO || code == ENODEV;
 }
 
-Failure DescribeOpenFailure(int err, const std::string& path) {
+std::string SystemErrorText(unsigned long code) {
+  return std::generic_category().message(static_cast<int>(code));
+}
+
+Failure DescribeOpenFailure(unsigned long code, const std::string& path) {
   const char* where = path.c_str();
-  switch (err) {
+  switch (code) {
     case ENOENT:
     case ENOTDIR:
     // A node with nothing behind it is a port that is not there (an unplugged bridge).
@@ -57,16 +58,8 @@ Failure DescribeOpenFailure(int err, const std::string& path) {
       return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kNotSerialPort), where)};
     default:
       return {kFtDeviceNotOpened,
-              FormatText(VXA_MSG(msg::kComPortFailed), where, ErrnoText(err).c_str())};
+              FormatText(VXA_MSG(msg::kComPortFailed), where, SystemErrorText(code).c_str())};
   }
-}
-
-Failure DescribeIoFailure(int err, const std::string& path, const char* operation) {
-  if (IsGone(err)) {
-    return {kFtIoError, std::string(operation) + " on " + path +
-                            " failed: the bridge was unplugged or the other side closed"};
-  }
-  return {kFtIoError, std::string(operation) + " on " + path + " failed: " + ErrnoText(err)};
 }
 
 }  // namespace vxa::serial

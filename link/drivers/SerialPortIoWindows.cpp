@@ -1,0 +1,210 @@
+// The serial line on a Windows COM port (the vendor's virtual COM port driver, or any port that
+// carries the instrument's line): DCB and COMMTIMEOUTS.
+#include <windows.h>
+
+#include "base/Deadline.h"
+#include "base/WindowsText.h"
+#include "link/drivers/SerialPortIo.h"
+#include "text/Messages.h"
+
+namespace vxa {
+namespace {
+
+// With no read timeout set, a read waits in slices of this length (the port's own timeout needs
+// a number) until the bytes are there.
+constexpr unsigned long kUnlimitedReadSliceMs = 1000;
+
+// Windows' DCB counts stop bits and parity with the vendor's numbers (ONESTOPBIT 0, TWOSTOPBITS 2;
+// NOPARITY 0 .. SPACEPARITY 4), and its modem status bits are the bridge's (MS_CTS_ON 0x10 ..
+// MS_RLSD_ON 0x80).
+static_assert(TWOSTOPBITS == kFtStopBits2 && SPACEPARITY == kFtParitySpace &&
+              MS_CTS_ON == kFtModemCts);
+
+// Writing stopped at the port's write timeout: that is no failure, just fewer bytes written.
+bool IsTimeout(unsigned long error) {
+  return error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT;
+}
+
+std::string DevicePath(const std::string& port) {
+  return port.starts_with("\\\\") ? port : "\\\\.\\" + port;
+}
+
+class ComPort final : public SerialPortIo {
+ public:
+  explicit ComPort(HANDLE handle) : handle_(handle) {}
+  ~ComPort() override { ::CloseHandle(handle_); }
+  ComPort(const ComPort&) = delete;
+  ComPort& operator=(const ComPort&) = delete;
+
+  unsigned long Apply(const LineSettings& line) override;
+  unsigned long Speed(uint32_t* baud) override {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(handle_, &dcb)) return ::GetLastError();
+    *baud = dcb.BaudRate;
+    return 0;
+  }
+  // The vendor's COM port driver keeps its latency timer in the port's settings in the registry;
+  // a program cannot change it through the port. Answers are only slower, never lost.
+  unsigned long SetLatency(uint8_t) override { return 0; }
+  void SetQueueSizes(uint32_t in, uint32_t out) override { ::SetupComm(handle_, in, out); }
+  unsigned long ModemLines(uint32_t* lines) override;
+  unsigned long Flush(bool input, bool output) override {
+    DWORD flags = 0;
+    if (input) flags |= PURGE_RXABORT | PURGE_RXCLEAR;
+    if (output) flags |= PURGE_TXABORT | PURGE_TXCLEAR;
+    return ::PurgeComm(handle_, flags) ? 0 : ::GetLastError();
+  }
+  PortError Write(const uint8_t* bytes, uint32_t count, uint32_t timeoutMs,
+                  uint32_t* written) override;
+  PortError Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint32_t* read) override;
+  PortError Queues(uint32_t* input, uint32_t* output) override {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(handle_, &errors, &status)) return {::GetLastError(), "status"};
+    *input = status.cbInQue;
+    *output = status.cbOutQue;
+    return {};
+  }
+
+ private:
+  // Gives the port the timeouts of the next ReadFile or WriteFile, if they differ from the last.
+  bool SetWaits(unsigned long readMs, unsigned long writeMs);
+
+  HANDLE handle_;
+  bool waitsSet_ = false;
+  unsigned long readWaitMs_ = 0;  // as last given to the port
+  unsigned long writeWaitMs_ = 0;
+};
+
+unsigned long ComPort::Apply(const LineSettings& line) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!::GetCommState(handle_, &dcb)) return ::GetLastError();
+  if (line.baud != 0) dcb.BaudRate = line.baud;
+  dcb.fBinary = TRUE;
+  dcb.fParity = line.parity != kFtParityNone;
+  dcb.Parity = line.parity;
+  dcb.ByteSize = line.wordLength;
+  dcb.StopBits = line.stopBits;
+  const bool rtsCts = line.flow == kFtFlowRtsCts;
+  const bool xonXoff = line.flow == kFtFlowXonXoff;
+  dcb.fOutxCtsFlow = rtsCts;
+  dcb.fRtsControl = rtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = xonXoff;
+  dcb.fInX = xonXoff;
+  dcb.XonChar = static_cast<char>(line.xon);
+  dcb.XoffChar = static_cast<char>(line.xoff);
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+  return ::SetCommState(handle_, &dcb) ? 0 : ::GetLastError();
+}
+
+unsigned long ComPort::ModemLines(uint32_t* lines) {
+  DWORD bits = 0;
+  if (!::GetCommModemStatus(handle_, &bits)) {
+    const unsigned long error = ::GetLastError();
+    // A port without modem lines (Wine's port on a pseudo-terminal says "not supported"): all of
+    // them read as low, which is no failure.
+    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) return 0;
+    return error;
+  }
+  *lines = bits & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
+  return 0;
+}
+
+bool ComPort::SetWaits(unsigned long readMs, unsigned long writeMs) {
+  if (waitsSet_ && readMs == readWaitMs_ && writeMs == writeWaitMs_) return true;
+  // MAXDWORD/MAXDWORD/n: a read returns at once with what has arrived, or waits at most n ms for
+  // the first byte. MAXDWORD/0/0: it returns at once in any case.
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = readMs == 0 ? 0 : MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = readMs;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = writeMs;
+  waitsSet_ = ::SetCommTimeouts(handle_, &timeouts);
+  readWaitMs_ = readMs;
+  writeWaitMs_ = writeMs;
+  return waitsSet_;
+}
+
+PortError ComPort::Write(const uint8_t* bytes, uint32_t count, uint32_t timeoutMs,
+                         uint32_t* written) {
+  if (!SetWaits(readWaitMs_, timeoutMs)) return {::GetLastError(), "write"};
+  DWORD done = 0;
+  const bool ok = ::WriteFile(handle_, bytes, count, &done, nullptr);
+  const unsigned long error = ok ? 0 : ::GetLastError();
+  *written = done;
+  if (ok || IsTimeout(error)) return {};
+  return {error, "write"};
+}
+
+PortError ComPort::Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint32_t* read) {
+  const Deadline deadline = DeadlineAfter(timeoutMs);
+  while (*read < count) {
+    // The port's own timeout may end a wait a little early: the deadline is ours, and the loop
+    // goes on until it has passed. The last round only takes what is there.
+    const unsigned long wait =
+        deadline ? static_cast<unsigned long>(PollTimeoutMs(deadline)) : kUnlimitedReadSliceMs;
+    if (!SetWaits(wait, writeWaitMs_)) return {::GetLastError(), "read"};
+    DWORD n = 0;
+    if (!::ReadFile(handle_, bytes + *read, count - *read, &n, nullptr)) {
+      const unsigned long error = ::GetLastError();
+      *read += n;
+      if (IsTimeout(error)) return {};
+      return {error, "read"};
+    }
+    *read += n;
+    if (n == 0 && wait == 0) break;
+  }
+  return {};
+}
+
+}  // namespace
+
+namespace serial {
+
+const char* const kPortKind = "COM port";
+
+bool IsGone(unsigned long code) {
+  return code == ERROR_GEN_FAILURE || code == ERROR_DEVICE_NOT_CONNECTED ||
+         code == ERROR_DEVICE_REMOVED || code == ERROR_BAD_COMMAND;
+}
+
+std::string SystemErrorText(unsigned long code) {
+  return win::SystemErrorText(code);
+}
+
+Failure DescribeOpenFailure(unsigned long code, const std::string& port) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return {kFtDeviceNotFound, FormatText(VXA_MSG(msg::kComPortMissing), port.c_str())};
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortBusy), port.c_str())};
+    default:
+      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortFailed), port.c_str(),
+                                             SystemErrorText(code).c_str())};
+  }
+}
+
+std::unique_ptr<SerialPortIo> OpenPort(const PortLocation& where, Failure* failure) {
+  // No sharing: a second program on the same bridge would interleave packets with ours.
+  HANDLE handle =
+      ::CreateFileW(win::Widen(DevicePath(where.path)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *failure = DescribeOpenFailure(::GetLastError(), where.path);
+    return nullptr;
+  }
+  return std::make_unique<ComPort>(handle);
+}
+
+}  // namespace serial
+}  // namespace vxa
