@@ -52,6 +52,7 @@ Failure DescribeOpenFailure(unsigned long code, const std::string& path) {
       return {kFtDeviceNotOpened,
               FormatText(VXA_MSG(msg::kPortPermission), where, GroupOf(path).c_str())};
     case EBUSY:
+    case EWOULDBLOCK:  // another program holds the port's lock
       return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortBusy), where)};
     case ENOTTY:
     case EINVAL:

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -47,6 +48,12 @@ void SetCharacterFormat(const LineSettings& line, struct termios* tio) {
 class PosixPort final : public SerialPortIo {
  public:
   PosixPort(UniqueFd fd, PortLocation where) : fd_(std::move(fd)), where_(std::move(where)) {}
+  // The exclusive flag outlives the descriptor: a port the far side keeps open (the simulator,
+  // a real instrument's tty while anything holds it) would stay closed to every program but
+  // root's after this one. The advisory lock goes with the descriptor.
+  ~PosixPort() override { ::ioctl(fd_.Get(), TIOCNXCL); }
+  PosixPort(const PosixPort&) = delete;
+  PosixPort& operator=(const PosixPort&) = delete;
 
   unsigned long Apply(const LineSettings& line) override;
   unsigned long Speed(uint32_t* baud) override {
@@ -218,8 +225,10 @@ std::unique_ptr<SerialPortIo> OpenPort(const PortLocation& where, Failure* failu
     *failure = DescribeOpenFailure(static_cast<unsigned long>(errno), where.path);
     return nullptr;
   }
-  // Exclusive: a second program on the same bridge would interleave packets with ours.
-  if (::ioctl(fd.Get(), TIOCEXCL) != 0) {
+  // One program per port: a second one on the same bridge would interleave packets with ours.
+  // The lock first, which root does not pass either; only the holder of the lock sets the
+  // exclusive flag (which keeps out even programs that take no lock) and clears it again.
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd.Get(), TIOCEXCL) != 0) {
     *failure = DescribeOpenFailure(static_cast<unsigned long>(errno), where.path);
     return nullptr;
   }

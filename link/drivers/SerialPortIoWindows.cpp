@@ -2,6 +2,8 @@
 // carries the instrument's line): DCB and COMMTIMEOUTS.
 #include <windows.h>
 
+#include <cctype>
+
 #include "base/Deadline.h"
 #include "base/WindowsText.h"
 #include "link/drivers/SerialPortIo.h"
@@ -29,10 +31,30 @@ std::string DevicePath(const std::string& port) {
   return port.starts_with("\\\\") ? port : "\\\\.\\" + port;
 }
 
+// Which program has the port, as a named object that lives as long as some program holds a
+// handle of it. Windows' own serial driver allows one open of a port at a time, but a driver may
+// not (Wine's ports on pseudo-terminals do not), and the program must not share the line with a
+// second copy of itself.
+HANDLE ClaimPort(const std::string& port) {
+  std::string name = "Global\\vxa4410-port-";
+  for (const char c : port)
+    name += c == '\\' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  HANDLE claim = ::CreateMutexW(nullptr, FALSE, win::Widen(name).c_str());
+  if (claim != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(claim);
+    ::SetLastError(ERROR_SHARING_VIOLATION);
+    return nullptr;
+  }
+  return claim;
+}
+
 class ComPort final : public SerialPortIo {
  public:
-  explicit ComPort(HANDLE handle) : handle_(handle) {}
-  ~ComPort() override { ::CloseHandle(handle_); }
+  ComPort(HANDLE handle, HANDLE claim) : handle_(handle), claim_(claim) {}
+  ~ComPort() override {
+    ::CloseHandle(handle_);
+    ::CloseHandle(claim_);
+  }
   ComPort(const ComPort&) = delete;
   ComPort& operator=(const ComPort&) = delete;
 
@@ -72,6 +94,7 @@ class ComPort final : public SerialPortIo {
   bool SetWaits(unsigned long readMs, unsigned long writeMs);
 
   HANDLE handle_;
+  HANDLE claim_;
   bool waitsSet_ = false;
   unsigned long readWaitMs_ = 0;  // as last given to the port
   unsigned long writeWaitMs_ = 0;
@@ -195,15 +218,22 @@ Failure DescribeOpenFailure(unsigned long code, const std::string& port) {
 }
 
 std::unique_ptr<SerialPortIo> OpenPort(const PortLocation& where, Failure* failure) {
-  // No sharing: a second program on the same bridge would interleave packets with ours.
+  // One program per port: a second one on the same bridge would interleave packets with ours.
+  // The claim first, then the port without sharing.
+  HANDLE claim = ClaimPort(where.path);
+  if (claim == nullptr) {
+    *failure = DescribeOpenFailure(::GetLastError(), where.path);
+    return nullptr;
+  }
   HANDLE handle =
       ::CreateFileW(win::Widen(DevicePath(where.path)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                     nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *failure = DescribeOpenFailure(::GetLastError(), where.path);
+    ::CloseHandle(claim);
     return nullptr;
   }
-  return std::make_unique<ComPort>(handle);
+  return std::make_unique<ComPort>(handle, claim);
 }
 
 }  // namespace serial

@@ -12,6 +12,7 @@
 #include "link/drivers/SerialLine.h"
 #include "link/drivers/SerialPortDriver.h"
 #include "tests/drivers/PtyPair.h"
+#include "text/Messages.h"
 
 namespace vxa {
 namespace {
@@ -202,17 +203,33 @@ TEST_F(SerialLineTest, ReadEndsPromptlyWhenTheOtherSideCloses) {
   EXPECT_EQ(device_->Write("x", 1, &written), kFtIoError);
 }
 
-TEST_F(SerialLineTest, TheOpenIsExclusive) {
-  const int second = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (second < 0) {
-    EXPECT_EQ(errno, EBUSY);
-    return;
-  }
-  // A privileged user passes the exclusive lock; the lock must be set all the same.
-  int exclusive = 0;
-  EXPECT_EQ(::ioctl(second, TIOCGEXCL, &exclusive), 0);
-  ::close(second);
-  EXPECT_EQ(exclusive, 1);
+// The port's exclusive flag as a fresh descriptor sees it: -1 when it cannot be opened.
+int ExclusiveFlag(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EBUSY ? 1 : -1;
+  int exclusive = -1;
+  if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = -1;
+  ::close(fd);
+  return exclusive;
+}
+
+// A privileged user passes the exclusive flag, but not the lock: a second program is refused
+// whoever runs it. The flag goes with the port, while the far side keeps the line open.
+TEST_F(SerialLineTest, TheOpenIsExclusiveForEveryUserAndLeavesNothingBehind) {
+  EXPECT_EQ(ExclusiveFlag(pty_.SlavePath()), 1);
+  SerialPortDriver second(pty_.SlavePath());
+  std::unique_ptr<FtDevice> refused;
+  EXPECT_EQ(second.OpenByDescription(SerialPortDriver::kExplicitPortDescription, &refused),
+            kFtDeviceNotOpened);
+  EXPECT_EQ(refused, nullptr);
+  EXPECT_EQ(second.LastError(), FormatText(MessageText(msg::kComPortBusy, 0),
+                                           pty_.SlavePath().c_str()));
+  EXPECT_EQ(ExclusiveFlag(pty_.SlavePath()), 1);  // the refused one cleared nothing
+
+  ASSERT_EQ(device_->Close(), kFtOk);
+  EXPECT_EQ(ExclusiveFlag(pty_.SlavePath()), 0);
+  EXPECT_EQ(second.OpenByDescription(SerialPortDriver::kExplicitPortDescription, &refused), kFtOk)
+      << second.LastError();
 }
 
 TEST_F(SerialLineTest, EveryCallFailsAfterClose) {
