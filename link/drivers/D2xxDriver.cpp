@@ -8,6 +8,7 @@
 namespace vxa {
 
 struct D2xxDriver::Library {
+  std::string name;
   std::unique_ptr<SharedLibrary> module;
   d2xx::Functions call;
 };
@@ -93,6 +94,7 @@ D2xxDriver::~D2xxDriver() = default;
 std::unique_ptr<D2xxDriver> D2xxDriver::Load(const std::string& libraryName, std::string* error) {
   std::string why;
   auto library = std::make_shared<Library>();
+  library->name = libraryName;
   library->module = SharedLibrary::Load(libraryName, &why);
   if (!library->module) {
     if (error != nullptr) {
@@ -140,6 +142,12 @@ FtStatus D2xxDriver::CountDevices(uint32_t* count) {
   *count = 0;
   const FtStatus status = library_->call.ListDevices(count, nullptr, d2xx::kListNumberOnly);
   if (status != kFtOk) *count = 0;
+  // None attached: the library's usual answer is success with a count of 0, and status 2 its
+  // other way of saying so. The program hears one, whichever the library chose.
+  if ((status == kFtOk && *count == 0) || status == kFtDeviceNotFound) {
+    error_.Set(FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), library_->name.c_str()));
+    return kFtDeviceNotFound;
+  }
   return Note("FT_ListDevices", status);
 }
 

@@ -26,6 +26,7 @@ class D2xxDriver final : public FtDriver {
   static std::unique_ptr<D2xxDriver> Load(const std::string& libraryName, std::string* error);
   ~D2xxDriver() override;
 
+  // None attached is kFtDeviceNotFound however the library says it.
   FtStatus CountDevices(uint32_t* count) override;
   FtStatus DeviceDescription(uint32_t index, std::string* description) override;
   FtStatus OpenByDescription(const std::string& description,

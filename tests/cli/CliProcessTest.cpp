@@ -493,11 +493,35 @@ TEST_F(CliProcessTest, ReadIntoADirectoryThatDoesNotExistFailsBeforeTheSearch) {
       << r.err;
 }
 
+// Nothing attached, over the simulator and over the vendor's library in both of the ways it may
+// say so (success with a count of 0, its usual answer; or status 2).
 TEST_F(CliProcessTest, NoInstrumentExitsThree) {
-  ChildResult r = RunChild(kProgram, Fast({"--sim-instruments", "0", "info"}));
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, Msg(msg::kNoDeviceConnected) + "\n");
+  ASSERT_EQ(::setenv("LD_LIBRARY_PATH", VXA_D2XX_STANDIN_DIR, 1), 0);
+  const std::string none = Msg(msg::kNoDeviceConnected) + "\n";
+  const std::string noBridge =
+      FormatText(MessageText(msg::kNoFtdiDeviceFound, 0), "libftd2xx.so") + "\n";
+  const std::vector<std::string> d2xx = {"--driver", "d2xx"};
+  const std::vector<std::string> nothing = {"VXA_STANDIN_INSTRUMENTS=0"};
+  const std::vector<std::string> status2 = {"VXA_STANDIN_INSTRUMENTS=0", "VXA_STANDIN_NONE=status"};
+  const struct {
+    std::vector<std::string> args, environment;
+    std::string cause;  // what the backend adds to the message
+  } rows[] = {
+      {Fast({"--sim-instruments", "0"}), {}, ""},
+      {d2xx, nothing, noBridge},
+      {d2xx, status2, noBridge},
+  };
+  for (const auto& row : rows) {
+    for (const char* command : {"info", "update"}) {
+      std::vector<std::string> args = row.args;
+      args.insert(args.end(), {"--yes", command});
+      SCOPED_TRACE(::testing::PrintToString(args) + ::testing::PrintToString(row.environment));
+      ChildResult r = RunChild(kProgram, args, row.environment);
+      EXPECT_EQ(r.exitCode, 3);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err, none + row.cause);
+    }
+  }
 }
 
 TEST_F(CliProcessTest, TwoInstrumentsExitThree) {

@@ -2,6 +2,8 @@
 // program loads, with the same names and argument types, and serves them from the simulated
 // instrument on a simulated bus in this process, in real time. Built as libftd2xx.so on Linux and
 // ftd2xx.dll on Windows. VXA_STANDIN_INSTRUMENTS sets how many instruments are attached (1).
+// With none, a listing answers success and a count of 0, as the library usually does, or with
+// VXA_STANDIN_NONE=status the library's other way of saying so, status 2 (device not found).
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -82,6 +84,14 @@ StandIn& Instance() {
   return *g_standIn;
 }
 
+// The count of a listing, and how the library says that none is attached.
+Status CountAttached(sim::SimBus& bus, uint32_t* count) {
+  const Status status = bus.CountDevices(count);
+  if (*count != 0) return status;
+  const char* none = std::getenv("VXA_STANDIN_NONE");
+  return none != nullptr && std::strcmp(none, "status") == 0 ? kFtDeviceNotFound : kFtOk;
+}
+
 template <typename Call>
 Status OnDevice(Handle handle, Call call) {
   FtDevice* device = Instance().Find(handle);
@@ -94,7 +104,7 @@ VXA_STANDIN_EXPORT Status VXA_D2XX_CALL FT_ListDevices(void* arg1, void* arg2, U
   sim::SimBus& bus = Instance().Bus();
   if (flags == d2xx::kListNumberOnly) {
     if (arg1 == nullptr) return kFtInvalidParameter;
-    return bus.CountDevices(static_cast<uint32_t*>(arg1));
+    return CountAttached(bus, static_cast<uint32_t*>(arg1));
   }
   if (flags == (d2xx::kListByIndex | d2xx::kOpenByDescription)) {
     if (arg2 == nullptr) return kFtInvalidParameter;
@@ -128,7 +138,7 @@ VXA_STANDIN_EXPORT Status VXA_D2XX_CALL FT_ListDevices(void* arg1, void* arg2, U
   if (flags == (d2xx::kListAll | d2xx::kOpenByDescription)) {
     if (arg1 == nullptr || arg2 == nullptr) return kFtInvalidParameter;
     auto* count = static_cast<uint32_t*>(arg2);
-    if (const Status status = bus.CountDevices(count); status != kFtOk) return status;
+    if (const Status status = CountAttached(bus, count); status != kFtOk) return status;
     char** buffers = static_cast<char**>(arg1);
     for (uint32_t index = 0; index < *count && buffers[index] != nullptr; ++index) {
       std::string description;
