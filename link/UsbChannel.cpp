@@ -22,7 +22,6 @@ TUsbChannel::~TUsbChannel() {
 }
 
 void TUsbChannel::CloseDevice() {
-  timeoutsKnown_ = false;
   if (FtHandle) {
     FtHandle->Close();
     FtHandle.reset();
@@ -49,9 +48,6 @@ bool TUsbChannel::Open(const BridgeInfo* bridge) {
     Fail("FT_SetUSBParameters failed");
   }
   if (dev.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs) != kFtOk) Fail("FT_SetTimeouts failed");
-  timeoutsKnown_ = true;
-  readTimeoutSet_ = kReadTimeoutMs;
-  writeTimeoutSet_ = kWriteTimeoutMs;
   if (dev.SetDataCharacteristics(kFtBits8, kFtStopBits2, kFtParityNone) != kFtOk) {
     Fail("FT_SetDataCharacteristics failed");
   }
@@ -73,17 +69,6 @@ void TUsbChannel::PrepareCommand(uint8_t code, uint32_t payloadLength) {
   TxPacket.SetCode(code);
   TxPacket.SetLength(payloadLength);
   TxLength = payloadLength;
-}
-
-void TUsbChannel::SetTimeouts(FtDevice& dev, uint32_t readTimeoutMs, uint32_t writeTimeoutMs) {
-  if (timeoutsKnown_ && readTimeoutMs == readTimeoutSet_ && writeTimeoutMs == writeTimeoutSet_) {
-    return;
-  }
-  // The status is ignored, as it always was here; a call that failed is simply made again the
-  // next time instead of being taken for done.
-  timeoutsKnown_ = dev.SetTimeouts(readTimeoutMs, writeTimeoutMs) == kFtOk;
-  readTimeoutSet_ = readTimeoutMs;
-  writeTimeoutSet_ = writeTimeoutMs;
 }
 
 void TUsbChannel::SendPacket() {
@@ -109,7 +94,9 @@ void TUsbChannel::SendPacket() {
   // status does not count bytes the bridge still holds under its latency timer, and the
   // instrument has always seen this pause before each command.
   dev->Purge(kFtPurgeRx | kFtPurgeTx);
-  SetTimeouts(*dev, kReadTimeoutMs, kWriteTimeoutMs);
+  // Before each write and each read, also where the values are in force already: a driver may
+  // rely on the call (it costs no request to the bridge). Its status is ignored.
+  dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t written = 0;
   const FtStatus status = dev->Write(TxBuffer.get(), TxLength, &written);
   if (status != kFtOk) {
@@ -126,7 +113,7 @@ int32_t TUsbChannel::ReceivePacket() {
   if (dev == nullptr) {
     throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), kFtInvalidHandle, ConnErrorKind::kLink);
   }
-  SetTimeouts(*dev, kReadTimeoutMs, kWriteTimeoutMs);
+  dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t got = 0;
   FtStatus status = dev->Read(RxHeader, kHeaderSize, &got);
   if (status != kFtOk) {
@@ -141,7 +128,7 @@ int32_t TUsbChannel::ReceivePacket() {
   if (header.Code() != TxPacket.Code()) return kRxWrongCode;
   const uint32_t length = header.Length();
   if (length == 0) return kRxOk;
-  SetTimeouts(*dev, length / kBodyBytesPerExtraMs + kReadTimeoutMs, kWriteTimeoutMs);
+  dev->SetTimeouts(length / kBodyBytesPerExtraMs + kReadTimeoutMs, kWriteTimeoutMs);
   if (length > kMaxAnswerBody) {
     // Let the rest of the oversized answer arrive before throwing it away, but never longer than
     // a real body could take: the length may be anything up to 4 GiB.

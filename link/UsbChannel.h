@@ -103,17 +103,10 @@ class TUsbChannel : public TDiagnosticFiles {
  private:
   [[noreturn]] void Fail(const char* text);
   void CloseDevice();
-  // Sets the timeouts unless the open bridge has them already.
-  void SetTimeouts(FtDevice& dev, uint32_t readTimeoutMs, uint32_t writeTimeoutMs);
 
   FtDriver& driver_;
   Clock& clock_;
   FtStatus openStatus_ = kFtOk;  // what the driver said to the latest request to open
-  // The timeouts the open bridge was last given; forgotten when it is closed, and set afresh by
-  // every Open.
-  bool timeoutsKnown_ = false;
-  uint32_t readTimeoutSet_ = 0;
-  uint32_t writeTimeoutSet_ = 0;
   std::atomic<bool> aborted_{false};
 };
 

@@ -389,32 +389,58 @@ TEST_F(ExchangeTest, AfterABadAnswerTheNextCommandGoesAfterAPurge) {
   EXPECT_TRUE(Contains(CallsBeforeSecondWrite(instrument_.Calls()), Call::Purge));
 }
 
-std::vector<std::pair<uint32_t, uint32_t>> TimeoutsSet(const std::vector<sim::CallRecord>& calls) {
-  std::vector<std::pair<uint32_t, uint32_t>> set;
-  for (const sim::CallRecord& record : calls) {
-    if (record.call == Call::SetTimeouts) set.push_back({record.a, record.b});
+// Every call of one exchange in order, with the arguments that tell them apart: the timeouts
+// set, the bytes asked of each read.
+std::vector<std::vector<uint32_t>> CallSequence(const std::vector<sim::CallRecord>& records) {
+  std::vector<std::vector<uint32_t>> calls;
+  for (const sim::CallRecord& record : records) {
+    const auto call = static_cast<uint32_t>(record.call);
+    if (record.call == Call::SetTimeouts) {
+      calls.push_back({call, record.a, record.b});
+    } else if (record.call == Call::Read || record.call == Call::Purge) {
+      calls.push_back({call, record.a});
+    } else {
+      calls.push_back({call});
+    }
   }
-  return set;
+  return calls;
 }
 
-TEST_F(ExchangeTest, TimeoutsAreSetOnlyWhenTheyChange) {
-  instrument_.ClearCalls();
-  // Open left 1000 ms; the device information's body (8694 bytes) needs 1000 + 8694 / 75.
-  ASSERT_EQ(channel_.Send(0x1E, {}), kRxOk);
-  ASSERT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
-  ASSERT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
-  const std::vector<std::pair<uint32_t, uint32_t>> expected = {{1115, 1000}, {1000, 1000}};
-  EXPECT_EQ(TimeoutsSet(instrument_.Calls()), expected);
-}
-
-TEST_F(ExchangeTest, TimeoutsThatFailedToBeSetAreSetAgain) {
-  ASSERT_EQ(channel_.Send(0x1E, {}), kRxOk);  // leaves the body's 1115 ms
-  instrument_.FailNextCall(Call::SetTimeouts, kFtIoError);
-  instrument_.ClearCalls();
-  // Before sending the bridge refuses; before reading the header it is asked again.
-  ASSERT_EQ(channel_.Send(0xFF, {'G', 'I', 'N', 'F'}), kRxOk);
-  const std::vector<std::pair<uint32_t, uint32_t>> expected = {{1000, 1000}, {1000, 1000}};
-  EXPECT_EQ(TimeoutsSet(instrument_.Calls()), expected);
+// The timeouts are set before the write, before the header is read and before the body is read,
+// also where they are in force already: a driver may rely on each call. A call that fails is
+// ignored.
+TEST_F(ExchangeTest, TimeoutsAreSetBeforeTheWriteAndBeforeEachRead) {
+  constexpr auto kPurge = static_cast<uint32_t>(Call::Purge);
+  constexpr auto kTimeouts = static_cast<uint32_t>(Call::SetTimeouts);
+  constexpr auto kWrite = static_cast<uint32_t>(Call::Write);
+  constexpr auto kRead = static_cast<uint32_t>(Call::Read);
+  // The device information's body (8690 bytes and the CRC) needs 1000 + 8694 / 75 ms, GINF's 72
+  // bytes the plain 1000.
+  const struct {
+    uint8_t code;
+    std::vector<uint8_t> payload;
+    uint32_t body;
+    bool failing;
+  } rows[] = {
+      {0x1E, {}, 8694, false},
+      {0xFF, {'G', 'I', 'N', 'F'}, 72, false},
+      {0xFF, {'G', 'I', 'N', 'F'}, 72, true},
+  };
+  for (const auto& row : rows) {
+    if (row.failing) instrument_.FailNextCall(Call::SetTimeouts, kFtIoError, 3);
+    instrument_.ClearCalls();
+    ASSERT_EQ(channel_.Send(row.code, row.payload), kRxOk);
+    const std::vector<std::vector<uint32_t>> expected = {
+        {kPurge, 3},
+        {kTimeouts, 1000, 1000},
+        {kWrite},
+        {kTimeouts, 1000, 1000},
+        {kRead, 12},
+        {kTimeouts, 1000 + row.body / 75, 1000},
+        {kRead, row.body},
+    };
+    EXPECT_EQ(CallSequence(instrument_.Calls()), expected) << int{row.code};
+  }
 }
 
 TEST_F(ExchangeTest, TheLogShowsEveryTransmissionWithThePayloadLength) {
