@@ -2,7 +2,9 @@
 // carries the instrument's line): DCB and COMMTIMEOUTS.
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 
 #include "base/Deadline.h"
 #include "base/WindowsText.h"
@@ -12,9 +14,10 @@
 namespace vxa {
 namespace {
 
-// With no read timeout set, a read waits in slices of this length (the port's own timeout needs
-// a number) until the bytes are there.
-constexpr unsigned long kUnlimitedReadSliceMs = 1000;
+// A read waits in slices of at most this length, with or without a read timeout of its own.
+constexpr unsigned long kReadSliceMs = 100;
+// After a round that came back empty without waiting, the next waits this long first.
+constexpr unsigned long kEmptyReadPauseMs = 10;
 
 // Windows' DCB counts stop bits and parity with the vendor's numbers (ONESTOPBIT 0, TWOSTOPBITS 2;
 // NOPARITY 0 .. SPACEPARITY 4), and its modem status bits are the bridge's (MS_CTS_ON 0x10 ..
@@ -169,13 +172,25 @@ PortError ComPort::Write(const uint8_t* bytes, uint32_t count, uint32_t timeoutM
 
 PortError ComPort::Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint32_t* read) {
   const Deadline deadline = DeadlineAfter(timeoutMs);
+  bool emptyAtOnce = false;
   while (*read < count) {
+    // Whether the port is still there, before every wait: under Wine a port whose far side hung
+    // up answers a read with nothing, over and over within ReadFile, for the whole of its wait;
+    // asked what it holds, it fails, and the read ends as a link failure. The waits are slices,
+    // so that a hang-up is noticed within one.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(handle_, &errors, &status)) return {::GetLastError(), "read"};
+    // A read that came back empty long before its wait had run out did not wait at all: never
+    // let that turn into a spin.
+    if (emptyAtOnce) ::Sleep(kEmptyReadPauseMs);
     // The port's own timeout may end a wait a little early: the deadline is ours, and the loop
     // goes on until it has passed. The last round only takes what is there.
-    const unsigned long wait =
-        deadline ? static_cast<unsigned long>(PollTimeoutMs(deadline)) : kUnlimitedReadSliceMs;
+    const int left = deadline ? PollTimeoutMs(deadline) : static_cast<int>(kReadSliceMs);
+    const unsigned long wait = std::min(static_cast<unsigned long>(left), kReadSliceMs);
     if (!SetWaits(wait, writeWaitMs_)) return {::GetLastError(), "read"};
     DWORD n = 0;
+    const SteadyClock::time_point started = SteadyClock::now();
     if (!::ReadFile(handle_, bytes + *read, count - *read, &n, nullptr)) {
       const unsigned long error = ::GetLastError();
       *read += n;
@@ -184,6 +199,7 @@ PortError ComPort::Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint
     }
     *read += n;
     if (n == 0 && wait == 0) break;
+    emptyAtOnce = n == 0 && SteadyClock::now() - started < std::chrono::milliseconds(wait / 2);
   }
   return {};
 }
