@@ -1,9 +1,6 @@
 #include "app/Loader.h"
 
-#include <algorithm>
-#include <future>
 #include <memory>
-#include <stdexcept>
 #include <system_error>
 
 #include "Version.h"
@@ -15,75 +12,95 @@ namespace vxa {
 Loader::Loader(LoaderView& view, FtDriver& driver, Clock& clock,
                std::span<const EmbeddedResource> resources)
     : view_(view), driver_(driver), clock_(clock), productVersion_(VXA_PRODUCT_VERSION) {
+  // Without its image or its thread the program can do nothing: the run is over before it began.
+  std::optional<Failure> failure;
   try {
     BootImage = std::make_unique<TResReadTransBuffer>(kBootImageName, kBootImageType, resources);
   } catch (const TBufferError& e) {
-    view_.ShowReport({ReportKind::kError, e.Text()});
-    endedInFailure_ = true;
-    view_.Terminate();
+    failure = Failure{FailureKind::kLocal, e.Text()};
   }
-  try {
-    TrafficThread = std::make_unique<TrafficControlThread>([this] { return Current(); });
-  } catch (const std::system_error&) {
-    view_.ShowReport({ReportKind::kError, VXA_MSG(msg::kThreadCreateFailed)});
-    endedInFailure_ = true;
-    view_.Terminate();
+  if (!failure) {
+    try {
+      session_ = std::make_unique<InstrumentSession>(driver_, clock_, [this] { view_.Wake(); });
+    } catch (const std::system_error&) {
+      failure = Failure{FailureKind::kLocal, VXA_MSG(msg::kThreadCreateFailed)};
+    }
+  }
+  if (failure) {
+    lastOutcome_ = Outcome(Outcome::kFailed, failure);
+    lastOutcome_.endsRun = true;
+    view_.ShowReport({ReportKind::kError, failure->text});
+    view_.ActionEnded(lastOutcome_);
   }
 }
 
-Loader::~Loader() {
-  // The thread serves the connection at the back of the list: it goes first.
-  if (TrafficThread) TrafficThread->Stop();
+// The session's thread serves the connection bound to the boot image: it goes first.
+Loader::~Loader() { session_.reset(); }
+
+Loader::Ending Loader::UpdateFailed(Failure failure, ReportKind shownAs) {
+  Outcome outcome(Outcome::kFailed, std::move(failure));
+  outcome.endsRun = true;
+  return {std::move(outcome), shownAs};
 }
 
-template <typename Result, typename Action>
-Result Loader::Guarded(Result onEscape, Action action) noexcept {
+Loader::Ending Loader::Stopped() {
+  Outcome outcome(Outcome::kFailed, Failure{FailureKind::kInterrupted});
+  outcome.endsRun = true;
+  return {std::move(outcome)};
+}
+
+template <typename Action>
+Outcome Loader::Run(Outcome::Kind onEscape, Action action) noexcept {
+  Outcome outcome(onEscape);
   try {
-    return action();
-  } catch (const TVXA4410ConnError& e) {
-    ShowEscaped(e.what(), e.Kind());
+    outcome = Conclude(action());
   } catch (const std::exception& e) {
-    ShowEscaped(e.what(), ConnErrorKind::kOther);
+    ShowEscaped(e.what(), onEscape, &outcome);
   } catch (...) {
-    ShowEscaped("", ConnErrorKind::kOther);
+    ShowEscaped("", onEscape, &outcome);
   }
-  return onEscape;
+  if (outcome.kind != Outcome::kNone) lastOutcome_ = outcome;
+  try {
+    view_.ActionEnded(outcome);
+  } catch (...) {
+    // The front end's event loop must still not see an exception.
+  }
+  return outcome;
 }
 
-void Loader::ShowEscaped(const char* text, ConnErrorKind cause) noexcept {
+void Loader::ShowEscaped(const char* text, Outcome::Kind onEscape, Outcome* outcome) noexcept {
   try {
-    view_.ShowReport({ReportKind::kStandardError, text, cause, {}, Consequence()});
+    *outcome = Outcome(onEscape, Failure{FailureKind::kUnexpected, text, {}, Consequence()});
+    const Report report{ReportKind::kStandardError, text, ConnErrorKind::kOther, {},
+                        outcome->failure->consequence};
+    view_.ShowReport(report);
   } catch (...) {
     // Even the error display failed; the front end's event loop must still not see an exception.
   }
 }
 
-template <typename Step>
-Outcome Loader::Run(Outcome onEscape, Step step) noexcept {
-  const Outcome outcome = Guarded(onEscape, [&] { return Conclude(step()); });
-  if (outcome != Outcome::kNone) lastOutcome_ = outcome;
-  return outcome;
-}
-
 Outcome Loader::Conclude(Ending ending) {
+  Outcome& outcome = ending.outcome;
   // The report comes first: a box stays on the screen until it is answered, and the program
   // must not end beneath it.
-  if (ending.report) {
-    if (ending.report->kind != ReportKind::kInformation) {
-      ending.report->consequence = Consequence();
-    }
-    view_.ShowReport(*ending.report);
+  if (ending.shownAs == ReportKind::kInformation) {
+    view_.ShowReport({ReportKind::kInformation, VXA_MSG(msg::kFirmwareCompleted)});
+  } else if (ending.shownAs && outcome.failure) {
+    Failure& failure = *outcome.failure;
+    failure.consequence = Consequence();
+    view_.ShowReport({*ending.shownAs, failure.text, CauseOf(failure.kind), failure.detail,
+                      failure.consequence});
   }
-  if (ending.then == Then::kStopTraffic || ending.then == Then::kStopTrafficAndEnd) {
-    if (TrafficThread) TrafficThread->Stop();
+  if (outcome.Failed() && ending.stopsTraffic) {
+    if (session_) session_->Stop();
     // Whatever else went wrong on the way, the user's interruption is what ended it.
-    if (interrupted_) ending.outcome = Outcome::kInterrupted;
+    if (interrupted_) {
+      outcome.kind = Outcome::kInterrupted;
+      if (outcome.failure->text.empty()) outcome.failure->kind = FailureKind::kInterrupted;
+    }
   }
-  if (ending.then == Then::kEnd || ending.then == Then::kStopTrafficAndEnd) {
-    if (ending.outcome != Outcome::kUpdated) endedInFailure_ = true;
-    view_.Terminate();
-  }
-  return ending.outcome;
+  outcome.kernelRequested = kernelRequested_;
+  return outcome;
 }
 
 Outcome Loader::Find() noexcept {
@@ -92,9 +109,8 @@ Outcome Loader::Find() noexcept {
 
 Outcome Loader::Load() noexcept {
   return Run(Outcome::kFailed, [this] {
-    if (Current() == nullptr || BootImage == nullptr || TrafficThread == nullptr ||
-        updateRunning_) {
-      return Ending{};
+    if (Current() == nullptr || BootImage == nullptr || updateRunning_) {
+      return Plain(Outcome::kNone);
     }
     return Update();
   });
@@ -106,144 +122,57 @@ Outcome Loader::ReadFile(uint32_t fileKind) noexcept {
 
 Loader::Ending Loader::Search() {
   view_.SearchStarted();
-  // The traffic thread may still be looking at the connection it has just finished with.
-  if (TrafficThread) TrafficThread->WaitUntilParked();
-  Connections.clear();
+  found_.reset();
+  if (!session_) return Plain(Outcome::kNoDevice);
+  session_->Drop();
   // Only the count is asked for: however many bridges are attached, nothing is written past the
   // room the search has for their descriptions. A bridge chosen among several is not counted.
   uint32_t count = 1;
   const FtStatus status = bridge_ ? kFtOk : driver_.CountDevices(&count);
   if (status == kFtDeviceNotFound) {
-    return {Outcome::kNoDevice, Report{ReportKind::kWarning, VXA_MSG(msg::kNoDeviceConnected)}};
+    return {Outcome(Outcome::kNoDevice, Failure{FailureKind::kNoDevice,
+                                                VXA_MSG(msg::kNoDeviceConnected)}),
+            ReportKind::kWarning, false};
   }
   if (status != kFtOk) {
-    const std::string text =
-        FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(status));
-    return {Outcome::kNoDevice, Report{ReportKind::kError, text}, Then::kEnd};
+    Outcome outcome(Outcome::kNoDevice,
+                    Failure{FailureKind::kListingFailed,
+                            FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(status))});
+    outcome.endsRun = true;
+    return {std::move(outcome), ReportKind::kError, false};
   }
   if (count != 1) {
-    return {Outcome::kNoDevice, Report{ReportKind::kWarning, VXA_MSG(msg::kMoreThanOneDevice)}};
+    return {Outcome(Outcome::kNoDevice, Failure{FailureKind::kSeveralDevices,
+                                                VXA_MSG(msg::kMoreThanOneDevice)}),
+            ReportKind::kWarning, false};
   }
-  TVXA4410Connection& connection =
-      Connections.emplace_back(driver_, clock_, bridge_ ? static_cast<int>(bridge_->index) : 0);
-  connection.SetOutcomeListener([this] { view_.Wake(); });
+  return SearchOne();
+}
+
+Loader::Ending Loader::SearchOne() {
   // A bridge that cannot be opened is not the instrument failing to answer: its error goes to
-  // the standard error display. One that is not there at all is no instrument; one that is there
-  // but cannot be used (no permission, not a serial port) is a failure to reach it.
-  try {
-    connection.Open(bridge_ ? &*bridge_ : nullptr);
-  } catch (const TVXA4410ConnError& e) {
-    return {connection.BridgeMissing() ? Outcome::kNoDevice : Outcome::kFailed,
-            Report{ReportKind::kStandardError, e.Text(), e.Kind()}};
+  // the standard error display.
+  if (std::optional<Failure> failure = session_->Open(bridge_ ? &*bridge_ : nullptr)) {
+    const Outcome::Kind kind =
+        failure->kind == FailureKind::kNoDevice ? Outcome::kNoDevice : Outcome::kFailed;
+    return {Outcome(kind, std::move(failure)), ReportKind::kStandardError, false};
   }
-  if (!connection.SetLogging(logEnabled_, dumpEnabled_, logName_)) {
-    view_.DiagnosticsUnavailable(
-        FormatText(VXA_MSG(msg::kFileCreateFailed), connection.FailedFile(),
-                   std::generic_category().message(connection.FailedError()).c_str()));
+  if (std::optional<std::string> why = session_->StartLog(logPlan_)) {
+    view_.DiagnosticsUnavailable(*why);
   }
-  try {
-    connection.Bind(SearchBuffer());
-    connection.QueryDeviceInfo();
-    connection.QueryGinf();
-    if (logRenamed_ && connection.Logging()) {
-      connection.RenameLog(logRenamed_(connection.SerialNumberText()));
-    }
-    // Each text is taken whole before the next is asked for.
-    view_.DeviceFound({
-        StringTableText(str::kLabelModel) + connection.ModelText(),
-        StringTableText(str::kLabelSerial) + connection.SerialNumberText(),
-        StringTableText(str::kLabelDeviceVersion) + connection.DeviceVersionText(),
-        StringTableText(str::kLabelProgramVersion) + connection.ProgramVersionText(),
-    });
-    return {Outcome::kFound};
-  } catch (const TVXA4410ConnError& e) {
-    return {Outcome::kNotResponding,
-            Report{ReportKind::kNotAnswering, StringTableText(str::kNotConnected), e.Kind()}};
+  InstrumentFacts facts;
+  if (std::optional<Failure> failure = session_->ReadRecords(SearchBuffer(), logPlan_, &facts)) {
+    failure->text = StringTableText(str::kNotConnected);
+    return {Outcome(Outcome::kNotResponding, std::move(failure)), ReportKind::kNotAnswering,
+            false};
   }
-}
-
-Loader::Ending Loader::Update() {
-  if (!view_.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes)) {
-    return {Outcome::kDeclined};
-  }
-  TVXA4410Connection& connection = *Current();
-  updateRunning_ = true;
-  view_.StageChanged(Stage::kWriteRequest, VXA_MSG(msg::kStateWriteRequest));
-  std::string errorText;
-  try {
-    connection.StartWrite(kFileSwap, errorText);
-    TrafficThread->Resume();
-    view_.StageChanged(Stage::kFileTransfer, VXA_MSG(msg::kStateFileTransfer));
-    if (!WaitForTransfer()) return Stopped();
-
-    view_.StageChanged(Stage::kVerification, VXA_MSG(msg::kStateVerification));
-    if (connection.StartRead(kFileSwap, errorText) < 0) {
-      // Nothing is stopped: the window stays as it is, and only closing it is left.
-      const std::string text = FormatText(VXA_MSG(msg::kOpenFileFailed), errorText.c_str());
-      return {Outcome::kFailed, Report{ReportKind::kError, text}};
-    }
-    TrafficThread->Resume();
-    if (!WaitForTransfer()) return Stopped();
-    // A read-back that ended early compared only part of the image: the instrument must never
-    // be told to install what was not verified to the last byte.
-    if (BootImage->GetPosition() != BootImage->GetSize()) {
-      const auto compared = static_cast<uint32_t>(BootImage->GetPosition());
-      Report report{ReportKind::kError, VXA_MSG(msg::kVerifiedDataMismatch)};
-      report.detail = DescribeMismatch(compared, compared);
-      return {Outcome::kFailed, std::move(report), Then::kStopTrafficAndEnd};
-    }
-
-    // The install request: its answer comes back inside StartWrite, and no block follows it.
-    // From the moment it may go out, a failure must not tell the user that the firmware is
-    // unchanged: the instrument may be installing.
-    kernelRequested_ = true;
-    if (connection.StartWrite(kFileKernel, errorText) < 0) {
-      kernelRequested_ = false;  // refused before anything was sent
-      return {Outcome::kFailed, Report{ReportKind::kError, errorText}, Then::kStopTrafficAndEnd};
-    }
-    // An instrument that refuses to install keeps its old firmware: no version can come, and its
-    // clock is left alone.
-    if (const std::optional<TVXA4410ConnError> refusal = Refusal(connection)) {
-      kernelRequested_ = false;
-      const std::string text = FormatText(VXA_MSG(msg::kInstallRefused), refusal->Text());
-      return {Outcome::kFailed, Report{ReportKind::kError, text, ConnErrorKind::kRefused},
-              Then::kStopTrafficAndEnd};
-    }
-    view_.StageChanged(Stage::kFlashing, VXA_MSG(msg::kStateFlashing));
-    std::optional<LocalDateTime> clockSet;
-    if (!AwaitNewFirmware(&clockSet)) {
-      if (view_.Terminating()) return Stopped();
-      return {Outcome::kVersionTimeout,
-              Report{ReportKind::kWarning, VXA_MSG(msg::kImageTransferred)},
-              Then::kStopTrafficAndEnd};
-    }
-    view_.NewFirmwareReported(connection.ProgramVersionText(), clockSet);
-    return {Outcome::kUpdated, Report{ReportKind::kInformation, VXA_MSG(msg::kFirmwareCompleted)},
-            Then::kEnd};
-  } catch (const TVXA4410ConnError& e) {
-    Report report{ReportKind::kError, e.Text(), e.Kind()};
-    // The read-back has recorded where it stopped agreeing with the image, when that was why.
-    if (const auto difference = BootImage->FirstDifference()) {
-      report.detail = DescribeMismatch(difference->offset, difference->compared);
-    }
-    return {Outcome::kFailed, std::move(report), Then::kStopTrafficAndEnd};
-  }
-}
-
-std::optional<TVXA4410ConnError> Loader::Refusal(TVXA4410Connection& connection) {
-  try {
-    connection.CheckError();
-  } catch (const TVXA4410ConnError& e) {
-    if (e.Kind() == ConnErrorKind::kRefused) return e;
-    // Any other fault of the answer leaves open whether the instrument took the request: the
-    // version it reports will tell.
-  }
-  return std::nullopt;
-}
-
-std::string Loader::DescribeMismatch(uint32_t offset, uint32_t compared) {
-  Current()->LogVerifyMismatch(offset, compared);
-  return FormatText(VXA_MSG(msg::kVerifyMismatchAt), offset, compared);
+  found_ = facts;
+  view_.DeviceFound({StringTableText(str::kLabelModel) + facts.model,
+                     StringTableText(str::kLabelSerial) + facts.serialNumber,
+                     StringTableText(str::kLabelDeviceVersion) + facts.deviceVersion,
+                     StringTableText(str::kLabelProgramVersion) + facts.programVersion},
+                    facts);
+  return Plain(Outcome::kFound);
 }
 
 std::string Loader::Consequence() const {
@@ -251,16 +180,15 @@ std::string Loader::Consequence() const {
   return VXA_MSG(kernelRequested_ ? msg::kInstallUnderWay : msg::kFirmwareUnchangedRepeat);
 }
 
-bool Loader::WaitForTransfer() {
-  TVXA4410Connection& connection = *Current();
-  while (!connection.Done()) {
+std::optional<Failure> Loader::WaitForTransfer() {
+  while (!session_->TransferDone()) {
     RefreshProgress();
     view_.ProcessEvents(kProgressRefresh);
-    connection.CheckError();
-    if (view_.Terminating() || TrafficThread->Stopped()) return false;
+    if (std::optional<Failure> failure = session_->TransferFailure()) return failure;
+    if (view_.Terminating() || session_->Stopped()) return Failure{FailureKind::kInterrupted};
   }
   RefreshProgress();
-  return true;
+  return std::nullopt;
 }
 
 void Loader::RefreshProgress() {
@@ -271,77 +199,8 @@ void Loader::RefreshProgress() {
   view_.ProgressChanged({buffer->GetPosition(), total});
 }
 
-bool Loader::AwaitNewFirmware(std::optional<LocalDateTime>* clockSet) {
-  TVXA4410Connection& connection = *Current();
-  const Clock::TimePoint start = clock_.Now();
-  // The polls and the clock run on the traffic thread, which is idle by now: an instrument that
-  // does not answer while it installs holds that thread in its read timeouts, never this one.
-  // What fails there comes back as a text and is raised here: no exception object is shared
-  // between the threads.
-  auto wait = std::make_shared<std::packaged_task<WaitEnd()>>([this, &connection, start] {
-    WaitEnd end;
-    try {
-      if (PollForNewVersion(connection, start)) {
-        end.confirmed = true;
-        LocalDateTime sent;
-        if (connection.SetDeviceClock(&sent)) end.clockSet = sent;
-      }
-    } catch (const TVXA4410ConnError& e) {
-      end.failure = e.Text();
-      end.kind = e.Kind();
-    } catch (const std::exception& e) {
-      end.failure = e.what();
-      end.escaped = true;
-    }
-    return end;
-  });
-  std::future<WaitEnd> ended = wait->get_future();
-  const auto limit = std::chrono::duration_cast<std::chrono::seconds>(kVersionWaitLimit);
-  auto showWaited = [&] {
-    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - start);
-    view_.VersionWaitChanged({std::min(waited, limit), limit});
-  };
-  showWaited();  // "0:00" from the start, however soon the first poll ends
-  TrafficThread->RunJob([this, wait] {
-    (*wait)();
-    view_.Wake();
-  });
-  while (ended.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-    view_.ProcessEvents(kProgressRefresh);
-    // Stopping the thread aborts the connection: the wait on it ends within a slice.
-    if (view_.Terminating() || TrafficThread->Stopped()) return false;
-    showWaited();
-  }
-  const WaitEnd end = ended.get();
-  if (end.failure && end.escaped) throw std::runtime_error(*end.failure);
-  if (end.failure) throw TVXA4410ConnError(*end.failure, end.kind);
-  *clockSet = end.clockSet;
-  return end.confirmed;
-}
-
-bool Loader::PollForNewVersion(TVXA4410Connection& connection, Clock::TimePoint start) const {
-  if (productVersion_.empty()) return true;
-  const Clock::TimePoint deadline = start + kVersionWaitLimit;
-  for (;;) {
-    connection.PauseUnlessAborted(static_cast<uint32_t>(kVersionPollInterval.count()));
-    if (connection.Aborted()) return false;
-    try {
-      connection.QueryGinf();
-    } catch (const TVXA4410ConnError&) {
-      // The instrument is busy installing and does not answer: ask again.
-    }
-    if (connection.ProgramVersionText() == productVersion_) return true;
-    if (clock_.Now() >= deadline) return false;
-  }
-}
-
-void Loader::StopTrafficAndExit() {
-  if (TrafficThread) TrafficThread->Stop();
-  view_.Terminate();
-}
-
 bool Loader::FormClose() noexcept {
-  return Guarded(false, [this] {
+  try {
     TVXA4410Connection* current = Current();
     // Once the install has been requested, nothing can be interrupted any more: the user is
     // told that the instrument goes on installing whatever the program does.
@@ -357,14 +216,27 @@ bool Loader::FormClose() noexcept {
     closing_ = false;
     if (!stop) return false;
     Interrupt();
+    // The window decides from the interrupted run that it ends, also when no wait was running
+    // to tell it (an update that had come to a stop).
+    view_.ActionEnded(lastOutcome_);
     return true;
-  });
+  } catch (const std::exception& e) {
+    Outcome ignored;
+    ShowEscaped(e.what(), Outcome::kNone, &ignored);
+  } catch (...) {
+    Outcome ignored;
+    ShowEscaped("", Outcome::kNone, &ignored);
+  }
+  return false;
 }
 
 void Loader::Interrupt() {
   interrupted_ = true;
-  if (updateRunning_) lastOutcome_ = Outcome::kInterrupted;
-  StopTrafficAndExit();
+  if (updateRunning_) {
+    lastOutcome_.kind = Outcome::kInterrupted;
+    lastOutcome_.endsRun = true;
+  }
+  if (session_) session_->Stop();
 }
 
 }  // namespace vxa

@@ -3,35 +3,20 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <utility>
 
+#include "app/InstrumentSession.h"
 #include "app/LoaderView.h"
+#include "app/Outcome.h"
 #include "app/image/ResReadTransBuffer.h"
 #include "link/Clock.h"
 #include "link/FtDriver.h"
-#include "protocol/Connection.h"
-#include "protocol/TrafficControlThread.h"
 
 namespace vxa {
-
-// How a Find, a Load or a ReadFile ended, for front ends that report it (the terminal's exit code).
-enum class Outcome {
-  kNone,           // nothing was done: nothing to update or read, or an update already running
-  kFound,
-  kNoDevice,       // none, several, or the listing failed
-  kNotResponding,  // found, but it did not give its records
-  kDeclined,       // the user said No to the confirmation
-  kUpdated,
-  kFailed,
-  kVersionTimeout,
-  kInterrupted,
-  kFileRead,       // a file of the instrument was read whole into the search's buffer
-};
 
 // The instrument has this long to come back with the new version after the install request.
 inline constexpr Clock::Duration kVersionWaitLimit = std::chrono::minutes(5);
@@ -43,9 +28,8 @@ namespace test {
 class LoaderProbe;
 }
 
-// The search and the update, written once for every front end. It owns what lives for the whole
-// run: the connection list (empty, or the one instrument found), the boot image and the traffic
-// thread.
+// The search and the update, written once for every front end: the procedure, told to the user
+// through the view. It owns the boot image and the session of the instrument it works with.
 class Loader {
  public:
   Loader(LoaderView& view, FtDriver& driver, Clock& clock,
@@ -55,13 +39,13 @@ class Loader {
   Loader& operator=(const Loader&) = delete;
 
   // What the user asks for. None of them throws: an error that escapes goes to the view's
-  // standard error display, and the action ends as a failed one (a search as kNoDevice).
+  // standard error display, and the action ends as a failed one (a search as kNoDevice). Each
+  // tells the view how it ended (LoaderView::ActionEnded), and returns it.
   //
   // The search: exactly one instrument, opened, asked for its records, its four lines shown.
   Outcome Find() noexcept;
-  // The update of the instrument found: the confirmation, the write, the verification, the
-  // install request, the wait for the new version, the clock. kNone when there is nothing to
-  // update or an update is running already.
+  // The update of the instrument found: the confirmation, then its stages. kNone when there is
+  // nothing to update or an update is running already.
   Outcome Load() noexcept;
   // After a successful Find: reads the file of that kind into the bound buffer, with the traffic
   // thread carrying the blocks and the view showing the progress. kNone when nothing was found.
@@ -71,23 +55,20 @@ class Loader {
   // Stops a running update at once (the terminal's Ctrl-C): no exchange after the one in flight.
   void Interrupt();
 
-  // How the last Find, Load or ReadFile that did something ended; an update that is interrupted
-  // counts as interrupted from that moment, even when it had come to a stop before.
-  Outcome LastOutcome() const { return lastOutcome_; }
+  // How the run stands: the last Find, Load or ReadFile that did something, or the set-up that
+  // failed. An update that is interrupted counts as interrupted from that moment, even when it
+  // had come to a stop before.
+  const Outcome& LastOutcome() const { return lastOutcome_; }
   // The install request may have reached the instrument, and it did not refuse it.
   bool KernelRequested() const { return kernelRequested_; }
-  // Something failed that ends the program or the update: a box that ended the program, an
-  // update that failed or did not see the new version. Not set by an interruption alone.
-  bool EndedInFailure() const {
-    return endedInFailure_ || lastOutcome_ == Outcome::kFailed ||
-           lastOutcome_ == Outcome::kVersionTimeout;
-  }
+  // What the last search found, while it is the instrument worked with.
+  const std::optional<InstrumentFacts>& Found() const { return found_; }
 
   // The options of the command line that concern the search.
-  void SetLogEnabled(bool enabled) { logEnabled_ = enabled; }
-  void SetDumpEnabled(bool enabled) { dumpEnabled_ = enabled; }
-  bool LogEnabled() const { return logEnabled_; }
-  bool DumpEnabled() const { return dumpEnabled_; }
+  void SetLogEnabled(bool enabled) { logPlan_.log = enabled; }
+  void SetDumpEnabled(bool enabled) { logPlan_.dump = enabled; }
+  bool LogEnabled() const { return logPlan_.log; }
+  bool DumpEnabled() const { return logPlan_.dump; }
 
   // Reading one of the instrument's files (the terminal's read command). A connection takes one
   // buffer for its life, bound by the search, so the buffer is chosen before Find: null (the
@@ -100,67 +81,68 @@ class Loader {
   // The search's log is `first` instead of log_file.txt, and moves to the name `renamed` gives
   // for the instrument's serial number once the instrument has told it.
   void SetLogNames(std::string first, std::function<std::string(const std::string&)> renamed) {
-    logName_ = std::move(first);
-    logRenamed_ = std::move(renamed);
+    logPlan_.name = std::move(first);
+    logPlan_.renamed = std::move(renamed);
   }
 
  private:
   friend class test::LoaderProbe;
 
-  // What follows a step's report.
-  enum class Then { kNothing, kStopTraffic, kEnd, kStopTrafficAndEnd };
-  // How a step ended: every step ends through Conclude, which shows the report and does the rest.
+  // How a step ended, and how the user is told: a report of the failure it carries (or, for a
+  // success, the information box). A failure stops the traffic thread unless the step says the
+  // procedure stands where it is.
   struct Ending {
-    Ending(Outcome outcome = Outcome::kNone, std::optional<Report> report = std::nullopt,
-           Then then = Then::kNothing)
-        : outcome(outcome), report(std::move(report)), then(then) {}
-
     Outcome outcome;
-    std::optional<Report> report;
-    Then then;
+    std::optional<ReportKind> shownAs = std::nullopt;
+    bool stopsTraffic = true;
   };
-  // Runs a step, concludes it and records how it ended; `onEscape` is how it ends when an error
-  // escapes it.
-  template <typename Step>
-  Outcome Run(Outcome onEscape, Step step) noexcept;
+  static Ending Plain(Outcome::Kind kind) { return {Outcome(kind), std::nullopt, false}; }
+  // An update's failure: shown, the traffic stopped, and the run over.
+  static Ending UpdateFailed(Failure failure, ReportKind shownAs = ReportKind::kError);
+  // The traffic thread was stopped, or the program is to end: the update goes no further.
+  static Ending Stopped();
+  // A stage that is through: the update goes on.
+  using Next = std::optional<Ending>;
+
+  // Runs an action, concludes it and records how it ended; `onEscape` is how it ends when an
+  // error escapes it.
+  template <typename Action>
+  Outcome Run(Outcome::Kind onEscape, Action action) noexcept;
   Outcome Conclude(Ending ending);
-  // Runs an action so that nothing it throws goes further.
-  template <typename Result, typename Action>
-  Result Guarded(Result onEscape, Action action) noexcept;
-  void ShowEscaped(const char* text, ConnErrorKind cause) noexcept;
+  void ShowEscaped(const char* text, Outcome::Kind onEscape, Outcome* outcome) noexcept;
 
   Ending Search();
-  Ending Update();
+  Ending SearchOne();
   Ending Read(uint32_t fileKind);
-  // The traffic thread was stopped, or the program is ending: the update goes no further.
-  static Ending Stopped() { return {Outcome::kFailed, std::nullopt, Then::kStopTrafficAndEnd}; }
-  // Waits until the running transfer is done, refreshing the progress. False when it was stopped
-  // or the program is to end; a failure of the transfer is raised.
-  bool WaitForTransfer();
+
+  // The update, stage by stage (LoaderUpdate.cpp).
+  Ending Update();
+  Next RequestWrite();
+  Next WriteImage();
+  Next VerifyImage();
+  Next RequestInstall();
+  Next AwaitNewVersion();
+  Ending Succeeded();
+
+  // Waits until the running transfer is done, refreshing the progress: its failure, or one of
+  // kind kInterrupted and no text when it was stopped or the program is to end.
+  std::optional<Failure> WaitForTransfer();
   void RefreshProgress();
-  // Waits, processing the front end's events, until the instrument reports the program's own
-  // version, then sets its clock, and tells when it took it. False when the version did not come
-  // within the bound or the wait was stopped; a link failure while setting the clock is raised.
-  bool AwaitNewFirmware(std::optional<LocalDateTime>* clockSet);
-  // How that wait ended on the traffic thread.
+  // How the wait for the new version ended on the traffic thread.
   struct WaitEnd {
     bool confirmed = false;
     std::optional<LocalDateTime> clockSet;  // when the instrument took the time it was given
-    std::optional<std::string> failure;     // the text of what failed, if anything did
-    ConnErrorKind kind = ConnErrorKind::kOther;
-    bool escaped = false;  // a failure that is no link or protocol error
+    std::optional<Failure> failure;         // a link failure while setting the clock
   };
-  // The polls of that wait, on the traffic thread: true once the version has come.
-  bool PollForNewVersion(TVXA4410Connection& connection, Clock::TimePoint start) const;
-  // The instrument's refusal of the request just made, if it refused it.
-  static std::optional<TVXA4410ConnError> Refusal(TVXA4410Connection& connection);
+  // The polls of that wait and the clock, on the traffic thread.
+  WaitEnd PollThenSetClock(Clock::TimePoint start);
+  bool PollForNewVersion(Clock::TimePoint start);
   // Logs where the read-back first differed from the image and returns it as a text.
   std::string DescribeMismatch(uint32_t offset, uint32_t compared);
   // What a failure now means for the instrument, for the report's last line.
   std::string Consequence() const;
-  void StopTrafficAndExit();
 
-  TVXA4410Connection* Current() { return Connections.empty() ? nullptr : &Connections.back(); }
+  TVXA4410Connection* Current() const { return session_ ? session_->Current() : nullptr; }
   TBasicTransBuffer* SearchBuffer() const {
     return searchBuffer_ != nullptr ? searchBuffer_ : BootImage.get();
   }
@@ -168,22 +150,20 @@ class Loader {
   LoaderView& view_;
   FtDriver& driver_;
   Clock& clock_;
-  std::list<TVXA4410Connection> Connections;
   std::unique_ptr<TResReadTransBuffer> BootImage;
-  std::unique_ptr<TrafficControlThread> TrafficThread;
-  Outcome lastOutcome_ = Outcome::kNone;
-  bool logEnabled_ = false;
-  bool dumpEnabled_ = false;
+  // Null when its traffic thread could not be made.
+  std::unique_ptr<InstrumentSession> session_;
+  Outcome lastOutcome_;
+  LogPlan logPlan_;
   bool updateRunning_ = false;
   bool kernelRequested_ = false;
-  bool endedInFailure_ = false;
   bool closing_ = false;
   bool interrupted_ = false;
   const std::string productVersion_;
+  std::optional<InstrumentFacts> found_;
+  std::optional<LocalDateTime> clockSet_;
   TBasicTransBuffer* searchBuffer_ = nullptr;
   std::optional<BridgeInfo> bridge_;
-  std::string logName_ = kLogFileName;
-  std::function<std::string(const std::string&)> logRenamed_;
 };
 
 }  // namespace vxa

@@ -4,6 +4,19 @@
 
 namespace vxa {
 
+ConnErrorKind CauseOf(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::kRefused:
+      return ConnErrorKind::kRefused;
+    case FailureKind::kLinkFailed:
+    case FailureKind::kNotAnswering:
+    case FailureKind::kNoDevice:
+      return ConnErrorKind::kLink;
+    default:
+      return ConnErrorKind::kOther;
+  }
+}
+
 std::string ProgressText(const Progress& progress) {
   std::string text = "(";
   text += std::to_string(progress.position);

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "app/InstrumentFacts.h"
+#include "app/Outcome.h"
 #include "link/Clock.h"
 #include "link/Errors.h"
 
@@ -73,8 +75,9 @@ class LoaderView {
   // A search begins: whatever was found before can no longer be updated. A front end that only
   // shows what is found has nothing to do.
   virtual void SearchStarted() {}
-  // The search found one instrument, and it answered.
-  virtual void DeviceFound(const DeviceLines& lines) = 0;
+  // The search found one instrument, and it answered: its four lines as the window shows them,
+  // and the same facts as values.
+  virtual void DeviceFound(const DeviceLines& lines, const InstrumentFacts& facts) = 0;
   // An update (or a read) entered a stage; `text` names it for the user. Once an update has
   // entered its first stage it runs until it ends, and only closing may interrupt it.
   virtual void StageChanged(Stage stage, const std::string& text) = 0;
@@ -99,10 +102,20 @@ class LoaderView {
   virtual void ProcessEvents(std::chrono::milliseconds maxWait) = 0;
   // May be called from any thread: something the waiting side looks at has changed.
   virtual void Wake() = 0;
+  // A Find, a Load or a ReadFile has ended, its report shown. The front end decides from the
+  // outcome whether the program ends; by default it ends once the run is over.
+  virtual void ActionEnded(const Outcome& outcome) {
+    if (outcome.endsRun) Terminate();
+  }
+
   // Asks the front end to end once control returns to its loop.
   virtual void Terminate() = 0;
   virtual bool Terminating() const = 0;
 };
+
+// The kind of link error a failure of this kind came from, for the reports' readers that tell a
+// refusal from a broken link.
+ConnErrorKind CauseOf(FailureKind kind);
 
 // "(position из total)": the figures of a transfer as the front ends write them.
 std::string ProgressText(const Progress& progress);

@@ -40,17 +40,15 @@ class MemberView final : public LoaderView {
   }
   bool Interrupted() const { return interrupted_; }
   const std::optional<DeviceLines>& Lines() const { return lines_; }
-  const std::string& Failure() const { return failure_; }
-  const std::string& Consequence() const { return consequence_; }
+  const std::optional<InstrumentFacts>& Facts() const { return facts_; }
   const std::string& Warning() const { return warning_; }
   const std::string& NewVersion() const { return newVersion_; }
 
-  void DeviceFound(const DeviceLines& lines) override {
+  void DeviceFound(const DeviceLines& lines, const InstrumentFacts& facts) override {
     lines_ = lines;
-    // The second line is the serial number behind its label.
-    const std::string label = StringTableText(str::kLabelSerial);
+    facts_ = facts;
     std::lock_guard lock(mutex_);
-    shown_.serialNumber = lines[1].starts_with(label) ? lines[1].substr(label.size()) : lines[1];
+    shown_.serialNumber = facts.serialNumber;
   }
   void StageChanged(Stage, const std::string& text) override {
     {
@@ -69,11 +67,8 @@ class MemberView final : public LoaderView {
     std::lock_guard lock(mutex_);
     shown_.waited = waited;
   }
-  void ShowReport(const Report& report) override {
-    if (report.kind == ReportKind::kInformation || !failure_.empty()) return;
-    failure_ = report.text;
-    consequence_ = report.consequence;
-  }
+  // What failed is in the loader's outcome.
+  void ShowReport(const Report&) override {}
   void DiagnosticsUnavailable(const std::string& text) override { warning_ = text; }
   void NewFirmwareReported(const std::string& programVersion,
                            const std::optional<LocalDateTime>&) override {
@@ -120,8 +115,7 @@ class MemberView final : public LoaderView {
   bool interrupted_ = false;
   bool terminating_ = false;
   std::optional<DeviceLines> lines_;
-  std::string failure_;
-  std::string consequence_;
+  std::optional<InstrumentFacts> facts_;
   std::string warning_;
   std::string newVersion_;
 };
@@ -204,20 +198,19 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
           const Outcome found = loader.Find();
           // A stop asked for while the search waited for the instrument is seen here.
           member.view.ProcessEvents(std::chrono::milliseconds(0));
-          if (found == Outcome::kFound && options.job == Job::kUpdate &&
+          if (found.kind == Outcome::kFound && options.job == Job::kUpdate &&
               !member.view.Terminating()) {
             loader.Load();
           }
         }
         result.outcome = loader.LastOutcome();
-        result.kernelRequested = loader.KernelRequested();
+        result.outcome.kernelRequested = loader.KernelRequested();
         member.view.SetInterruptHandler(nullptr);
       }
-      result.interrupted = member.view.Interrupted() && result.outcome != Outcome::kUpdated;
+      result.interrupted = member.view.Interrupted() && result.outcome.kind != Outcome::kUpdated;
       result.lines = member.view.Lines();
+      result.facts = member.view.Facts();
       result.serialNumber = member.view.Look().serialNumber;
-      result.failure = member.view.Failure();
-      result.consequence = member.view.Consequence();
       result.warning = member.view.Warning();
       result.newVersion = member.view.NewVersion();
       result.elapsed = member.clock.Now() - start;
@@ -226,8 +219,8 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
     try {
       member.thread = std::thread(run);
     } catch (const std::system_error&) {
-      member.result.outcome = Outcome::kFailed;
-      member.result.failure = VXA_MSG(msg::kThreadCreateFailed);
+      member.result.outcome =
+          Outcome(Outcome::kFailed, Failure{FailureKind::kLocal, VXA_MSG(msg::kThreadCreateFailed)});
       member.view.Finish();
     }
   }

@@ -29,16 +29,18 @@ struct StationProgress {
 // How one instrument's run ended.
 struct StationResult {
   BridgeInfo bridge;
-  std::optional<DeviceLines> lines;  // its four lines, when the search found it
-  std::string serialNumber;          // as the instrument told it; empty when it did not
-  Outcome outcome = Outcome::kNone;  // how the loader's last step ended
-  bool interrupted = false;          // stopped by Interrupt before it was through
-  bool kernelRequested = false;      // the install request went out
-  std::string newVersion;            // the program version it reported after the install
-  std::string failure;  // what it was shown first that was not a success; empty when none
-  std::string consequence;  // what that failure means for the instrument
-  std::string warning;  // its log could not be created, and why
+  std::optional<DeviceLines> lines;      // its four lines, when the search found it
+  std::optional<InstrumentFacts> facts;  // the same, as values
+  std::string serialNumber;              // as the instrument told it; empty when it did not
+  // How the loader's last step ended, with its failure and whether the install request went out.
+  Outcome outcome;
+  bool interrupted = false;  // stopped by Interrupt before it was through
+  std::string newVersion;    // the program version it reported after the install
+  std::string warning;       // its log could not be created, and why
   Clock::Duration elapsed{};
+
+  // The text of its failure; empty when it had none.
+  std::string FailureText() const { return outcome.failure ? outcome.failure->text : ""; }
 };
 
 // Several instruments at once, each on a thread of its own with a Loader of its own, and so its

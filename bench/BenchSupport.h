@@ -55,7 +55,9 @@ class TimedView final : public LoaderView {
   const StageMark* Find(Stage stage) const;
 
   void SearchStarted() override { inner_.SearchStarted(); }
-  void DeviceFound(const DeviceLines& lines) override { inner_.DeviceFound(lines); }
+  void DeviceFound(const DeviceLines& lines, const InstrumentFacts& facts) override {
+    inner_.DeviceFound(lines, facts);
+  }
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override { inner_.ProgressChanged(progress); }
   void VersionWaitChanged(const Waited& waited) override { inner_.VersionWaitChanged(waited); }
@@ -65,6 +67,7 @@ class TimedView final : public LoaderView {
   }
   void ProcessEvents(std::chrono::milliseconds maxWait) override { inner_.ProcessEvents(maxWait); }
   void Wake() override { inner_.Wake(); }
+  void ActionEnded(const Outcome& outcome) override { inner_.ActionEnded(outcome); }
   void Terminate() override { inner_.Terminate(); }
   bool Terminating() const override { return inner_.Terminating(); }
 

@@ -354,7 +354,8 @@ bool StationUpdate(int instruments, std::FILE* sink, TimedRun* run, double* simu
   for (size_t index = 0; index < station.Size(); ++index) {
     const StationResult& result = station.Result(index);
     if (result.outcome == Outcome::kUpdated) continue;
-    std::fprintf(stderr, "instrument %zu was not updated: %s\n", index, result.failure.c_str());
+    std::fprintf(stderr, "instrument %zu was not updated: %s\n", index,
+                 result.FailureText().c_str());
     updated = false;
   }
   return updated;

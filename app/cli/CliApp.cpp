@@ -170,7 +170,7 @@ void CommandRun::WithLoader(const std::optional<BridgeInfo>& chosen) {
   }
   view.SetInterruptHandler([&loader] { loader->Interrupt(); });
   // The loader could not set itself up (its boot image or its thread): the box has been shown.
-  if (view.Terminating()) {
+  if (loader->LastOutcome().Failed()) {
     report_.failed = true;
     return;
   }
@@ -178,19 +178,19 @@ void CommandRun::WithLoader(const std::optional<BridgeInfo>& chosen) {
   loader->SetSearchBuffer(sink.get());
   if (chosen) loader->SetBridge(*chosen);
 
-  const Outcome found = loader->Find();
+  const Outcome::Kind found = loader->Find().kind;
   // No instrument, or a bridge or port that could not be listed or used: the driver knows why.
   if (found == Outcome::kNoDevice || found == Outcome::kFailed) ExplainDriverFailure();
   // The search waits for the instrument without polling: a Ctrl-C meanwhile is seen here.
   view.ProcessEvents(std::chrono::milliseconds(0));
   if (!view.Interrupted() && !view.Terminating() && found == Outcome::kFound) {
     if (options_.command == Command::kUpdate) {
-      if (loader->Load() == Outcome::kDeclined && !view.Interrupted() &&
+      if (loader->Load().kind == Outcome::kDeclined && !view.Interrupted() &&
           !view.ConfirmationRefused()) {
         PrintText(streams_.err, VXA_MSG(msg::kUpdateDeclined));
       }
     } else if (options_.command == Command::kRead) {
-      if (loader->ReadFile(options_.fileKind) == Outcome::kFileRead) {
+      if (loader->ReadFile(options_.fileKind).kind == Outcome::kFileRead) {
         view.FinishProgress();
         std::string error;
         if (sink->Commit(&error)) {
@@ -204,7 +204,7 @@ void CommandRun::WithLoader(const std::optional<BridgeInfo>& chosen) {
     }
   }
   view.FinishProgress();
-  report_.outcome = loader->LastOutcome();
+  report_.outcome = loader->LastOutcome().kind;
   report_.interrupted = view.Interrupted();
   report_.usageError = report_.usageError || view.ConfirmationRefused();
   report_.kernelRequested = loader->KernelRequested();
@@ -215,22 +215,17 @@ void CommandRun::WithLoader(const std::optional<BridgeInfo>& chosen) {
 }  // namespace
 
 ExitCode DecideExitCode(const RunReport& report) {
-  if (report.usageError) return kExitUsage;
-  if (report.interrupted || report.outcome == Outcome::kInterrupted) return kExitInterrupted;
-  if (report.failed) return kExitFailed;
-  switch (report.outcome) {
-    case Outcome::kNoDevice:
-      return kExitNoDevice;
-    case Outcome::kFound:
-      return report.command == Command::kInfo || report.command == Command::kList ? kExitSuccess
-                                                                                  : kExitFailed;
-    case Outcome::kUpdated:
-      return report.command == Command::kUpdate ? kExitSuccess : kExitFailed;
-    case Outcome::kFileRead:
-      return report.command == Command::kRead ? kExitSuccess : kExitFailed;
-    default:
-      return kExitFailed;
+  Outcome outcome(report.outcome);
+  if (report.usageError) {
+    outcome.failure = Failure{FailureKind::kUsage};
+  } else if (report.interrupted) {
+    outcome.failure = Failure{FailureKind::kInterrupted};
+  } else if (report.failed) {
+    outcome.failure = Failure{FailureKind::kLocal};
   }
+  static constexpr Asked kAsked[] = {Asked::kInfo, Asked::kList, Asked::kInfo, Asked::kUpdate,
+                                     Asked::kRead};
+  return static_cast<ExitCode>(ExitStatus(outcome, kAsked[static_cast<size_t>(report.command)]));
 }
 
 const char* InterruptionConsequence(const RunReport& report) {

@@ -1,24 +1,23 @@
 #pragma once
 
 #include "app/Loader.h"
+#include "app/Outcome.h"
 #include "app/cli/CliOptions.h"
 #include "app/cli/TerminalView.h"
 
 namespace vxa::cli {
 
-// The program's exit status: what scripts and production lines look at.
-enum ExitCode : int {
-  kExitSuccess = 0,
-  kExitFailed = 1,    // the operation failed; its text is on stderr
-  kExitUsage = 2,     // the command line, or a confirmation that could not be asked
-  kExitNoDevice = 3,  // no instrument, more than one, or no such port
-  kExitInterrupted = 130,
-};
+using vxa::ExitCode;
+using vxa::kExitFailed;
+using vxa::kExitInterrupted;
+using vxa::kExitNoDevice;
+using vxa::kExitSuccess;
+using vxa::kExitUsage;
 
 // What happened in one run, gathered as it goes; the exit status is decided from it alone.
 struct RunReport {
   Command command = Command::kNone;
-  Outcome outcome = Outcome::kNone;  // the loader's last outcome, or the listing's own
+  Outcome::Kind outcome = Outcome::kNone;  // the loader's last outcome, or the listing's own
   bool usageError = false;
   bool interrupted = false;
   bool failed = false;  // something outside the loader failed (the file, the driver set-up)

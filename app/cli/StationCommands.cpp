@@ -164,8 +164,9 @@ void RunStation(const StationContext& context) {
       PrintText(context.streams.err,
                 FormatText("%u: %s", result.bridge.index, result.warning.c_str()));
     }
-    succeeded += (update ? result.outcome == Outcome::kUpdated : result.lines.has_value()) ? 1 : 0;
-    report.kernelRequested = report.kernelRequested || result.kernelRequested;
+    succeeded +=
+        (update ? result.outcome.kind == Outcome::kUpdated : result.lines.has_value()) ? 1 : 0;
+    report.kernelRequested = report.kernelRequested || result.outcome.kernelRequested;
   }
   if (update) {
     WriteText(context.streams.out, StationTable(station));

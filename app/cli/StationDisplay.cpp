@@ -38,24 +38,25 @@ std::string MinutesAndSeconds(Clock::Duration duration) {
 }
 
 std::string StationOutcomeText(const StationResult& result, Command command) {
-  if (result.outcome == Outcome::kUpdated) return VXA_MSG(msg::kOutcomeUpdated);
+  if (result.outcome.kind == Outcome::kUpdated) return VXA_MSG(msg::kOutcomeUpdated);
   if (result.interrupted) {
     RunReport report;
     report.command = command;
-    report.kernelRequested = result.kernelRequested;
+    report.kernelRequested = result.outcome.kernelRequested;
     return OneLine(std::string(VXA_MSG(msg::kAbortedByUser)) + ". " +
                    InterruptionConsequence(report));
   }
-  if (!result.failure.empty()) {
+  if (!result.FailureText().empty()) {
     // With what it means for this instrument: unchanged, or installing and to be left alone.
-    std::string text = OneLine(result.failure);
-    if (!result.consequence.empty()) {
+    std::string text = OneLine(result.FailureText());
+    const std::string& consequence = result.outcome.failure->consequence;
+    if (!consequence.empty()) {
       text += text.ends_with('.') ? " " : ". ";
-      text += OneLine(result.consequence);
+      text += OneLine(consequence);
     }
     return text;
   }
-  return result.outcome == Outcome::kFound ? "" : StringTableText(str::kNotConnected);
+  return result.outcome.kind == Outcome::kFound ? "" : StringTableText(str::kNotConnected);
 }
 
 std::string StationTable(const Station& station) {

@@ -23,7 +23,7 @@ void TerminalView::Print(std::FILE* stream, const std::string& text) {
   WriteText(stream, plain);
 }
 
-void TerminalView::DeviceFound(const DeviceLines& lines) {
+void TerminalView::DeviceFound(const DeviceLines& lines, const InstrumentFacts&) {
   for (const std::string& line : lines) Print(streams_.out, line);
 }
 

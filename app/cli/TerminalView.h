@@ -45,7 +45,7 @@ class TerminalView final : public LoaderView {
   // The confirmation could not be asked: no terminal to ask on, and no --yes.
   bool ConfirmationRefused() const { return confirmationRefused_; }
 
-  void DeviceFound(const DeviceLines& lines) override;
+  void DeviceFound(const DeviceLines& lines, const InstrumentFacts& facts) override;
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override;
   void VersionWaitChanged(const Waited& waited) override;

@@ -55,13 +55,18 @@ int TResReadTransBuffer::Write(const void* source, int length) {
     difference_ = Difference{position + same, position + count};
     throw TBufferError(VXA_MSG(msg::kVerifiedDataMismatch));
   }
+  // More than the image holds: the instrument's file is not the image, however its start agrees.
+  if (count < static_cast<uint32_t>(length)) overran_ = true;
   position_.fetch_add(count);
   return static_cast<int>(count);
 }
 
 int TResReadTransBuffer::SetPosition(int position) {
   if (position < 0) return position;
-  if (position == 0) difference_.reset();  // a new transfer
+  if (position == 0) {  // a new transfer
+    difference_.reset();
+    overran_ = false;
+  }
   const uint32_t clamped = std::min(static_cast<uint32_t>(position), size_);
   position_.store(clamped);
   return static_cast<int>(clamped);

@@ -38,6 +38,8 @@ class TResReadTransBuffer final : public TBasicTransBuffer {
     uint32_t compared;
   };
   std::optional<Difference> FirstDifference() const { return difference_; }
+  // Whether the last read-back brought more bytes than the image holds.
+  bool Overran() const { return overran_; }
 
  private:
   uint32_t Available(int length) const;
@@ -49,6 +51,7 @@ class TResReadTransBuffer final : public TBasicTransBuffer {
   uint32_t size_ = 0;
   // Written and read by whoever holds the connection's lock or has stopped its traffic.
   std::optional<Difference> difference_;
+  bool overran_ = false;
 };
 
 }  // namespace vxa

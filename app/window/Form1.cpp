@@ -219,7 +219,7 @@ void TForm1::SearchStarted() {
   LoadButton->setEnabled(false);
 }
 
-void TForm1::DeviceFound(const DeviceLines& lines) {
+void TForm1::DeviceFound(const DeviceLines& lines, const InstrumentFacts&) {
   Memo1->clear();
   for (const std::string& line : lines) Memo1->appendPlainText(FromUtf8(line));
   LoadButton->setEnabled(true);
@@ -321,8 +321,7 @@ bool TForm1::AskYesNo(const std::string& text, DefaultAnswer byDefault) {
 }
 
 int TForm1::ExitStatus() const {
-  if (loader_->LastOutcome() == Outcome::kInterrupted) return kExitAborted;
-  return loader_->EndedInFailure() ? kExitFailed : 0;
+  return vxa::ExitStatus(loader_->LastOutcome(), Asked::kWindow);
 }
 
 void TForm1::ProcessEvents(std::chrono::milliseconds maxWait) {

@@ -60,7 +60,7 @@ class TForm1 final : public QDialog, public LoaderView {
 
   // LoaderView: what happened, mapped onto the widgets.
   void SearchStarted() override;
-  void DeviceFound(const DeviceLines& lines) override;
+  void DeviceFound(const DeviceLines& lines, const InstrumentFacts& facts) override;
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override;
   void VersionWaitChanged(const Waited& waited) override;

@@ -258,7 +258,7 @@ TEST(ProgressMeterTest, PositionGoingBackStartsOver) {
 
 // --- exit status ---
 
-RunReport Report(Command command, Outcome outcome) {
+RunReport Report(Command command, Outcome::Kind outcome) {
   RunReport report;
   report.command = command;
   report.outcome = outcome;

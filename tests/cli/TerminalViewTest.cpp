@@ -111,7 +111,7 @@ std::string Msg(int id) {
 
 TEST_F(TerminalViewTest, ResultsToStdoutProblemsToStderr) {
   TerminalView view(clock_, signals_, Streams(false, false), false);
-  view.DeviceFound({"Модель: X", "Заводской номер: 1", "Версия прибора: 2", "Версия программы: 3"});
+  view.DeviceFound({"Модель: X", "Заводской номер: 1", "Версия прибора: 2", "Версия программы: 3"}, {});
   view.ShowReport({ReportKind::kInformation, "done"});
   view.ShowReport({ReportKind::kWarning, "\tcareful\r\nnow"});
   view.ShowReport({ReportKind::kError, "broken"});
@@ -348,7 +348,7 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
   EXPECT_EQ(loader->LastOutcome(), Outcome::kInterrupted);
   RunReport report;
   report.command = Command::kUpdate;
-  report.outcome = loader->LastOutcome();
+  report.outcome = loader->LastOutcome().kind;
   report.interrupted = view->Interrupted();
   report.kernelRequested = loader->KernelRequested();
   EXPECT_EQ(DecideExitCode(report), kExitInterrupted);

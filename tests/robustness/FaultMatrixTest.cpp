@@ -397,10 +397,10 @@ class StationMatrix : private SmallImage {
     if (instrument.KernelRequests() > 0 && instrument.FileContent("swap") != image_) {
       *problem += " installed a wrong image;";
     }
-    if (result.kernelRequested != (instrument.KernelRequests() > 0)) {
+    if (result.outcome.kernelRequested != (instrument.KernelRequests() > 0)) {
       *problem += " told the install request wrong;";
     }
-    switch (result.outcome) {
+    switch (result.outcome.kind) {
       case Outcome::kUpdated:
         return instrument.Installed() ? Updated() : Error("updated without an install");
       case Outcome::kNotResponding:
@@ -408,7 +408,7 @@ class StationMatrix : private SmallImage {
       case Outcome::kVersionTimeout:
         return VersionTimeout();
       default:
-        return Error(result.failure);
+        return Error(result.FailureText());
     }
   }
 
@@ -474,7 +474,7 @@ TEST(FaultMatrixTest, InterruptingAStationStopsEachInstrumentAndTellsWhetherItIn
     const StationResult& result = matrix.station().Result(static_cast<size_t>(index));
     EXPECT_TRUE(result.interrupted) << index;
     EXPECT_EQ(result.outcome, Outcome::kInterrupted) << index;
-    EXPECT_EQ(result.kernelRequested, index != kSilent) << index;
+    EXPECT_EQ(result.outcome.kernelRequested, index != kSilent) << index;
     EXPECT_EQ(matrix.instrument(index).KernelRequests(), index != kSilent ? 1 : 0) << index;
   }
 }

@@ -11,7 +11,9 @@ namespace vxa::test {
 class LoaderProbe {
  public:
   static TVXA4410Connection* Current(Loader& loader) { return loader.Current(); }
-  static size_t ConnectionCount(const Loader& loader) { return loader.Connections.size(); }
+  static size_t ConnectionCount(const Loader& loader) {
+    return loader.Current() != nullptr ? 1 : 0;
+  }
   static const TResReadTransBuffer* BootImage(const Loader& loader) {
     return loader.BootImage.get();
   }

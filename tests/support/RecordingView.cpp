@@ -2,7 +2,7 @@
 
 namespace vxa::test {
 
-void RecordingView::DeviceFound(const DeviceLines& lines) {
+void RecordingView::DeviceFound(const DeviceLines& lines, const InstrumentFacts&) {
   memo.assign(lines.begin(), lines.end());
   loadEnabled = true;
 }

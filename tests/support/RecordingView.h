@@ -21,7 +21,7 @@ class RecordingView : public LoaderView {
   using Box = Report;
 
   void SearchStarted() override { loadEnabled = false; }
-  void DeviceFound(const DeviceLines& lines) override;
+  void DeviceFound(const DeviceLines& lines, const InstrumentFacts& facts) override;
   void StageChanged(Stage stage, const std::string& text) override;
   void ProgressChanged(const Progress& progress) override;
   void VersionWaitChanged(const Waited& waited) override;

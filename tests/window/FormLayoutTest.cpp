@@ -140,7 +140,7 @@ TEST_F(FormTest, TabOrderRunsFindLoadCloseProgressMemoAndTheBarTakesNoFocus) {
   EXPECT_EQ(order, expected);
 
   // What the user meets with the Tab key, Load enabled as after a search.
-  form->DeviceFound({"a", "b", "c", "d"});
+  form->DeviceFound({"a", "b", "c", "d"}, {});
   form->show();
   QApplication::setActiveWindow(form.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));

@@ -1,6 +1,8 @@
 #include "tests/window/WindowTestSupport.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QPixmap>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -33,7 +35,20 @@ class QtApplicationEnvironment final : public ::testing::Environment {
 
 }  // namespace
 
+void SaveWindowShot(const std::string& moment) {
+  const QString folder = qEnvironmentVariable("VXA_WINDOW_SHOTS");
+  if (folder.isEmpty()) return;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const QString name = QString::fromStdString(std::string(test->test_suite_name()) + "." +
+                                              test->name() + "-" + moment + ".png")
+                           .replace('/', '_');
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (qobject_cast<TForm1*>(widget) != nullptr) widget->grab().save(QDir(folder).filePath(name));
+  }
+}
+
 BoxAnswer ScriptedBoxes::Show(const BoxRequest& request) {
+  SaveWindowShot("box" + std::to_string(shown.size()));
   shown.push_back(request);
   if (onShow) onShow(request);
   if (request.buttons == BoxButtons::kOk) return BoxAnswer::kOk;

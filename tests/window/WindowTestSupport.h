@@ -30,6 +30,11 @@ inline QString Utf8(const std::string& text) {
   return QString::fromUtf8(text);
 }
 
+// With VXA_WINDOW_SHOTS naming a folder: the window as it is drawn now, saved there under the
+// test's name and `moment`. Every box shown and the end of every test are such moments, so that
+// two builds' windows can be compared file by file.
+void SaveWindowShot(const std::string& moment);
+
 // Stands in for the user in front of the boxes: keeps every box shown and answers the Yes/No
 // ones (Yes unless told otherwise).
 class ScriptedBoxes final : public MessageBoxes {
@@ -124,6 +129,7 @@ class PacedClock final : public Clock {
 class FormFixture : public ::testing::Test {
  protected:
   void TearDown() override {
+    if (form) SaveWindowShot("end");
     form.reset();
     SetMessageLanguage(kLanguageRussian);
   }
