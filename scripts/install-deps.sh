@@ -21,7 +21,7 @@ else
     qt6-base-dev qt6-translations-l10n libftdi1-dev
     clang libclang-rt-14-dev
     libqt6svg6
-    dpkg-dev file lintian appstream man-db bash-completion
+    dpkg-dev devscripts file lintian appstream man-db bash-completion
   )
 fi
 
