@@ -49,7 +49,7 @@ std::optional<std::string> InstrumentSession::StartLog(const LogPlan& plan) {
   TVXA4410Connection& connection = *Current();
   if (connection.SetLogging(plan.log, plan.dump, plan.name)) return std::nullopt;
   return FormatText(VXA_MSG(msg::kFileCreateFailed), connection.FailedFile(),
-                    std::generic_category().message(connection.FailedError()).c_str());
+                    connection.FailedCause().c_str());
 }
 
 std::optional<Failure> InstrumentSession::ReadRecords(TBasicTransBuffer* buffer,

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,6 +16,8 @@ namespace vxa {
 struct FileIoError {
   bool alreadyExists = false;  // CreateNew: the name is taken
   bool noSpace = false;        // the disk (or the user's quota) is full, or the file too large
+  bool link = false;           // OpenOwnFile: the name is a symbolic link (a reparse point)
+  bool notRegular = false;     // OpenOwnFile: the name is a device, a pipe or the like
   std::string text;            // the system's sentence for the failure
 };
 
@@ -49,6 +52,13 @@ class OutputFile {
 bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                  FileIoError* error);
 void RemoveFile(const std::filesystem::path& path);
+
+// A file the program writes under a name of its own choosing (the exchange log, the dump), in a
+// folder that may be shared with others: opened without following a final symbolic link (on
+// Windows, a reparse point) and only as a regular file, so that nothing planted under the name
+// makes the program write into another file; a device or a pipe is never waited on or emptied.
+// Created when missing; emptied unless `append`. Null with the reason when refused or failed.
+std::FILE* OpenOwnFile(const std::filesystem::path& path, bool append, FileIoError* error);
 // The running program's process number, for names no other run will pick.
 long long CurrentProcessId();
 

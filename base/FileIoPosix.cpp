@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/FileIo.h"
+#include "base/UniqueFd.h"
 
 namespace vxa {
 namespace {
@@ -89,6 +90,42 @@ bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::p
 
 void RemoveFile(const std::filesystem::path& path) {
   ::unlink(path.c_str());
+}
+
+std::FILE* OpenOwnFile(const std::filesystem::path& path, bool append, FileIoError* error) {
+  // Not emptied on opening: whatever the name turns out to be is looked at first. Non-blocking
+  // so that a named pipe nobody reads cannot hold the program; no controlling terminal either.
+  const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+  UniqueFd fd(::open(path.c_str(), flags | (append ? O_APPEND : 0), 0666));
+  if (!fd.IsOpen()) {
+    const int code = errno;
+    struct stat named {};
+    Failed(code, error);
+    error->link = code == ELOOP && ::lstat(path.c_str(), &named) == 0 && S_ISLNK(named.st_mode);
+    return nullptr;
+  }
+  struct stat opened {};
+  if (::fstat(fd.Get(), &opened) != 0) {
+    Failed(errno, error);
+    return nullptr;
+  }
+  if (!S_ISREG(opened.st_mode)) {
+    Failed(EINVAL, error);
+    error->notRegular = true;
+    return nullptr;
+  }
+  if (::fcntl(fd.Get(), F_SETFL, append ? O_APPEND : 0) != 0 ||
+      (!append && ::ftruncate(fd.Get(), 0) != 0)) {
+    Failed(errno, error);
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd.Get(), append ? "ab" : "wb+");
+  if (file == nullptr) {
+    Failed(errno, error);
+    return nullptr;
+  }
+  static_cast<void>(fd.Release());  // the stream closes it
+  return file;
 }
 
 long long CurrentProcessId() {

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -18,6 +20,24 @@ bool Failed(DWORD code, FileIoError* error) {
 
 HANDLE Handle(intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
+}
+
+// For OpenOwnFile: whether what was opened is a plain file on a disk, emptied unless appended to.
+bool PlainFile(HANDLE file, bool append, FileIoError* error) {
+  BY_HANDLE_FILE_INFORMATION about{};
+  if (!::GetFileInformationByHandle(file, &about)) return Failed(::GetLastError(), error);
+  if ((about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    error->link = true;
+    return Failed(ERROR_CANT_ACCESS_FILE, error);
+  }
+  if (::GetFileType(file) != FILE_TYPE_DISK ||
+      (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error->notRegular = true;
+    return Failed(ERROR_INVALID_FUNCTION, error);
+  }
+  LARGE_INTEGER start{};
+  return append || (::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && ::SetEndOfFile(file)) ||
+         Failed(::GetLastError(), error);
 }
 
 }  // namespace
@@ -99,6 +119,34 @@ bool RenameReplacing(const std::filesystem::path& from, const std::filesystem::p
 
 void RemoveFile(const std::filesystem::path& path) {
   ::DeleteFileW(path.c_str());
+}
+
+std::FILE* OpenOwnFile(const std::filesystem::path& path, bool append, FileIoError* error) {
+  // The reparse point itself is opened, not what it points to; the sharing is fopen's.
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    Failed(::GetLastError(), error);
+    return nullptr;
+  }
+  if (!PlainFile(file, append, error)) {
+    ::CloseHandle(file);
+    return nullptr;
+  }
+  const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(file),
+                                           _O_BINARY | (append ? _O_APPEND : 0));
+  if (descriptor < 0) {
+    ::CloseHandle(file);
+    Failed(ERROR_INVALID_HANDLE, error);
+    return nullptr;
+  }
+  std::FILE* stream = ::_fdopen(descriptor, append ? "ab" : "wb+");
+  if (stream == nullptr) {
+    ::_close(descriptor);  // and with it the handle
+    Failed(ERROR_INVALID_HANDLE, error);
+  }
+  return stream;
 }
 
 long long CurrentProcessId() {

@@ -26,6 +26,8 @@ class UniqueFd final {
 
   int Get() const { return fd_; }
   bool IsOpen() const { return fd_ >= 0; }
+  // Gives the descriptor up to a new owner (a FILE stream), which closes it from then on.
+  [[nodiscard]] int Release() { return std::exchange(fd_, -1); }
   // Closes now; the result of close() is what a caller that cares may report.
   int Reset() {
     if (fd_ < 0) return 0;

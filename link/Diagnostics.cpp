@@ -1,10 +1,10 @@
 #include "link/Diagnostics.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 
 #include "base/FileIo.h"
+#include "text/Messages.h"
 
 namespace vxa {
 
@@ -26,13 +26,15 @@ TDiagnosticFiles::~TDiagnosticFiles() {
   if (LogFile) std::fflush(LogFile.get());
 }
 
-bool TDiagnosticFiles::Create(const std::string& name, FilePtr& file) {
-  errno = 0;
+bool TDiagnosticFiles::Open(const std::string& name, bool append, FilePtr& file) {
+  FileIoError error;
   // Binary: every line ends in a bare LF on every platform, so that logs compare line by line.
-  file.reset(std::fopen(name.c_str(), "wb+"));
+  file.reset(OpenOwnFile(name, append, &error));
   if (file) return true;
   failedFile_ = name;
-  failedError_ = errno;
+  failedCause_ = error.link         ? VXA_MSG(msg::kOwnFileIsLink)
+                 : error.notRegular ? VXA_MSG(msg::kOwnFileNotRegular)
+                                    : error.text;
   return false;
 }
 
@@ -40,11 +42,11 @@ bool TDiagnosticFiles::SetLogging(bool log, bool dump, const std::string& logNam
   LogFile.reset();
   DumpFile.reset();
   failedFile_.clear();
-  failedError_ = 0;
-  if (log && !Create(logName, LogFile)) return false;
+  failedCause_.clear();
+  if (log && !Open(logName, false, LogFile)) return false;
   if (log) logName_ = logName;
   if (!dump) return true;
-  if (Create(kDumpFileName, DumpFile)) return true;
+  if (Open(kDumpFileName, false, DumpFile)) return true;
   LogFile.reset();
   return false;
 }
@@ -56,8 +58,8 @@ bool TDiagnosticFiles::RenameLog(const std::string& name) {
   FileIoError error;
   const bool renamed = RenameReplacing(logName_, name, &error);
   if (renamed) logName_ = name;
-  LogFile.reset(std::fopen(logName_.c_str(), "ab"));
-  return renamed && LogFile != nullptr;
+  // Opened again as it was made: whatever took the name meanwhile is not written through.
+  return Open(logName_, true, LogFile) && renamed;
 }
 
 void TDiagnosticFiles::Log(const char* format, ...) const {

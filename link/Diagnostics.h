@@ -45,12 +45,14 @@ class TDiagnosticFiles {
 
   // Opens the files asked for, closing any earlier ones first. True when every requested file is
   // open; a dump file that cannot be created takes the log file down with it. The log is
-  // log_file.txt unless the caller names another.
+  // log_file.txt unless the caller names another. The program is often run as root in a folder
+  // others can write: a name that is a symbolic link, or not a regular file, is refused, never
+  // written through.
   bool SetLogging(bool log, bool dump, const std::string& logName = kLogFileName);
-  // After a SetLogging that returned false: the file that could not be created, and the errno
-  // of the attempt.
+  // After a SetLogging that returned false: the file that could not be created, and why (the
+  // system's sentence, or the catalogue's for a link or what is no regular file).
   const char* FailedFile() const { return failedFile_.empty() ? nullptr : failedFile_.c_str(); }
-  int FailedError() const { return failedError_; }
+  const std::string& FailedCause() const { return failedCause_; }
   // Gives the open log another name (replacing a file of that name) and goes on writing to it:
   // the log of one of several instruments takes the instrument's name once the instrument has
   // told it. False, with the log where it was, when the file cannot be renamed.
@@ -70,11 +72,11 @@ class TDiagnosticFiles {
   FilePtr DumpFile;
 
  private:
-  // Opens `name` afresh into `file`, noting why when it cannot.
-  bool Create(const std::string& name, FilePtr& file);
+  // Opens `name` afresh (or, with `append`, at its end) into `file`, noting why when it cannot.
+  bool Open(const std::string& name, bool append, FilePtr& file);
 
   std::string failedFile_;  // kept here: the name given may not outlive the call
-  int failedError_ = 0;
+  std::string failedCause_;
   std::string logName_;
 };
 

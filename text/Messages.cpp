@@ -227,6 +227,8 @@ constexpr CatalogueEntry kCatalogue[] = {
     {msg::kStationSearching, "Поиск прибора", "Looking for the instrument"},
     {msg::kOptionNeedsCommand, "параметр %s действует только с командами %s", "option %s works only with the commands %s"},
     {msg::kBridgeGone, "устройства FTDI %s больше нет: его отключили после поиска", "the FTDI device %s is no longer there: it was unplugged after the search"},
+    {msg::kOwnFileIsLink, "это символическая ссылка, а по ссылке программа не пишет", "it is a symbolic link, and the program does not write through one"},
+    {msg::kOwnFileNotRegular, "это не обычный файл", "it is not a regular file"},
 
 };
 

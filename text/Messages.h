@@ -124,6 +124,8 @@ enum : int32_t {
   kStationSearching = 162,
   kOptionNeedsCommand = 163,
   kBridgeGone = 164,
+  kOwnFileIsLink = 280,
+  kOwnFileNotRegular = 281,
 };
 }  // namespace msg
 

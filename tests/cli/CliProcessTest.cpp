@@ -321,14 +321,51 @@ TEST_F(CliProcessTest, LogOptionWritesTheExchangeLog) {
   ChildResult quiet = RunChild(kProgram, Fast({"info"}));
   EXPECT_EQ(quiet.exitCode, 0);
 
-  // A log that cannot be created is a warning with its cause, and the run goes on without it.
-  std::filesystem::remove(dir_.path() / "log_file.txt");
-  std::filesystem::create_directory(dir_.path() / "log_file.txt");
-  ChildResult noLog = RunChild(kProgram, Fast({"--log", "info"}));
-  EXPECT_EQ(Lines(noLog.out), ExpectedInfoLines());
-  EXPECT_EQ(noLog.err, FormatText(MessageText(msg::kFileCreateFailed, 0), "log_file.txt",
-                                  std::generic_category().message(EISDIR).c_str()) +
-                           "\n");
+  // A log that cannot be created is a warning with its cause, and the run goes on without it. A
+  // name that is a link (planted in a shared folder, the program run as root) is never written
+  // through; with --all, neither is the first log's name, and the instrument's own name, taken
+  // by renaming, replaces a link instead of following it.
+  namespace fs = std::filesystem;
+  const struct {
+    std::string planted;
+    bool isLink;  // else a directory
+    std::vector<std::string> arguments;
+    std::string warning;
+  } refused[] = {
+      {"log_file.txt", false, {"--log", "info"}, std::generic_category().message(EISDIR)},
+      {"log_file.txt", true, {"--log", "info"}, Msg(msg::kOwnFileIsLink)},
+      {"log_file-FTSIM001.txt", true, {"--sim-instruments", "2", "--all", "--log", "info"},
+       Msg(msg::kOwnFileIsLink)},
+      {"log_file-4410018.txt", true, {"--sim-instruments", "2", "--all", "--log", "info"}, ""},
+  };
+  for (const auto& row : refused) {
+    SCOPED_TRACE(row.planted);
+    for (const auto& entry : fs::directory_iterator(dir_.path())) fs::remove_all(entry.path());
+    std::ofstream(dir_.path() / "other.txt") << "someone else's";
+    if (row.isLink) {
+      fs::create_symlink("other.txt", dir_.path() / row.planted);
+    } else {
+      fs::create_directory(dir_.path() / row.planted);
+    }
+    ChildResult noLog = RunChild(kProgram, Fast(row.arguments));
+    EXPECT_EQ(noLog.exitCode, 0) << noLog.err;
+    EXPECT_EQ(dir_.Read("other.txt"), "someone else's");
+    if (row.warning.empty()) {
+      EXPECT_EQ(noLog.err, "");
+      EXPECT_FALSE(dir_.Read(row.planted).empty());
+      EXPECT_FALSE(fs::is_symlink(dir_.path() / row.planted));
+      continue;
+    }
+    const std::string warning =
+        FormatText(MessageText(msg::kFileCreateFailed, 0), row.planted.c_str(),
+                   row.warning.c_str());
+    if (row.arguments.front() == "--log") {
+      EXPECT_EQ(Lines(noLog.out), ExpectedInfoLines());
+      EXPECT_EQ(noLog.err, warning + "\n");
+    } else {
+      EXPECT_TRUE(Contains(noLog.err, warning)) << noLog.err;
+    }
+  }
 }
 
 TEST_F(CliProcessTest, UpdateWithoutYesAndWithoutTerminalIsRefusedBeforeAnySearch) {

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "text/Messages.h"
@@ -130,6 +136,49 @@ TEST_F(DiagnosticFilesTest, ADumpFileThatCannotBeMadeClosesTheLogToo) {
   EXPECT_FALSE(files.Logging());
   EXPECT_FALSE(files.Dumping());
   EXPECT_TRUE(dir_.Exists(kLogFileName));
+}
+
+// What another user may have put under a diagnostic file's name in a shared folder: each is
+// refused with its cause, and nothing is written through it (a link's target keeps its text, a
+// missing target is not made, a pipe nobody reads does not hold the program).
+TEST_F(DiagnosticFilesTest, ANameThatIsNoPlainFileIsRefusedWithItsCause) {
+  namespace fs = std::filesystem;
+  using Plant = void (*)(const std::string& name);
+  const std::string isLink = MessageText(msg::kOwnFileIsLink, 0);
+  const struct {
+    const char* what;
+    Plant plant;
+    bool dump;  // planted under tx_dump, not under log_file.txt
+    std::string cause;
+  } rows[] = {
+      {"a directory", [](const std::string& name) { fs::create_directory(name); }, false,
+       std::strerror(EISDIR)},
+#if !defined(_WIN32)
+      {"a link to a file", [](const std::string& name) { fs::create_symlink("other.txt", name); },
+       false, isLink},
+      {"a link to nothing",
+       [](const std::string& name) { fs::create_symlink("missing.txt", name); }, false, isLink},
+      {"a named pipe", [](const std::string& name) { ASSERT_EQ(::mkfifo(name.c_str(), 0600), 0); },
+       false, MessageText(msg::kOwnFileNotRegular, 0)},
+      {"a dump that links to a file",
+       [](const std::string& name) { fs::create_symlink("other.txt", name); }, true, isLink},
+#endif
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    test::ScopedTempDir dir;
+    const std::string name = row.dump ? kDumpFileName : kLogFileName;
+    std::ofstream("other.txt") << "someone else's";
+    row.plant(name);
+    TDiagnosticFiles files;
+    EXPECT_FALSE(files.SetLogging(true, row.dump));
+    EXPECT_FALSE(files.Logging());
+    ASSERT_NE(files.FailedFile(), nullptr);
+    EXPECT_EQ(files.FailedFile(), name);
+    EXPECT_EQ(files.FailedCause(), row.cause);
+    EXPECT_EQ(dir.Read("other.txt"), "someone else's");
+    EXPECT_FALSE(dir.Exists("missing.txt"));
+  }
 }
 
 TEST_F(DiagnosticFilesTest, ALogThatCannotBeMadeIsReportedAndNothingIsWritten) {
