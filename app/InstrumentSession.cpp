@@ -1,7 +1,6 @@
 #include "app/InstrumentSession.h"
 
 #include <exception>
-#include <system_error>
 #include <utility>
 
 #include "link/Errors.h"
