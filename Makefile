@@ -24,8 +24,8 @@ run: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
 
-# The Debian package (in a Windows build, a zip archive), written into $(BUILD)/;
-# scripts/package-test.sh checks the .deb.
+# The Debian packages vxa4410-cli and vxa4410-loader (in a Windows build, a zip archive), written
+# into $(BUILD)/; scripts/package-test.sh checks them.
 package: build
 	@cmake --build $(BUILD) --target package
 

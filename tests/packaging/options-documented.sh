@@ -1,20 +1,30 @@
 #!/usr/bin/env bash
-# options-documented.sh PROGRAM VERSION DOCUMENT
+# options-documented.sh PROGRAM VERSION DOCUMENT [LANGUAGE-OPTION]
 #
 # Every option that `PROGRAM --help` lists is documented in DOCUMENT: a manual page (*.1), where
 # the options are the tags of its tagged paragraphs and which must render without a warning, or
-# a bash completion script, where they are the words it offers (single-quoted lists). `PROGRAM --version` prints its name and VERSION. Neither answer may
+# a bash completion script, where they are the words it offers (single-quoted lists). A page in a
+# folder named ru is compared with the Russian help, any other with the English one, the language
+# chosen by LANGUAGE-OPTION (--lang for the terminal program, -lang for the window; a program
+# without it has one help). `PROGRAM --version` prints its name and VERSION. Neither answer may
 # need a display.
 set -euo pipefail
-program=$1 version=$2 document=$3
+program=$1 version=$2 document=$3 choose=${4:-}
 name=$(basename "$program")
+language=en
+[[ $document == */ru/* ]] && language=ru
 fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
 run() { env -u DISPLAY -u WAYLAND_DISPLAY "$program" "$@"; }
+help_in() { if [ -n "$choose" ]; then run "$choose" "$1" --help; else run --help; fi; }
 
-help=$(run --help) || fail "$name --help exited with $?"
+help=$(help_in $language) || fail "$name --help exited with $?"
+if [ -n "$choose" ]; then
+  other=$([ $language = ru ] && echo en || echo ru)
+  [ "$help" != "$(help_in $other)" ] || fail "$name $choose $language --help is not in its language"
+fi
 answer=$(run --version) || fail "$name --version exited with $?"
 [ "$answer" = "$name $version" ] || fail "$name --version printed \"$answer\""
 
@@ -24,7 +34,8 @@ listed=$(sed -n 's/^[[:space:]]\+\(-[^[:space:]].*\)$/\1/p' <<<"$help" | sed 's/
 [ "$(wc -l <<<"$listed")" -ge 2 ] || fail "no options found in the output of $name --help"
 
 if [[ $document == *.1 ]]; then
-  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$document" 2>&1 >/dev/null) || true
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -L $language -l "$document" 2>&1 >/dev/null) ||
+    true
   [ -z "$warnings" ] || fail "$document renders with warnings: $warnings"
   documented=$(awk '/^\.TP/ { getline; print }' "$document" |
     sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' -e 's/^\.[A-Z]* //' -e 's/"//g' | tr ' ,' '\n\n')
@@ -32,4 +43,4 @@ else
   documented=$(grep -o "'[^']*'" "$document" | tr -d "'" | tr -s ' ' '\n')
 fi
 missing=$(comm -23 <(echo "$listed") <(grep -E '^-' <<<"$documented" | sort -u))
-[ -z "$missing" ] || fail "$document lacks options that $name --help lists:" $missing
+[ -z "$missing" ] || fail "$document lacks options that $name $choose $language --help lists:" $missing
