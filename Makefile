@@ -16,9 +16,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD)
 
-# Only the programs it runs: the suite and the benchmarks are left for `make test` and `make bench`.
+# Builds only the programs it runs, quietly (the suite and the benchmarks are left for `make test`
+# and `make bench`), and runs the simulated instrument: scripts/run.sh.
 run: configure
-	@cmake --build $(BUILD) --target vxa4410-cli $$(grep -q '^VXA_BUILD_WINDOW:BOOL=ON' $(BUILD)/CMakeCache.txt && echo vxa4410-loader)
 	@scripts/run.sh $(BUILD)
 
 test: build
