@@ -31,6 +31,7 @@ class LoopbackDevice final : public FtDevice {
   FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override;
   FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override;
   FtStatus Close() override { return kFtOk; }
+  void Abort() override {}  // answers at once: nothing is ever in flight
 
  private:
   // The answer waiting to be read: a head (header and block number), a body that stays where it

@@ -19,6 +19,8 @@ enum : FtStatus {
   kFtInvalidBaudRate = 7,
   kFtNotSupported = 17,
   kFtOtherError = 18,
+  // The program's own, outside the vendor's numbers: a call given up on by FtDevice::Abort.
+  kFtAborted = 0x100,
 };
 
 // Arguments of the calls, with the vendor library's values.
@@ -50,7 +52,7 @@ inline constexpr uint16_t kFtDivisor1M5 = 2;
 uint32_t BaudRateOfDivisor(uint16_t divisor);
 
 // One open bridge: what a device handle stands for. Calls on one device come from one thread at a
-// time (the connection's lock sees to that).
+// time (the connection's lock sees to that), except Abort.
 class FtDevice {
  public:
   virtual ~FtDevice() = default;
@@ -71,6 +73,10 @@ class FtDevice {
   virtual FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) = 0;
   // Closes the bridge. Further calls fail; destroying a device that was not closed closes it.
   virtual FtStatus Close() = 0;
+  // From any thread, while the device is open (not at the same time as Close): the read in flight
+  // ends at once, and every later Read and Write ends at once having moved nothing, all with
+  // kFtAborted. For good: a device is aborted when its user gives up on it.
+  virtual void Abort() = 0;
 };
 
 // One attached bridge as a listing shows it, with what tells it from other bridges of the same

@@ -22,10 +22,19 @@ TUsbChannel::~TUsbChannel() {
 }
 
 void TUsbChannel::CloseDevice() {
+  std::lock_guard lock(handleMutex_);
   if (FtHandle) {
     FtHandle->Close();
     FtHandle.reset();
   }
+}
+
+void TUsbChannel::Abort() {
+  aborted_.store(true);
+  // The read in flight, if any, ends now rather than at its timeout. The handle cannot go
+  // meanwhile: it is only set and closed under the same lock.
+  std::lock_guard lock(handleMutex_);
+  if (FtHandle) FtHandle->Abort();
 }
 
 void TUsbChannel::Fail(const char* text) {
@@ -37,10 +46,16 @@ bool TUsbChannel::Open(const BridgeInfo* bridge) {
   if (Opened) return true;
   // The lock is a member that exists as long as the channel, so there is no step that can fail to
   // create it.
-  openStatus_ = bridge != nullptr ? driver_.OpenBridge(*bridge, &FtHandle)
-                                  : driver_.OpenByDescription(kDeviceDescription, &FtHandle);
-  if (openStatus_ != kFtOk) Fail("FT_Open failed");
-  if (!FtHandle) Fail("FT_Open failed");
+  std::unique_ptr<FtDevice> opened;
+  openStatus_ = bridge != nullptr ? driver_.OpenBridge(*bridge, &opened)
+                                  : driver_.OpenByDescription(kDeviceDescription, &opened);
+  if (openStatus_ != kFtOk || !opened) Fail("FT_Open failed");
+  {
+    std::lock_guard lock(handleMutex_);
+    FtHandle = std::move(opened);
+    // Given up on while it was being opened: it starts aborted.
+    if (aborted_.load()) FtHandle->Abort();
+  }
   FtDevice& dev = *FtHandle;
   if (dev.ResetDevice() != kFtOk) Fail("FT_ResetDevice failed");
   if (dev.SetLatencyTimer(kLatencyTimerMs) != kFtOk) Fail("FT_SetLatencyTimer failed");
@@ -99,6 +114,8 @@ void TUsbChannel::SendPacket() {
   dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t written = 0;
   const FtStatus status = dev->Write(TxBuffer.get(), TxLength, &written);
+  // Given up on meanwhile: what did not go out is not a failure of the link.
+  if (aborted_.load()) return;
   if (status != kFtOk) {
     throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), static_cast<int32_t>(status),
                             ConnErrorKind::kLink);
@@ -116,6 +133,8 @@ int32_t TUsbChannel::ReceivePacket() {
   dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
   uint32_t got = 0;
   FtStatus status = dev->Read(RxHeader, kHeaderSize, &got);
+  // An abort ends the read in flight: no answer, and no failure of the link either.
+  if (aborted_.load()) return kRxNoHeader;
   if (status != kFtOk) {
     throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status),
                             ConnErrorKind::kLink);
@@ -138,6 +157,7 @@ int32_t TUsbChannel::ReceivePacket() {
   }
   if (aborted_.load()) return kRxShortBody;
   status = dev->Read(RxBuffer.get(), length, &got);
+  if (aborted_.load()) return kRxShortBody;
   if (status != kFtOk) {
     throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status),
                             ConnErrorKind::kLink);
@@ -165,9 +185,10 @@ int32_t TUsbChannel::Exchange(uint32_t delayMs) {
     FlushLog();
   }
   SendPacket();
-  clock_.SleepMs(delayMs);
+  PauseUnlessAborted(delayMs);
   const int32_t result = ReceivePacket();
-  if (result == kRxOk) return result;
+  // Given up on: the rest of the answer does not matter any more.
+  if (result == kRxOk || aborted_.load()) return result;
 
   // Throw away the rest of a bad or late answer so that it cannot be taken for the answer to the
   // next command.

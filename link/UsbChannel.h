@@ -70,10 +70,10 @@ class TUsbChannel : public TDiagnosticFiles {
   // that is there but could not be opened or set up (no permission, not a serial port, busy).
   bool BridgeMissing() const { return openStatus_ == kFtDeviceNotFound; }
 
-  // From any thread: the exchange in flight ends at its next wait (a drain or a pause of the
-  // link takes at most a slice more), and no command is sent after it. For good: a channel is
-  // not used again once its user has given up on it.
-  void Abort() { aborted_.store(true); }
+  // From any thread: the exchange in flight ends at once (the driver's read in flight is aborted;
+  // a drain or a pause of the link takes at most a slice more), and no command is sent after it.
+  // For good: a channel is not used again once its user has given up on it.
+  void Abort();
   bool Aborted() const { return aborted_.load(); }
   // Sleeps for `ms` in short slices, returning early once aborted.
   void PauseUnlessAborted(uint32_t ms);
@@ -108,6 +108,8 @@ class TUsbChannel : public TDiagnosticFiles {
   Clock& clock_;
   FtStatus openStatus_ = kFtOk;  // what the driver said to the latest request to open
   std::atomic<bool> aborted_{false};
+  // Held while FtHandle is set or closed, and by Abort, which reaches it from another thread.
+  std::mutex handleMutex_;
 };
 
 }  // namespace vxa

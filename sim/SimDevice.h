@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "link/FtDriver.h"
@@ -49,10 +50,15 @@ class SimDevice final : public FtDevice {
     return closed_ ? kFtInvalidHandle : instrument_->Purge(mask);
   }
   FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override {
-    return closed_ ? kFtInvalidHandle : instrument_->Write(buffer, count, written);
+    if (closed_) return kFtInvalidHandle;
+    if (aborted_.load()) {
+      if (written != nullptr) *written = 0;
+      return kFtAborted;
+    }
+    return instrument_->Write(buffer, count, written);
   }
   FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override {
-    return closed_ ? kFtInvalidHandle : instrument_->Read(buffer, count, read);
+    return closed_ ? kFtInvalidHandle : instrument_->Read(buffer, count, read, aborted_);
   }
   FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override {
     return closed_ ? kFtInvalidHandle : instrument_->GetStatus(rxQueue, txQueue, eventStatus);
@@ -64,10 +70,12 @@ class SimDevice final : public FtDevice {
     closed_ = released;
     return status;
   }
+  void Abort() override { aborted_.store(true); }
 
  private:
   std::shared_ptr<SimInstrument> instrument_;
   bool closed_ = false;  // only the one thread that uses the handle touches it
+  std::atomic<bool> aborted_{false};
 };
 
 }  // namespace vxa::sim

@@ -4,6 +4,12 @@
 #include <cstring>
 
 namespace vxa::sim {
+namespace {
+
+// The longest a read waits before it looks whether it was aborted.
+constexpr Clock::Duration kAbortSlice = std::chrono::milliseconds(10);
+
+}  // namespace
 
 SimInstrument::SimInstrument(PassKey, Clock& clock, const LineTiming& timing,
                              InstrumentConfig config, bool foreign)
@@ -317,7 +323,8 @@ FtStatus SimInstrument::Write(const void* buffer, uint32_t count, uint32_t* writ
   return kFtOk;
 }
 
-FtStatus SimInstrument::Read(void* buffer, uint32_t count, uint32_t* read) {
+FtStatus SimInstrument::Read(void* buffer, uint32_t count, uint32_t* read,
+                             const std::atomic<bool>& aborted) {
   if (read == nullptr || (buffer == nullptr && count > 0)) return kFtInvalidParameter;
   *read = 0;
   std::unique_lock lock(mutex_);
@@ -357,11 +364,16 @@ FtStatus SimInstrument::Read(void* buffer, uint32_t count, uint32_t* read) {
       return kFtOk;
     }
     lock.unlock();
-    clock_.SleepUntil(*next);
+    // In slices, so that an abort from another thread ends the wait within one.
+    clock_.SleepUntil(std::min(*next, clock_.Now() + kAbortSlice));
     lock.lock();
     if (unplugged_) {
       calls_.push_back(CallRecord{Call::Read, count, 0});
       return kFtIoError;
+    }
+    if (aborted.load()) {
+      calls_.push_back(CallRecord{Call::Read, count, 0});
+      return kFtAborted;
     }
   }
 }

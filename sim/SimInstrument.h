@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <cstdint>
 #include <memory>
@@ -120,7 +121,8 @@ class SimInstrument final : private AnswerSink {
   FtStatus SetDivisor(uint16_t divisor);
   FtStatus Purge(uint32_t mask);
   FtStatus Write(const void* buffer, uint32_t count, uint32_t* written);
-  FtStatus Read(void* buffer, uint32_t count, uint32_t* read);
+  // Ends early, with kFtAborted, once `aborted` is set (from another thread).
+  FtStatus Read(void* buffer, uint32_t count, uint32_t* read, const std::atomic<bool>& aborted);
   FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus);
   FtStatus Close(bool* released);
   void ReleaseHandle();

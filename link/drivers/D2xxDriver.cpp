@@ -1,7 +1,10 @@
 #include "link/drivers/D2xxDriver.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 
+#include "base/Deadline.h"
 #include "base/SharedLibrary.h"
 #include "text/Messages.h"
 
@@ -14,6 +17,10 @@ struct D2xxDriver::Library {
 };
 
 namespace {
+
+// A read of the program's longer than this waits in slices of it, so that an abort ends it
+// within one.
+constexpr uint32_t kReadSliceMs = 100;
 
 // One opened bridge: each call is the library's call on its handle.
 class D2xxDevice final : public FtDevice {
@@ -34,7 +41,13 @@ class D2xxDevice final : public FtDevice {
     return Open() ? call_.SetUSBParameters(handle_, inTransferSize, outTransferSize) : Closed();
   }
   FtStatus SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs) override {
-    return Open() ? call_.SetTimeouts(handle_, readTimeoutMs, writeTimeoutMs) : Closed();
+    if (!Open()) return Closed();
+    const FtStatus status = call_.SetTimeouts(handle_, readTimeoutMs, writeTimeoutMs);
+    if (status == kFtOk) {
+      readTimeoutMs_ = libraryReadMs_ = readTimeoutMs;
+      writeTimeoutMs_ = writeTimeoutMs;
+    }
+    return status;
   }
   FtStatus SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits, uint8_t parity) override {
     return Open() ? call_.SetDataCharacteristics(handle_, wordLength, stopBits, parity) : Closed();
@@ -50,12 +63,12 @@ class D2xxDevice final : public FtDevice {
   }
   FtStatus Purge(uint32_t mask) override { return Open() ? call_.Purge(handle_, mask) : Closed(); }
   FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override {
+    if (!Open()) return Closed();
+    if (aborted_.load()) return Aborted(written);
     // The library's prototype takes a plain pointer; it only reads the buffer.
-    return Open() ? call_.Write(handle_, const_cast<void*>(buffer), count, written) : Closed();
+    return call_.Write(handle_, const_cast<void*>(buffer), count, written);
   }
-  FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override {
-    return Open() ? call_.Read(handle_, buffer, count, read) : Closed();
-  }
+  FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override;
   FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override {
     return Open() ? call_.GetStatus(handle_, rxQueue, txQueue, eventStatus) : Closed();
   }
@@ -67,15 +80,58 @@ class D2xxDevice final : public FtDevice {
     handle_ = nullptr;
     return status;
   }
+  // The library has no way to cancel a read: reads wait in slices, and look at the flag between.
+  void Abort() override { aborted_.store(true); }
 
  private:
   bool Open() const { return handle_ != nullptr; }
   static FtStatus Closed() { return kFtInvalidHandle; }
+  static FtStatus Aborted(uint32_t* moved) {
+    if (moved != nullptr) *moved = 0;
+    return kFtAborted;
+  }
 
   std::shared_ptr<const D2xxDriver::Library> library_;
   const d2xx::Functions& call_;
   d2xx::Handle handle_;
+  uint32_t readTimeoutMs_ = 0;  // as the program set them; 0: no limit
+  uint32_t writeTimeoutMs_ = 0;
+  uint32_t libraryReadMs_ = 0;  // the read timeout the library has now
+  std::atomic<bool> aborted_{false};
 };
+
+FtStatus D2xxDevice::Read(void* buffer, uint32_t count, uint32_t* read) {
+  if (!Open()) return Closed();
+  if (aborted_.load()) return Aborted(read);
+  // A read no longer than a slice goes to the library as it is.
+  if (readTimeoutMs_ != 0 && readTimeoutMs_ <= kReadSliceMs) {
+    return call_.Read(handle_, buffer, count, read);
+  }
+  if (read == nullptr || buffer == nullptr) return kFtInvalidParameter;
+  *read = 0;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  const Deadline deadline = DeadlineAfter(readTimeoutMs_);
+  while (*read < count) {
+    // The library's read returns as soon as the bytes are there, or at the end of the slice;
+    // the last slice is what is left of the program's timeout, never 0 (no limit to the library).
+    const int left = deadline ? PollTimeoutMs(deadline) : static_cast<int>(kReadSliceMs);
+    if (left == 0) break;
+    const uint32_t slice = std::min(static_cast<uint32_t>(left), kReadSliceMs);
+    if (slice != libraryReadMs_) {
+      if (const FtStatus status = call_.SetTimeouts(handle_, slice, writeTimeoutMs_);
+          status != kFtOk) {
+        return status;
+      }
+      libraryReadMs_ = slice;
+    }
+    uint32_t got = 0;
+    const FtStatus status = call_.Read(handle_, bytes + *read, count - *read, &got);
+    *read += got;
+    if (status != kFtOk) return status;
+    if (aborted_.load()) return kFtAborted;
+  }
+  return kFtOk;
+}
 
 template <typename Function>
 bool Resolve(const SharedLibrary& module, const char* name, Function* function,

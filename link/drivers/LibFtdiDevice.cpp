@@ -179,6 +179,10 @@ FtStatus LibFtdiDevice::Write(const void* buffer, uint32_t count, uint32_t* writ
   uint32_t done = 0;
   FtStatus status = kFtOk;
   while (done < count) {
+    if (aborted_.load()) {
+      status = kFtAborted;
+      break;
+    }
     int sliceLimitMs = TransferLimitMs(0);
     if (deadline) {
       const int left = PollTimeoutMs(deadline);
@@ -207,10 +211,15 @@ FtStatus LibFtdiDevice::Read(void* buffer, uint32_t count, uint32_t* read) {
   if (read == nullptr || (buffer == nullptr && count > 0)) return kFtInvalidParameter;
   *read = 0;
   if (!link_) return NotOpen();
+  if (aborted_.load()) return kFtAborted;
   auto* bytes = static_cast<uint8_t*>(buffer);
   uint32_t got = TakeHeld(bytes, count);
   const Deadline deadline = DeadlineAfter(readTimeoutMs_);
   while (got < count && !Expired(deadline)) {
+    if (aborted_.load()) {
+      *read = got;
+      return kFtAborted;
+    }
     const auto started = SteadyClock::now();
     const int result = link_->ReadData(bytes + got, AsInt(count - got));
     // A transfer that timed out in libusb only means the bridge stayed silent for all of it.

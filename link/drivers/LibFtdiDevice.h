@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -50,6 +51,9 @@ class LibFtdiDevice final : public FtDevice {
   // Fetches what the bridge holds now (up to kHoldCapacity) and counts that as the queue.
   FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override;
   FtStatus Close() override;
+  // libftdi has no cancel; a read returns after each USB transfer, which the bridge's status
+  // packets keep to a latency period, and the loops look at the flag after each one.
+  void Abort() override { aborted_.store(true); }
 
   // The cause of the latest failure; empty while nothing has failed.
   std::string LastError() const { return error_.Get(); }
@@ -70,6 +74,7 @@ class LibFtdiDevice final : public FtDevice {
   std::array<uint8_t, kHoldCapacity> held_{};
   uint32_t heldStart_ = 0;
   uint32_t heldLength_ = 0;
+  std::atomic<bool> aborted_{false};
   ErrorNote error_;
 };
 

@@ -159,9 +159,11 @@ FtStatus SerialLine::Write(const void* buffer, uint32_t count, uint32_t* written
   if (written == nullptr || (buffer == nullptr && count > 0)) return kFtInvalidParameter;
   *written = 0;
   if (!port_) return NotOpen();
+  if (aborted_.load()) return kFtAborted;
   // As the vendor's library: a write that runs into its timeout succeeds with fewer bytes.
   const PortError error =
       port_->Write(static_cast<const uint8_t*>(buffer), count, writeTimeoutMs_, written);
+  if (aborted_.load()) return kFtAborted;
   return error ? Fail(error) : kFtOk;
 }
 
@@ -169,7 +171,9 @@ FtStatus SerialLine::Read(void* buffer, uint32_t count, uint32_t* read) {
   if (read == nullptr || (buffer == nullptr && count > 0)) return kFtInvalidParameter;
   *read = 0;
   if (!port_) return NotOpen();
+  if (aborted_.load()) return kFtAborted;
   const PortError error = port_->Read(static_cast<uint8_t*>(buffer), count, readTimeoutMs_, read);
+  if (aborted_.load()) return kFtAborted;
   return error ? Fail(error) : kFtOk;
 }
 
@@ -184,6 +188,11 @@ FtStatus SerialLine::GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* e
     return Fail(error);
   }
   return kFtOk;
+}
+
+void SerialLine::Abort() {
+  aborted_.store(true);
+  if (port_) port_->Abort();
 }
 
 FtStatus SerialLine::Close() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,7 @@ class SerialLine final : public FtDevice {
   // The system's queues.
   FtStatus GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t* eventStatus) override;
   FtStatus Close() override;
+  void Abort() override;
 
   // The cause of the latest failure; empty while nothing has failed.
   std::string LastError() const { return error_.Get(); }
@@ -62,6 +64,7 @@ class SerialLine final : public FtDevice {
   uint32_t readTimeoutMs_ = 0;  // 0: no limit, as with the vendor's library
   uint32_t writeTimeoutMs_ = 0;
   uint32_t lineSpeed_ = 0;
+  std::atomic<bool> aborted_{false};
   ErrorNote error_;
 };
 

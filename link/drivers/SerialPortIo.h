@@ -62,6 +62,9 @@ class SerialPortIo {
   virtual PortError Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint32_t* read) = 0;
   // Bytes waiting in the system's input and output queues.
   virtual PortError Queues(uint32_t* input, uint32_t* output) = 0;
+  // From another thread: the Read or Write in flight returns at once with what it has moved, and
+  // every later one at once too.
+  virtual void Abort() = 0;
 };
 
 namespace serial {

@@ -2,11 +2,13 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
@@ -47,7 +49,8 @@ void SetCharacterFormat(const LineSettings& line, struct termios* tio) {
 
 class PosixPort final : public SerialPortIo {
  public:
-  PosixPort(UniqueFd fd, PortLocation where) : fd_(std::move(fd)), where_(std::move(where)) {}
+  PosixPort(UniqueFd fd, UniqueFd wake, PortLocation where)
+      : fd_(std::move(fd)), wake_(std::move(wake)), where_(std::move(where)) {}
   // The exclusive flag outlives the descriptor: a port the far side keeps open (the simulator,
   // a real instrument's tty while anything holds it) would stay closed to every program but
   // root's after this one. The advisory lock goes with the descriptor.
@@ -71,14 +74,28 @@ class PosixPort final : public SerialPortIo {
                   uint32_t* written) override;
   PortError Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint32_t* read) override;
   PortError Queues(uint32_t* input, uint32_t* output) override;
+  void Abort() override {
+    aborted_.store(true);
+    ::eventfd_write(wake_.Get(), 1);  // never read back: every later wait ends at once
+  }
 
  private:
+  // Waits for `events` on the port, to the deadline or an abort: poll()'s result, with how the
+  // port is ready in `revents`.
+  int Wait(short events, const Deadline& deadline, short* revents) {
+    pollfd waitFor[2] = {{fd_.Get(), events, 0}, {wake_.Get(), POLLIN, 0}};
+    const int ready = ::poll(waitFor, 2, PollTimeoutMs(deadline));
+    *revents = waitFor[0].revents;
+    return ready;
+  }
   static PortError Errno(const char* operation) {
     return {static_cast<unsigned long>(errno), operation};
   }
   bool SetLatencyThroughSysfs(uint8_t milliseconds);
 
   UniqueFd fd_;
+  UniqueFd wake_;  // an eventfd in every wait, written by Abort
+  std::atomic<bool> aborted_{false};
   const PortLocation where_;
 };
 
@@ -151,7 +168,7 @@ unsigned long PosixPort::ModemLines(uint32_t* lines) {
 PortError PosixPort::Write(const uint8_t* bytes, uint32_t count, uint32_t timeoutMs,
                            uint32_t* written) {
   const Deadline deadline = DeadlineAfter(timeoutMs);
-  while (*written < count) {
+  while (*written < count && !aborted_.load()) {
     const ssize_t n = ::write(fd_.Get(), bytes + *written, count - *written);
     if (n > 0) {
       *written += static_cast<uint32_t>(n);
@@ -160,24 +177,25 @@ PortError PosixPort::Write(const uint8_t* bytes, uint32_t count, uint32_t timeou
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return Errno("write");
     // The kernel's buffer is full (flow control held, or the far side does not read).
-    pollfd waitFor = {fd_.Get(), POLLOUT, 0};
-    const int ready = ::poll(&waitFor, 1, PollTimeoutMs(deadline));
+    short revents = 0;
+    const int ready = Wait(POLLOUT, deadline, &revents);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return Errno("waiting to write");
     }
+    if (aborted_.load()) break;
     if (ready == 0) {
       if (Expired(deadline)) break;  // as the vendor's library: success, fewer bytes written
       continue;
     }
-    if ((waitFor.revents & POLLOUT) == 0) return {EIO, "write"};
+    if ((revents & POLLOUT) == 0) return {EIO, "write"};
   }
   return {};
 }
 
 PortError PosixPort::Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint32_t* read) {
   const Deadline deadline = DeadlineAfter(timeoutMs);
-  while (*read < count) {
+  while (*read < count && !aborted_.load()) {
     const ssize_t n = ::read(fd_.Get(), bytes + *read, count - *read);
     if (n > 0) {
       *read += static_cast<uint32_t>(n);
@@ -187,18 +205,19 @@ PortError PosixPort::Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, ui
     if (n == 0) break;
     if (errno == EINTR) continue;
     if (errno != EAGAIN) return Errno("read");
-    pollfd waitFor = {fd_.Get(), POLLIN, 0};
-    const int ready = ::poll(&waitFor, 1, PollTimeoutMs(deadline));
+    short revents = 0;
+    const int ready = Wait(POLLIN, deadline, &revents);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return Errno("waiting to read");
     }
+    if (aborted_.load()) break;
     if (ready == 0) {
       if (Expired(deadline)) break;
       continue;
     }
     // Hung up with nothing left to read: waiting longer would only spin.
-    if ((waitFor.revents & POLLIN) == 0) break;
+    if ((revents & POLLIN) == 0) break;
   }
   return {};
 }
@@ -220,6 +239,11 @@ namespace serial {
 const char* const kPortKind = "Linux serial port";
 
 std::unique_ptr<SerialPortIo> OpenPort(const PortLocation& where, Failure* failure) {
+  UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!wake.IsOpen()) {
+    *failure = DescribeOpenFailure(static_cast<unsigned long>(errno), where.path);
+    return nullptr;
+  }
   UniqueFd fd(::open(where.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.IsOpen()) {
     *failure = DescribeOpenFailure(static_cast<unsigned long>(errno), where.path);
@@ -232,7 +256,7 @@ std::unique_ptr<SerialPortIo> OpenPort(const PortLocation& where, Failure* failu
     *failure = DescribeOpenFailure(static_cast<unsigned long>(errno), where.path);
     return nullptr;
   }
-  return std::make_unique<PosixPort>(std::move(fd), where);
+  return std::make_unique<PosixPort>(std::move(fd), std::move(wake), where);
 }
 
 }  // namespace serial

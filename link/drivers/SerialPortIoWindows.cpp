@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 
@@ -53,10 +54,11 @@ HANDLE ClaimPort(const std::string& port) {
 
 class ComPort final : public SerialPortIo {
  public:
-  ComPort(HANDLE handle, HANDLE claim) : handle_(handle), claim_(claim) {}
+  ComPort(HANDLE handle, HANDLE claim, HANDLE wake) : handle_(handle), claim_(claim), wake_(wake) {}
   ~ComPort() override {
     ::CloseHandle(handle_);
     ::CloseHandle(claim_);
+    ::CloseHandle(wake_);
   }
   ComPort(const ComPort&) = delete;
   ComPort& operator=(const ComPort&) = delete;
@@ -83,6 +85,13 @@ class ComPort final : public SerialPortIo {
   PortError Write(const uint8_t* bytes, uint32_t count, uint32_t timeoutMs,
                   uint32_t* written) override;
   PortError Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint32_t* read) override;
+  void Abort() override {
+    aborted_.store(true);
+    ::SetEvent(wake_);
+    // Ends the ReadFile or WriteFile in flight on the other thread; one that starts after this
+    // sees the flag first, or ends within a slice.
+    ::CancelIoEx(handle_, nullptr);
+  }
   PortError Queues(uint32_t* input, uint32_t* output) override {
     DWORD errors = 0;
     COMSTAT status{};
@@ -98,6 +107,8 @@ class ComPort final : public SerialPortIo {
 
   HANDLE handle_;
   HANDLE claim_;
+  HANDLE wake_;  // set by Abort: ends the pause of a read
+  std::atomic<bool> aborted_{false};
   bool waitsSet_ = false;
   unsigned long readWaitMs_ = 0;  // as last given to the port
   unsigned long writeWaitMs_ = 0;
@@ -161,19 +172,20 @@ bool ComPort::SetWaits(unsigned long readMs, unsigned long writeMs) {
 
 PortError ComPort::Write(const uint8_t* bytes, uint32_t count, uint32_t timeoutMs,
                          uint32_t* written) {
+  if (aborted_.load()) return {};
   if (!SetWaits(readWaitMs_, timeoutMs)) return {::GetLastError(), "write"};
   DWORD done = 0;
   const bool ok = ::WriteFile(handle_, bytes, count, &done, nullptr);
   const unsigned long error = ok ? 0 : ::GetLastError();
   *written = done;
-  if (ok || IsTimeout(error)) return {};
+  if (ok || IsTimeout(error) || aborted_.load()) return {};
   return {error, "write"};
 }
 
 PortError ComPort::Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint32_t* read) {
   const Deadline deadline = DeadlineAfter(timeoutMs);
   bool emptyAtOnce = false;
-  while (*read < count) {
+  while (*read < count && !aborted_.load()) {
     // Whether the port is still there, before every wait: under Wine a port whose far side hung
     // up answers a read with nothing, over and over within ReadFile, for the whole of its wait;
     // asked what it holds, it fails, and the read ends as a link failure. The waits are slices,
@@ -183,7 +195,7 @@ PortError ComPort::Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint
     if (!::ClearCommError(handle_, &errors, &status)) return {::GetLastError(), "read"};
     // A read that came back empty long before its wait had run out did not wait at all: never
     // let that turn into a spin.
-    if (emptyAtOnce) ::Sleep(kEmptyReadPauseMs);
+    if (emptyAtOnce && ::WaitForSingleObject(wake_, kEmptyReadPauseMs) == WAIT_OBJECT_0) break;
     // The port's own timeout may end a wait a little early: the deadline is ours, and the loop
     // goes on until it has passed. The last round only takes what is there.
     const int left = deadline ? PollTimeoutMs(deadline) : static_cast<int>(kReadSliceMs);
@@ -194,7 +206,7 @@ PortError ComPort::Read(uint8_t* bytes, uint32_t count, uint32_t timeoutMs, uint
     if (!::ReadFile(handle_, bytes + *read, count - *read, &n, nullptr)) {
       const unsigned long error = ::GetLastError();
       *read += n;
-      if (IsTimeout(error)) return {};
+      if (IsTimeout(error) || aborted_.load()) return {};
       return {error, "read"};
     }
     *read += n;
@@ -236,9 +248,15 @@ Failure DescribeOpenFailure(unsigned long code, const std::string& port) {
 std::unique_ptr<SerialPortIo> OpenPort(const PortLocation& where, Failure* failure) {
   // One program per port: a second one on the same bridge would interleave packets with ours.
   // The claim first, then the port without sharing.
+  HANDLE wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (wake == nullptr) {
+    *failure = DescribeOpenFailure(::GetLastError(), where.path);
+    return nullptr;
+  }
   HANDLE claim = ClaimPort(where.path);
   if (claim == nullptr) {
     *failure = DescribeOpenFailure(::GetLastError(), where.path);
+    ::CloseHandle(wake);
     return nullptr;
   }
   HANDLE handle =
@@ -247,9 +265,10 @@ std::unique_ptr<SerialPortIo> OpenPort(const PortLocation& where, Failure* failu
   if (handle == INVALID_HANDLE_VALUE) {
     *failure = DescribeOpenFailure(::GetLastError(), where.path);
     ::CloseHandle(claim);
+    ::CloseHandle(wake);
     return nullptr;
   }
-  return std::make_unique<ComPort>(handle, claim);
+  return std::make_unique<ComPort>(handle, claim, wake);
 }
 
 }  // namespace serial

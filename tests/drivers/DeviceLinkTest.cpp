@@ -4,6 +4,7 @@
 #include "tests/drivers/DeviceLinkTest.h"
 
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "app/image/ResReadTransBuffer.h"
@@ -143,6 +144,32 @@ TEST_P(DeviceLink, AReadEndsAtItsTimeoutWithWhatHasArrived) {
   EXPECT_EQ(device->Read(bytes, sizeof bytes, &read), kFtOk);
   EXPECT_EQ(read, 0u);
   EXPECT_GE(clock().Now() - start, std::chrono::milliseconds(50));
+  EXPECT_EQ(device->Close(), kFtOk);
+}
+
+// An abort from another thread ends a read that would wait for a minute, and nothing is written
+// after it. (In virtual time a read does not wait in real time: the abort comes first there.)
+TEST_P(DeviceLink, AnAbortEndsTheReadInFlightAndNothingIsWrittenAfter) {
+  std::unique_ptr<FtDevice> device;
+  ASSERT_EQ(Driver().OpenByDescription(kDeviceDescription, &device), kFtOk);
+  ASSERT_EQ(device->SetTimeouts(60000, 1000), kFtOk);
+  uint8_t bytes[12] = {};
+  uint32_t read = 99;
+  FtStatus status = kFtOk;
+  if (clock().IsVirtual()) device->Abort();
+  std::thread reader([&] { status = device->Read(bytes, sizeof bytes, &read); });
+  if (!clock().IsVirtual()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // most likely in flight by now
+    device->Abort();
+  }
+  reader.join();
+  EXPECT_EQ(status, kFtAborted);
+  EXPECT_EQ(read, 0u);
+  const uint8_t deviceInfo[] = {0x69, 0x58, 0x1E, 0, 0, 0, 0, 0, 0, 0, 0x85, 0x96};
+  uint32_t written = 99;
+  EXPECT_EQ(device->Write(deviceInfo, sizeof deviceInfo, &written), kFtAborted);
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(device->Read(bytes, sizeof bytes, &read), kFtAborted);
   EXPECT_EQ(device->Close(), kFtOk);
 }
 

@@ -1,5 +1,6 @@
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,24 @@ TEST_F(LibFtdiDeviceTest, ReadGivesWhatArrivedWhenTheTimeoutRunsOut) {
   EXPECT_EQ(std::string(buffer, read), "abc");
   EXPECT_GE(took, 100ms);
   EXPECT_LT(took, 10s);
+}
+
+// Between two transfers the read looks whether it was aborted; nothing goes out after that.
+TEST_F(LibFtdiDeviceTest, AnAbortEndsTheReadInFlightAndNothingIsWrittenAfter) {
+  ASSERT_EQ(device_.SetTimeouts(60000, 1000), kFtOk);
+  char buffer[12];
+  uint32_t read = 99;
+  FtStatus status = kFtOk;
+  std::thread reader([&] { status = device_.Read(buffer, sizeof buffer, &read); });
+  std::this_thread::sleep_for(20ms);
+  device_.Abort();
+  reader.join();
+  EXPECT_EQ(status, kFtAborted);
+  EXPECT_EQ(read, 0u);
+  uint32_t written = 99;
+  EXPECT_EQ(device_.Write("abcd", 4, &written), kFtAborted);
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(script_->wire, "");
 }
 
 TEST_F(LibFtdiDeviceTest, ReadPausesRatherThanSpinsWhenTransfersComeBackEmptyAtOnce) {

@@ -62,6 +62,7 @@ class AckingDevice final : public FtDevice {
     return kFtOk;
   }
   FtStatus Close() override { return kFtOk; }
+  void Abort() override {}
 
  private:
   uint8_t answer_[kHeaderSize + 8] = {};

@@ -45,6 +45,7 @@ class ForwardedDevice final : public FtDevice {
     return Forward([=](FtDevice& device) { return device.GetStatus(rx, tx, events); });
   }
   FtStatus Close() override { return inner_->Close(); }
+  void Abort() override { inner_->Abort(); }
 
  private:
   template <typename Call>
