@@ -1,5 +1,8 @@
 #include "app/Backend.h"
 
+#include "app/HelpText.h"
+#include "text/Messages.h"
+
 #include "link/drivers/D2xxDriver.h"
 #include "link/drivers/PlatformDrivers.h"
 #include "sim/SimBus.h"
@@ -14,7 +17,36 @@ std::unique_ptr<Backend> Refuse(std::string* error, std::string why) {
   return nullptr;
 }
 
+constexpr DriverChoice kDrivers[] = {
+    {"serial", msg::kDriverSerialNote},
+    {"libftdi", msg::kDriverLibFtdiNote},
+    {"d2xx", msg::kDriverD2xxNote},
+};
+
 }  // namespace
+
+std::span<const DriverChoice> DriverChoices() { return kDrivers; }
+
+bool IsDriverName(std::string_view name) {
+  for (const DriverChoice& driver : kDrivers) {
+    if (name == driver.name) return true;
+  }
+  return false;
+}
+
+std::string DriverHelp() {
+  std::vector<std::string> words;
+  for (const DriverChoice& driver : kDrivers) {
+    words.push_back(std::string(driver.name) + " " + VXA_MSG(driver.note));
+  }
+  return ListOf(words);
+}
+
+std::string DriverNames() {
+  std::vector<std::string> words;
+  for (const DriverChoice& driver : kDrivers) words.emplace_back(driver.name);
+  return ListOf(words);
+}
 
 Backend::~Backend() = default;
 
@@ -29,54 +61,57 @@ bool IsSimFaultName(const std::string& name) {
   return known;
 }
 
-std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error) {
+std::unique_ptr<Backend> Backend::Simulated(const BackendOptions& options, std::string* error) {
   std::unique_ptr<Backend> backend(new Backend());
-  if (options.sim) {
-    std::vector<std::pair<int, sim::FaultSpec>> faults;
-    for (const SimFaultSpec& asked : options.simFaults) {
-      bool known = false;
-      const sim::Fault fault = sim::FaultFromName(asked.name, &known);
-      if (!known) return Refuse(error, "unknown fault \"" + asked.name + "\"");
-      if (asked.instrument >= options.simInstruments) {
-        return Refuse(error, "no simulated instrument " + std::to_string(asked.instrument) +
-                                 " for fault \"" + asked.name + "\"");
-      }
-      faults.emplace_back(asked.instrument, sim::FaultSpec{.fault = fault,
-                                                           .count = asked.count,
-                                                           .skip = asked.skip,
-                                                           .onCommand = asked.onCommand,
-                                                           .value = asked.value});
+  std::vector<std::pair<int, sim::FaultSpec>> faults;
+  for (const SimFaultSpec& asked : options.simFaults) {
+    bool known = false;
+    const sim::Fault fault = sim::FaultFromName(asked.name, &known);
+    if (!known) return Refuse(error, "unknown fault \"" + asked.name + "\"");
+    if (asked.instrument >= options.simInstruments) {
+      return Refuse(error, "no simulated instrument " + std::to_string(asked.instrument) +
+                               " for fault \"" + asked.name + "\"");
     }
-    if (options.virtualTime) {
-      backend->clock_ = std::make_unique<VirtualClock>();
-    } else {
-      backend->clock_ = std::make_unique<RealClock>();
-    }
-    auto bus = std::make_unique<sim::SimBus>(*backend->clock_);
-    sim::InstrumentConfig config;
-    for (int i = 0; i < options.simInstruments; ++i, ++config.serialNumber) {
-      // The first keeps the program's clock: alone it is the instrument of the usual search.
-      Clock* clock = backend->clock_.get();
-      if (options.virtualTime && i > 0) {
-        clock = backend->instrumentClocks_.emplace_back(std::make_unique<VirtualClock>()).get();
-      }
-      sim::SimInstrument& instrument = bus->AttachInstrument(config, clock);
-      backend->clockAt_[instrument.config().location] = clock;
-      for (const auto& [target, fault] : faults) {
-        if (target < 0 || target == i) instrument.Inject(fault);
-      }
-    }
-    backend->driver_ = std::move(bus);
-    return backend;
+    faults.emplace_back(asked.instrument, sim::FaultSpec{.fault = fault,
+                                                         .count = asked.count,
+                                                         .skip = asked.skip,
+                                                         .onCommand = asked.onCommand,
+                                                         .value = asked.value});
   }
+  if (options.virtualTime) {
+    backend->clock_ = std::make_unique<VirtualClock>();
+  } else {
+    backend->clock_ = std::make_unique<RealClock>();
+  }
+  auto bus = std::make_unique<sim::SimBus>(*backend->clock_);
+  sim::InstrumentConfig config;
+  for (int i = 0; i < options.simInstruments; ++i, ++config.serialNumber) {
+    // The first keeps the program's clock: alone it is the instrument of the usual search.
+    Clock* clock = backend->clock_.get();
+    if (options.virtualTime && i > 0) {
+      clock = backend->instrumentClocks_.emplace_back(std::make_unique<VirtualClock>()).get();
+    }
+    sim::SimInstrument& instrument = bus->AttachInstrument(config, clock);
+    backend->clockAt_[instrument.config().location] = clock;
+    for (const auto& [target, fault] : faults) {
+      if (target < 0 || target == i) instrument.Inject(fault);
+    }
+  }
+  backend->driver_ = std::move(bus);
+  return backend;
+}
 
+std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error) {
+  if (options.sim) return Backend::Simulated(options, error);
+  std::unique_ptr<Backend> backend(new Backend());
   backend->clock_ = std::make_unique<RealClock>();
   if (options.driver.empty() || options.driver == "serial") {
     backend->driver_ = CreateSystemSerialDriver(options.port);
     return backend;
   }
-  if (options.driver != "libftdi" && options.driver != "d2xx") {
-    return Refuse(error, "unknown driver \"" + options.driver + "\" (serial, libftdi or d2xx)");
+  if (!IsDriverName(options.driver)) {
+    return Refuse(error, FormatText(VXA_MSG(msg::kUnknownDriver), options.driver.c_str(),
+                                    DriverNames().c_str()));
   }
   // libftdi and the vendor's library find the bridges on the USB themselves; a port is a name
   // for the system's serial driver.

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/Clock.h"
@@ -25,6 +27,18 @@ struct SimFaultSpec {
 // Whether the simulated instrument knows a fault of this name, so that a front end can refuse a
 // bad one while it reads its command line.
 bool IsSimFaultName(const std::string& name);
+
+// The drivers a front end may be asked for, in the order their help lists them.
+struct DriverChoice {
+  const char* name;
+  int32_t note;  // catalogue id of what the help says of it
+};
+std::span<const DriverChoice> DriverChoices();
+bool IsDriverName(std::string_view name);
+// The drivers with their notes as the help lists them: "serial (по умолчанию), ... или d2xx (...)".
+std::string DriverHelp();
+// Their names alone, for the text that refuses another: "serial, libftdi или d2xx".
+std::string DriverNames();
 
 // Everything that decides the backend. The front ends fill it from their command lines.
 struct BackendOptions {
@@ -57,6 +71,8 @@ class Backend {
  private:
   friend std::unique_ptr<Backend> CreateBackend(const BackendOptions& options, std::string* error);
   Backend() = default;
+  // The simulated instruments the options ask for, on a bus of their own.
+  static std::unique_ptr<Backend> Simulated(const BackendOptions& options, std::string* error);
 
   std::unique_ptr<Clock> clock_;
   std::vector<std::unique_ptr<Clock>> instrumentClocks_;

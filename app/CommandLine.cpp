@@ -1,8 +1,46 @@
 #include "app/CommandLine.h"
 
+#include "app/Backend.h"
+#include "app/HelpText.h"
 #include "text/Language.h"
+#include "text/Messages.h"
 
 namespace vxa {
+namespace {
+
+// The window's options as its help lists them.
+struct WindowOption {
+  const char* name;
+  int32_t valueName;  // catalogue id of its value's name; 0 for none
+  int32_t help;
+};
+
+constexpr WindowOption kWindowOptions[] = {
+    {"-sim", 0, msg::kWindowHelpSim},
+    {"-port", msg::kHelpValuePath, msg::kWindowHelpPort},
+    {"-driver", msg::kHelpValueName, msg::kHelpDriver},
+    {"-log", 0, msg::kWindowHelpLog},
+    {"-lang", msg::kHelpValueLanguage, msg::kWindowHelpLang},
+    {"-time", 0, msg::kWindowHelpTime},
+    {"--help", 0, msg::kHelpHelp},
+    {"--version", 0, msg::kHelpVersion},
+};
+
+}  // namespace
+
+std::string WindowHelp(const std::string& program) {
+  std::vector<HelpRow> rows;
+  for (const WindowOption& option : kWindowOptions) {
+    HelpRow row{option.name, VXA_MSG(option.help)};
+    if (option.valueName != 0) row.label += std::string(" ") + VXA_MSG(option.valueName);
+    if (option.help == msg::kHelpDriver) {
+      row.text = FormatText(VXA_MSG(msg::kHelpDriver), DriverHelp().c_str());
+    }
+    rows.push_back(std::move(row));
+  }
+  return FormatText(VXA_MSG(msg::kWindowHelpUsage), program.c_str()) + "\n\n" +
+         WrapText(VXA_MSG(msg::kWindowHelpIntro), kHelpWidth, 0, 0) + "\n\n" + HelpRows(rows);
+}
 
 std::vector<std::string_view> SplitCommandLine(std::string_view text) {
   std::vector<std::string_view> tokens;

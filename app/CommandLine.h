@@ -31,6 +31,8 @@ struct CommandLineOptions {
 // space, and tabs or quotes have no meaning of their own.
 std::vector<std::string_view> SplitCommandLine(std::string_view text);
 CommandLineOptions ParseCommandLine(std::string_view text);
+// The window's --help, in the catalogue's language, from the table of its options.
+std::string WindowHelp(const std::string& program);
 // The command line as one text, the arguments joined with single spaces.
 std::string JoinArguments(int argc, const char* const* argv);
 

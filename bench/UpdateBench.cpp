@@ -26,7 +26,8 @@
 #include "app/Loader.h"
 #include "app/Station.h"
 #include "app/cli/CliApp.h"
-#include "app/cli/StationCommands.h"
+#include "app/cli/Commands.h"
+#include "app/cli/TextOutput.h"
 #include "app/cli/SignalPipe.h"
 #include "app/cli/TerminalView.h"
 #include "app/image/Resources.h"
@@ -347,7 +348,8 @@ bool StationUpdate(int instruments, std::FILE* sink, TimedRun* run, double* simu
   const cli::TerminalStreams streams{
       .out = sink, .err = sink, .inputFd = -1, .inputIsTerminal = false, .errIsTerminal = true};
   *run = Timed([&] {
-    cli::RunToEnd(station, bridges, {.job = Station::Job::kUpdate}, signals, &streams);
+    cli::TextOutput output(streams);
+    cli::RunToEnd(station, bridges, {.job = Station::Job::kUpdate}, signals, &output);
   });
   *simulatorSeconds = driver.Seconds();
   bool updated = true;

@@ -82,79 +82,13 @@ constexpr CatalogueEntry kCatalogue[] = {
     {msg::kFileSaveFailed, "Не удалось сохранить файл %s: %s", "Failed to save file %s: %s"},
     {msg::kFileWriteFailed, "Ошибка записи в файл: %s", "Error writing the file: %s"},
     {msg::kFileSaved, "Файл %s сохранён (%d байт)", "File %s saved (%d bytes)"},
-    {msg::kCliUsage,
-     "Использование: %s [параметры] КОМАНДА\n"
-     "\n"
-     "Команды:\n"
-     "  list             число подключенных устройств FTDI, их описания, порты\n"
-     "                   и серийные номера мостов\n"
-     "  info             найти прибор и показать модель, номер и версии\n"
-     "  update           загрузить в прибор новую программу\n"
-     "  read ТИП ФАЙЛ    прочитать файл прибора (kernel, dev_info, dev_caliber,\n"
-     "                   sensor0, sensor1, swap) в ФАЙЛ\n"
-     "\n"
-     "Параметры:\n"
-     "  --sim            встроенный имитатор прибора\n"
-     "  --fast           (с --sim) имитатор в виртуальном времени, без ожидания\n"
-     "  --port ПУТЬ      последовательный порт ПУТЬ (/dev/ttyUSB0, COM5)\n"
-     "  --driver ИМЯ     драйвер: serial (по умолчанию), libftdi (Linux)\n"
-     "                   или d2xx (библиотека производителя моста)\n"
-     "  --log            журнал обмена log_file.txt в текущем каталоге\n"
-     "                   (с --all - log_file-НОМЕР.txt для каждого прибора)\n"
-     "  --device ПРИБОР  (info, update, read) прибор по номеру из list, по порту,\n"
-     "                   по серийному номеру моста или по заводскому номеру\n"
-     "  --all            (info, update) все подключённые приборы; update обновляет\n"
-     "                   их одновременно и заканчивает таблицей\n"
-     "  --lang ЯЗЫК      язык сообщений: ru или en (по умолчанию русский,\n"
-     "                   английский, если LC_ALL, LC_MESSAGES или LANG начинается с en)\n"
-     "  -y, --yes        загружать без подтверждения\n"
-     "  -h, --help       эта справка\n"
-     "  -V, --version    версия программы\n"
-     "  --               конец параметров: всё, что дальше, - команда и её аргументы\n"
-     "\n"
-     "Коды завершения: 0 успех (с --all - у всех приборов), 1 ошибка операции\n"
-     "(и порт, которым нельзя воспользоваться), 2 ошибка в командной строке,\n"
-     "3 прибор не найден, их несколько или такого порта нет, 130 прервано\n"
-     "пользователем.\n",
-     "Usage: %s [options] COMMAND\n"
-     "\n"
-     "Commands:\n"
-     "  list             the number of attached FTDI devices, their descriptions,\n"
-     "                   ports and bridge serial numbers\n"
-     "  info             find the instrument, show its model, number and versions\n"
-     "  update           load the new firmware into the instrument\n"
-     "  read KIND FILE   read one of the instrument's files (kernel, dev_info,\n"
-     "                   dev_caliber, sensor0, sensor1, swap) into FILE\n"
-     "\n"
-     "Options:\n"
-     "  --sim            the built-in simulated instrument\n"
-     "  --fast           (with --sim) the simulator in virtual time, no waiting\n"
-     "  --port PATH      the serial port PATH (/dev/ttyUSB0, COM5)\n"
-     "  --driver NAME    driver: serial (default), libftdi (Linux)\n"
-     "                   or d2xx (the bridge vendor's library)\n"
-     "  --log            exchange log log_file.txt in the current directory\n"
-     "                   (with --all, log_file-SERIAL.txt for each instrument)\n"
-     "  --device SEL     (info, update, read) the instrument by its index in list,\n"
-     "                   its port, its bridge's serial number or its own serial number\n"
-     "  --all            (info, update) every attached instrument; update updates\n"
-     "                   them all at once and ends with a table\n"
-     "  --lang LANGUAGE  language of the messages: ru or en (Russian by default,\n"
-     "                   English when LC_ALL, LC_MESSAGES or LANG starts with en)\n"
-     "  -y, --yes        update without confirmation\n"
-     "  -h, --help       this help\n"
-     "  -V, --version    the program's version\n"
-     "  --               the end of the options: what follows is the command and its arguments\n"
-     "\n"
-     "Exit codes: 0 success (with --all, of every instrument), 1 the operation failed\n"
-     "(also a port that cannot be used), 2 command line error, 3 no instrument,\n"
-     "several, or no such port, 130 interrupted by the user.\n"},
     {msg::kUnknownOption, "неизвестный параметр: %s", "unknown option: %s"},
     {msg::kMissingArgument, "параметру %s нужно значение", "option %s requires a value"},
     {msg::kNoCommand, "не задана команда", "no command given"},
     {msg::kUnknownCommand, "неизвестная команда: %s", "unknown command: %s"},
     {msg::kWrongArgumentCount, "неверное число аргументов команды %s", "wrong number of arguments for command %s"},
     {msg::kUnknownFileKind, "неизвестный тип файла: %s (kernel, dev_info, dev_caliber, sensor0, sensor1, swap)", "unknown file kind: %s (kernel, dev_info, dev_caliber, sensor0, sensor1, swap)"},
-    {msg::kUnknownDriver, "неизвестный драйвер: %s (serial, libftdi или d2xx)", "unknown driver: %s (serial, libftdi or d2xx)"},
+    {msg::kUnknownDriver, "неизвестный драйвер: %s (%s)", "unknown driver: %s (%s)"},
     {msg::kConflictingOptions, "параметры %s и %s несовместимы", "options %s and %s cannot be combined"},
     {msg::kOptionNeedsSim, "параметр %s действует только вместе с --sim", "option %s works only together with --sim"},
     {msg::kInvalidFault, "неверное описание отказа: %s", "invalid fault description: %s"},
@@ -162,35 +96,6 @@ constexpr CatalogueEntry kCatalogue[] = {
     {msg::kInvalidOptionValue, "неверное значение параметра %s: %s", "invalid value of option %s: %s"},
     {msg::kFileNotRegular, "%s — не обычный файл, и записывать в него программа не будет.\nУкажите вместо него - (стандартный вывод) и перенаправьте вывод средствами оболочки.", "%s is not a regular file, and the program will not write into it.\nGive - (standard output) instead and redirect it with the shell."},
     {msg::kTryHelp, "(подробнее: %s --help)", "(try %s --help)"},
-    {msg::kWindowUsage,
-     "Использование: %s [параметры]\n"
-     "\n"
-     "Окно обновления встроенной программы виброанализатора VXA-4410.\n"
-     "Параметры разделяются пробелами.\n"
-     "\n"
-     "  -sim             встроенный имитатор прибора, в реальном времени\n"
-     "  -port ПУТЬ       последовательный порт ПУТЬ вместо поиска на USB\n"
-     "  -driver ИМЯ      драйвер: serial (по умолчанию) или libftdi\n"
-     "  -log             журнал обмена log_file.txt в текущем каталоге\n"
-     "  -lang ЯЗЫК       язык окна: ru или en (по умолчанию русский, английский,\n"
-     "                   если LC_ALL, LC_MESSAGES или LANG начинается с en)\n"
-     "  -time            принимается для совместимости, ничего не включает\n"
-     "  --help           эта справка\n"
-     "  --version        версия программы\n",
-     "Usage: %s [options]\n"
-     "\n"
-     "The firmware updater window for the VXA-4410 vibration analyzer.\n"
-     "Options are separated by spaces.\n"
-     "\n"
-     "  -sim             the built-in simulated instrument, in real time\n"
-     "  -port PATH       the serial port PATH instead of the search on USB\n"
-     "  -driver NAME     driver: serial (default) or libftdi\n"
-     "  -log             exchange log log_file.txt in the current directory\n"
-     "  -lang LANGUAGE   language of the window: ru or en (Russian by default, English\n"
-     "                   when LC_ALL, LC_MESSAGES or LANG starts with en)\n"
-     "  -time            accepted for compatibility, switches nothing on\n"
-     "  --help           this help\n"
-     "  --version        the program's version\n"},
     {msg::kD2xxLibraryMissing, "не загружается библиотека драйвера %s: %s", "cannot load the driver library %s: %s"},
     {msg::kD2xxFunctionMissing, "в библиотеке драйвера %s нет функции %s", "the driver library %s has no function %s"},
     {msg::kComPortMissing, "порта %s нет", "there is no port %s"},
@@ -227,9 +132,71 @@ constexpr CatalogueEntry kCatalogue[] = {
     {msg::kStationSearching, "Поиск прибора", "Looking for the instrument"},
     {msg::kOptionNeedsCommand, "параметр %s действует только с командами %s", "option %s works only with the commands %s"},
     {msg::kBridgeGone, "устройства FTDI %s больше нет: его отключили после поиска", "the FTDI device %s is no longer there: it was unplugged after the search"},
+    // The help of both programs, built from the tables of their commands, options and drivers.
+    {msg::kHelpUsage, "Использование: %s [параметры] КОМАНДА", "Usage: %s [options] COMMAND"},
+    {msg::kHelpCommands, "Команды:", "Commands:"},
+    {msg::kHelpOptions, "Параметры:", "Options:"},
+    {msg::kHelpList,
+     "число подключенных устройств FTDI, их описания, порты и серийные номера мостов",
+     "the number of attached FTDI devices, their descriptions, ports and bridge serial numbers"},
+    {msg::kHelpInfo, "найти прибор и показать модель, номер и версии",
+     "find the instrument, show its model, number and versions"},
+    {msg::kHelpUpdate, "загрузить в прибор новую программу", "load the new firmware into the instrument"},
+    {msg::kHelpReadArguments, "ТИП ФАЙЛ", "KIND FILE"},
+    {msg::kHelpRead, "прочитать файл прибора (%s) в ФАЙЛ",
+     "read one of the instrument's files (%s) into FILE"},
+    {msg::kHelpSim, "встроенный имитатор прибора", "the built-in simulated instrument"},
+    {msg::kHelpFast, "(с --sim) имитатор в виртуальном времени, без ожидания",
+     "(with --sim) the simulator in virtual time, no waiting"},
+    {msg::kHelpValuePath, "ПУТЬ", "PATH"},
+    {msg::kHelpPort, "последовательный порт ПУТЬ (/dev/ttyUSB0, COM5)",
+     "the serial port PATH (/dev/ttyUSB0, COM5)"},
+    {msg::kHelpValueName, "ИМЯ", "NAME"},
+    {msg::kHelpDriver, "драйвер: %s", "driver: %s"},
+    {msg::kHelpLog,
+     "журнал обмена log_file.txt в текущем каталоге (с --all - log_file-НОМЕР.txt для каждого прибора)",
+     "exchange log log_file.txt in the current directory (with --all, log_file-SERIAL.txt for each instrument)"},
+    {msg::kHelpValueDevice, "ПРИБОР", "SEL"},
+    {msg::kHelpDevice,
+     "(info, update, read) прибор по номеру из list, по порту, по серийному номеру моста или по заводскому номеру",
+     "(info, update, read) the instrument by its index in list, its port, its bridge's serial number or its own serial number"},
+    {msg::kHelpAll,
+     "(info, update) все подключённые приборы; update обновляет их одновременно и заканчивает таблицей",
+     "(info, update) every attached instrument; update updates them all at once and ends with a table"},
+    {msg::kHelpValueLanguage, "ЯЗЫК", "LANGUAGE"},
+    {msg::kHelpLang,
+     "язык сообщений: ru или en (по умолчанию русский, английский, если LC_ALL, LC_MESSAGES или LANG начинается с en)",
+     "language of the messages: ru or en (Russian by default, English when LC_ALL, LC_MESSAGES or LANG starts with en)"},
+    {msg::kHelpYes, "загружать без подтверждения", "update without confirmation"},
+    {msg::kHelpHelp, "эта справка", "this help"},
+    {msg::kHelpVersion, "версия программы", "the program's version"},
+    {msg::kHelpEndOfOptions, "конец параметров: всё, что дальше, - команда и её аргументы",
+     "the end of the options: what follows is the command and its arguments"},
+    {msg::kHelpExitCodes,
+     "Коды завершения: 0 успех (с --all - у всех приборов), 1 ошибка операции (и порт, которым нельзя воспользоваться), 2 ошибка в командной строке, 3 прибор не найден, их несколько или такого порта нет, 130 прервано пользователем.",
+     "Exit codes: 0 success (with --all, of every instrument), 1 the operation failed (also a port that cannot be used), 2 command line error, 3 no instrument, several, or no such port, 130 interrupted by the user."},
+    {msg::kHelpListOr, " или ", " or "},
+    {msg::kDriverSerialNote, "(по умолчанию)", "(default)"},
+    {msg::kDriverLibFtdiNote, "(Linux)", "(Linux)"},
+    {msg::kDriverD2xxNote, "(библиотека производителя моста)", "(the bridge vendor's library)"},
     {msg::kOwnFileIsLink, "это символическая ссылка, а по ссылке программа не пишет", "it is a symbolic link, and the program does not write through one"},
     {msg::kOwnFileNotRegular, "это не обычный файл", "it is not a regular file"},
 
+    {msg::kWindowHelpUsage, "Использование: %s [параметры]", "Usage: %s [options]"},
+    {msg::kWindowHelpIntro,
+     "Окно обновления встроенной программы виброанализатора VXA-4410.\nПараметры разделяются пробелами.",
+     "The firmware updater window for the VXA-4410 vibration analyzer.\nOptions are separated by spaces."},
+    {msg::kWindowHelpSim, "встроенный имитатор прибора, в реальном времени",
+     "the built-in simulated instrument, in real time"},
+    {msg::kWindowHelpPort, "последовательный порт ПУТЬ вместо поиска на USB",
+     "the serial port PATH instead of the search on USB"},
+    {msg::kWindowHelpLog, "журнал обмена log_file.txt в текущем каталоге",
+     "exchange log log_file.txt in the current directory"},
+    {msg::kWindowHelpLang,
+     "язык окна: ru или en (по умолчанию русский, английский, если LC_ALL, LC_MESSAGES или LANG начинается с en)",
+     "language of the window: ru or en (Russian by default, English when LC_ALL, LC_MESSAGES or LANG starts with en)"},
+    {msg::kWindowHelpTime, "принимается для совместимости, ничего не включает",
+     "accepted for compatibility, switches nothing on"},
 };
 
 constexpr bool IsLengthModifier(char c) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/cli/Commands.h"
 #include "text/Language.h"
 #include "text/Messages.h"
 #include "link/InstrumentProtocol.h"
@@ -28,25 +29,6 @@ enum : int {
   kOptAll,
 };
 
-constexpr char kShortOptions[] = ":hVy";
-
-constexpr option kLongOptions[] = {
-    {"sim", no_argument, nullptr, kOptSim},
-    {"fast", no_argument, nullptr, kOptFast},
-    {"port", required_argument, nullptr, kOptPort},
-    {"driver", required_argument, nullptr, kOptDriver},
-    {"log", no_argument, nullptr, kOptLog},
-    {"yes", no_argument, nullptr, 'y'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {"sim-fault", required_argument, nullptr, kOptSimFault},
-    {"sim-instruments", required_argument, nullptr, kOptSimInstruments},
-    {"lang", required_argument, nullptr, kOptLang},
-    {"device", required_argument, nullptr, kOptDevice},
-    {"all", no_argument, nullptr, kOptAll},
-    {nullptr, 0, nullptr, 0},
-};
-
 // long long: a long has 32 bits on Windows, too few for a 32-bit unsigned value.
 bool ParseLong(const std::string& text, long long minimum, long long maximum, long long* value) {
   if (text.empty()) return false;
@@ -61,9 +43,97 @@ bool ParseLong(const std::string& text, long long minimum, long long maximum, lo
 }
 
 // The value of an option that must have one: an empty one is a missing argument.
-void TakeValue(const char* option, std::string* value, std::string* error) {
-  *value = optarg;
+void TakeValue(const char* option, const char* given, std::string* value, std::string* error) {
+  *value = given;
   if (value->empty()) *error = FormatText(VXA_MSG(msg::kMissingArgument), option);
+}
+
+// What an option does to the options read so far: `value` is its value (null for one that takes
+// none); a bad one leaves the reason in `error`.
+using ApplyOption = void (*)(const char* value, CliOptions* options, std::string* error);
+
+// One option of the command line: its names, its value, its line of the help, and what it sets.
+struct OptionSpec {
+  const char* name;
+  int value;         // its short letter, or one of the kOpt values
+  bool takesValue;
+  int32_t valueName;  // catalogue id of its value's name in the help; 0 for none
+  int32_t help;       // catalogue id of its line in the help; 0 for an option the help leaves out
+  ApplyOption apply;
+};
+
+void ApplyLanguage(const char* value, CliOptions* options, std::string* error) {
+  options->language = ParseLanguageName(value);
+  if (!options->language) *error = FormatText(VXA_MSG(msg::kInvalidOptionValue), "--lang", value);
+}
+
+void ApplyFault(const char* value, CliOptions* options, std::string* error) {
+  SimFaultSpec faultSpec;
+  if (!ParseFaultSpec(value, &faultSpec)) {
+    *error = FormatText(VXA_MSG(msg::kInvalidFault), value);
+  } else {
+    options->faults.push_back(faultSpec);
+  }
+}
+
+void ApplyInstruments(const char* value, CliOptions* options, std::string* error) {
+  long long count = 0;
+  if (!ParseLong(value, 0, 8, &count)) {
+    *error = FormatText(VXA_MSG(msg::kInvalidOptionValue), "--sim-instruments", value);
+  } else {
+    options->simInstruments = static_cast<int>(count);
+  }
+}
+
+// In the order the help lists them; the hidden options for tests and demonstrations last.
+constexpr OptionSpec kOptions[] = {
+    {"sim", kOptSim, false, 0, msg::kHelpSim,
+     [](const char*, CliOptions* o, std::string*) { o->sim = true; }},
+    {"fast", kOptFast, false, 0, msg::kHelpFast,
+     [](const char*, CliOptions* o, std::string*) { o->fast = true; }},
+    {"port", kOptPort, true, msg::kHelpValuePath, msg::kHelpPort,
+     [](const char* v, CliOptions* o, std::string* e) { TakeValue("--port", v, &o->port, e); }},
+    {"driver", kOptDriver, true, msg::kHelpValueName, msg::kHelpDriver,
+     [](const char* v, CliOptions* o, std::string* e) { TakeValue("--driver", v, &o->driver, e); }},
+    {"log", kOptLog, false, 0, msg::kHelpLog,
+     [](const char*, CliOptions* o, std::string*) { o->log = true; }},
+    {"device", kOptDevice, true, msg::kHelpValueDevice, msg::kHelpDevice,
+     [](const char* v, CliOptions* o, std::string* e) { TakeValue("--device", v, &o->device, e); }},
+    {"all", kOptAll, false, 0, msg::kHelpAll,
+     [](const char*, CliOptions* o, std::string*) { o->all = true; }},
+    {"lang", kOptLang, true, msg::kHelpValueLanguage, msg::kHelpLang, &ApplyLanguage},
+    {"yes", 'y', false, 0, msg::kHelpYes,
+     [](const char*, CliOptions* o, std::string*) { o->yes = true; }},
+    {"help", 'h', false, 0, msg::kHelpHelp,
+     [](const char*, CliOptions* o, std::string*) { o->help = true; }},
+    {"version", 'V', false, 0, msg::kHelpVersion,
+     [](const char*, CliOptions* o, std::string*) { o->version = true; }},
+    {"sim-fault", kOptSimFault, true, 0, 0, &ApplyFault},
+    {"sim-instruments", kOptSimInstruments, true, 0, 0, &ApplyInstruments},
+};
+
+const OptionSpec* FindOption(int value) {
+  for (const OptionSpec& spec : kOptions) {
+    if (spec.value == value) return &spec;
+  }
+  return nullptr;
+}
+
+// getopt_long's tables, made from the one above.
+struct GetoptTables {
+  std::string shortOptions = ":";
+  std::vector<option> longOptions;
+};
+
+GetoptTables MakeGetoptTables() {
+  GetoptTables tables;
+  for (const OptionSpec& spec : kOptions) {
+    tables.longOptions.push_back(
+        {spec.name, spec.takesValue ? required_argument : no_argument, nullptr, spec.value});
+    if (spec.value < kOptSim) tables.shortOptions += static_cast<char>(spec.value);
+  }
+  tables.longOptions.push_back({nullptr, 0, nullptr, 0});
+  return tables;
 }
 
 // The option as the user wrote it, for the error text.
@@ -82,20 +152,10 @@ std::string OffendingOption(char* const argv[], int index, int shortOption) {
 std::string CheckCommand(const std::vector<std::string>& operands, CliOptions* options) {
   if (operands.empty()) return VXA_MSG(msg::kNoCommand);
   const std::string& name = operands.front();
-  size_t arguments = 0;
-  if (name == "list") {
-    options->command = Command::kList;
-  } else if (name == "info") {
-    options->command = Command::kInfo;
-  } else if (name == "update") {
-    options->command = Command::kUpdate;
-  } else if (name == "read") {
-    options->command = Command::kRead;
-    arguments = 2;
-  } else {
-    return FormatText(VXA_MSG(msg::kUnknownCommand), name.c_str());
-  }
-  if (operands.size() != arguments + 1) {
+  const CommandSpec* spec = FindCommand(name);
+  if (spec == nullptr) return FormatText(VXA_MSG(msg::kUnknownCommand), name.c_str());
+  options->command = spec->command;
+  if (operands.size() != spec->operands + 1) {
     return FormatText(VXA_MSG(msg::kWrongArgumentCount), name.c_str());
   }
   if (options->command == Command::kRead) {
@@ -114,9 +174,8 @@ std::string CheckCombinations(const CliOptions& options) {
   if (options.sim && !options.driver.empty()) {
     return FormatText(VXA_MSG(msg::kConflictingOptions), "--sim", "--driver");
   }
-  if (!options.driver.empty() && options.driver != "serial" && options.driver != "libftdi" &&
-      options.driver != "d2xx") {
-    return FormatText(VXA_MSG(msg::kUnknownDriver), options.driver.c_str());
+  if (!options.driver.empty() && !IsDriverName(options.driver)) {
+    return FormatText(VXA_MSG(msg::kUnknownDriver), options.driver.c_str(), DriverNames().c_str());
   }
   // A port is a name for the system's serial driver; libftdi and the vendor's library find
   // bridges on the USB themselves.
@@ -144,6 +203,33 @@ std::string CheckCombinations(const CliOptions& options) {
 }
 
 }  // namespace
+
+std::vector<HelpRow> OptionHelpRows() {
+  std::vector<HelpRow> rows;
+  for (const OptionSpec& spec : kOptions) {
+    if (spec.help == 0) continue;
+    HelpRow row;
+    if (spec.value < kOptSim) row.label = std::string("-") + static_cast<char>(spec.value) + ", ";
+    row.label += std::string("--") + spec.name;
+    if (spec.valueName != 0) row.label += std::string(" ") + VXA_MSG(spec.valueName);
+    row.text = spec.help == msg::kHelpDriver
+                   ? FormatText(VXA_MSG(msg::kHelpDriver), DriverHelp().c_str())
+                   : std::string(VXA_MSG(spec.help));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+BackendOptions BackendOptionsOf(const CliOptions& options) {
+  BackendOptions choice;
+  choice.sim = options.sim;
+  choice.driver = options.driver;
+  choice.port = options.port;
+  choice.virtualTime = options.fast;
+  choice.simInstruments = options.simInstruments;
+  choice.simFaults = options.faults;
+  return choice;
+}
 
 bool ParseFaultSpec(const std::string& written, SimFaultSpec* faultSpec) {
   long long value = 0;
@@ -205,75 +291,22 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
   ParsedCommandLine result;
   CliOptions& options = result.options;
   std::vector<std::string> operands;
+  const GetoptTables tables = MakeGetoptTables();
   // getopt keeps its place in globals: 0 starts a fresh scan, as a second parse (the tests) needs.
   optind = 0;
   opterr = 0;
   for (;;) {
-    const int option = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    const int option = getopt_long(argc, argv, tables.shortOptions.c_str(),
+                                   tables.longOptions.data(), nullptr);
     if (option == -1) break;
-    switch (option) {
-      case kOptSim:
-        options.sim = true;
-        break;
-      case kOptFast:
-        options.fast = true;
-        break;
-      case kOptPort:
-        TakeValue("--port", &options.port, &result.error);
-        break;
-      case kOptDriver:
-        TakeValue("--driver", &options.driver, &result.error);
-        break;
-      case kOptLog:
-        options.log = true;
-        break;
-      case 'y':
-        options.yes = true;
-        break;
-      case kOptLang:
-        options.language = ParseLanguageName(optarg);
-        if (!options.language) {
-          result.error = FormatText(VXA_MSG(msg::kInvalidOptionValue), "--lang", optarg);
-        }
-        break;
-      case kOptDevice:
-        TakeValue("--device", &options.device, &result.error);
-        break;
-      case kOptAll:
-        options.all = true;
-        break;
-      case 'h':
-        options.help = true;
-        break;
-      case 'V':
-        options.version = true;
-        break;
-      case kOptSimFault: {
-        SimFaultSpec faultSpec;
-        if (!ParseFaultSpec(optarg, &faultSpec)) {
-          result.error = FormatText(VXA_MSG(msg::kInvalidFault), optarg);
-        } else {
-          options.faults.push_back(faultSpec);
-        }
-        break;
-      }
-      case kOptSimInstruments: {
-        long long count = 0;
-        if (!ParseLong(optarg, 0, 8, &count)) {
-          result.error = FormatText(VXA_MSG(msg::kInvalidOptionValue), "--sim-instruments", optarg);
-        } else {
-          options.simInstruments = static_cast<int>(count);
-        }
-        break;
-      }
-      case ':':
-        result.error = FormatText(VXA_MSG(msg::kMissingArgument),
-                                  OffendingOption(argv, optind - 1, optopt).c_str());
-        break;
-      default:
-        result.error = FormatText(VXA_MSG(msg::kUnknownOption),
-                                  OffendingOption(argv, optind - 1, optopt).c_str());
-        break;
+    if (option == ':') {
+      result.error = FormatText(VXA_MSG(msg::kMissingArgument),
+                                OffendingOption(argv, optind - 1, optopt).c_str());
+    } else if (const OptionSpec* spec = FindOption(option)) {
+      spec->apply(spec->takesValue ? optarg : nullptr, &options, &result.error);
+    } else {
+      result.error = FormatText(VXA_MSG(msg::kUnknownOption),
+                                OffendingOption(argv, optind - 1, optopt).c_str());
     }
     if (!result.error.empty()) return result;
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Backend.h"
+#include "app/HelpText.h"
 #include "text/Messages.h"
 
 namespace vxa::cli {
@@ -54,6 +55,11 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]);
 // a usage error speaks it. Nothing when the option is absent or its value is not a language (the
 // parse then reports that).
 std::optional<MessageLanguage> LanguageOption(int argc, char* const argv[]);
+
+// The options as the help lists them, in the catalogue's language.
+std::vector<HelpRow> OptionHelpRows();
+// What the options say of the backend.
+BackendOptions BackendOptionsOf(const CliOptions& options);
 
 // NAME[:count[:skip[:value[:command]]]][@INSTRUMENT], e.g. "silent", "corrupt-read-back:1:0:5000",
 // "refuse-request:1:0:0:0x33", "unplug:1:20@1". count -1 fires for ever; numbers may be given in

@@ -1,65 +1,75 @@
-#include "app/cli/StationCommands.h"
-
+// The commands for several instruments attached at once: --device picks one of them for info,
+// update or read; info --all and update --all take every one, each on its own connection.
 #include <vector>
 
 #include "app/InstrumentSelection.h"
 #include "app/Station.h"
+#include "app/cli/Commands.h"
 #include "app/cli/Console.h"
-#include "app/cli/StationDisplay.h"
-#include "app/cli/TerminalText.h"
+#include "app/cli/Prompt.h"
+#include "app/cli/InterruptWatch.h"
 #include "link/UsbChannel.h"
 #include "text/Messages.h"
 
 namespace vxa::cli {
 namespace {
 
-std::string OrDash(const std::string& text) {
-  return text.empty() ? "-" : text;
+CommandResult NoDevice(const CommandContext& context, const std::string& text) {
+  Failure failure{FailureKind::kNoDevice, text};
+  context.output.Failed(failure);
+  return {Outcome(Outcome::kNoDevice, std::move(failure))};
 }
 
 // Every attached bridge. False, with the reason shown, when the listing itself failed.
-bool ListAll(const StationContext& context, std::vector<BridgeInfo>* bridges) {
+bool ListAll(const CommandContext& context, std::vector<BridgeInfo>* bridges,
+             CommandResult* ended) {
   const FtStatus status = ListBridges(context.backend.Driver(), bridges);
   if (status == kFtOk || status == kFtDeviceNotFound) return true;
-  PrintText(context.streams.err,
-            FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(status)));
-  context.report.outcome = Outcome::kNoDevice;
+  Failure failure{FailureKind::kListingFailed,
+                  FormatText(VXA_MSG(msg::kSearchFailedStatus), static_cast<int>(status))};
+  context.output.Failed(failure);
+  *ended = {Outcome(Outcome::kNoDevice, std::move(failure))};
   return false;
 }
 
-void ReportNoInstrument(const StationContext& context) {
-  PrintText(context.streams.err, VXA_MSG(msg::kNoDeviceConnected));
+CommandResult NoInstrument(const CommandContext& context) {
+  CommandResult ended = NoDevice(context, VXA_MSG(msg::kNoDeviceConnected));
   // The backend may know why (no such port, no permission).
   const std::string cause = context.backend.Driver().LastError();
-  if (!cause.empty()) PrintText(context.streams.err, cause);
-  context.report.outcome = Outcome::kNoDevice;
+  if (!cause.empty()) context.output.Note(cause);
+  return ended;
 }
 
-Station MakeStation(const StationContext& context) {
+Station MakeStation(const CommandContext& context) {
   Backend& backend = context.backend;
   return Station(backend.Driver(),
                  [&backend](const BridgeInfo& bridge) -> Clock& { return backend.ClockOf(bridge); });
 }
 
-void PrintInformation(const StationContext& context, const Station& station) {
-  for (size_t index = 0; index < station.Size(); ++index) {
-    const StationResult& result = station.Result(index);
-    if (index > 0) WriteText(context.streams.out, "\n");
-    PrintText(context.streams.out, BridgeLine(result.bridge));
-    if (result.lines) {
-      for (const std::string& line : *result.lines) PrintText(context.streams.out, line);
-    } else {
-      PrintText(context.streams.err,
-                FormatText("%u: %s", result.bridge.index,
-                           StationOutcomeText(result, Command::kInfo).c_str()));
-    }
+// One question for all of them, before any is touched. How the command ended when not agreed.
+std::optional<CommandResult> Confirm(const CommandContext& context, size_t instruments) {
+  context.output.Note(FormatText(VXA_MSG(msg::kStationAboutToUpdate),
+                                 static_cast<int>(instruments)));
+  InterruptWatch interrupts(context.signals);
+  Prompt prompt(context.signals, context.streams, context.options.yes,
+                [&interrupts] { return interrupts.Look(); });
+  context.output.Interjecting();
+  if (prompt.AskYesNo(StringTableText(str::kConfirmLoad))) return std::nullopt;
+  Outcome declined(Outcome::kDeclined);
+  if (interrupts.Interrupted()) {
+    declined.kind = Outcome::kInterrupted;
+  } else if (prompt.Refused()) {
+    declined.failure = Failure{FailureKind::kUsage};
+  } else {
+    context.output.Note(VXA_MSG(msg::kUpdateDeclined));
   }
+  return CommandResult{declined};
 }
 
 }  // namespace
 
 bool RunToEnd(Station& station, const std::vector<BridgeInfo>& bridges, Station::Options options,
-              SignalPipe& signals, const TerminalStreams* progress) {
+              SignalPipe& signals, Output* output) {
   // A Ctrl-C that came while the confirmation was asked has been acted on there.
   if (signals.Signal() != 0) return true;
   {
@@ -67,14 +77,12 @@ bool RunToEnd(Station& station, const std::vector<BridgeInfo>& bridges, Station:
     SignalsBlockedForNewThreads block;
     station.Start(bridges, options, [&signals] { signals.Wake(); });
   }
-  std::optional<StationDisplay> display;
-  if (progress != nullptr) display.emplace(station, *progress);
   bool interrupted = false;
   for (;;) {
     const bool finished = station.Finished();
-    if (display) display->Refresh();
+    if (output != nullptr) output->StationLooked(station);
     if (finished) break;
-    signals.WaitFor(TerminalView::kRedrawInterval);
+    signals.WaitFor(kRedrawInterval);
     signals.Drain();
     if (!interrupted && signals.Signal() != 0) {
       interrupted = true;
@@ -85,30 +93,24 @@ bool RunToEnd(Station& station, const std::vector<BridgeInfo>& bridges, Station:
   return interrupted;
 }
 
-std::string BridgeLine(const BridgeInfo& bridge) {
-  return FormatText(VXA_MSG(msg::kBridgeLine), bridge.index, bridge.description.c_str(),
-                    OrDash(bridge.location).c_str(), OrDash(bridge.serialNumber).c_str());
-}
-
-std::optional<BridgeInfo> SelectDevice(const StationContext& context) {
+std::optional<BridgeInfo> SelectDevice(const CommandContext& context, CommandResult* ended) {
   const std::string& selector = context.options.device;
   std::vector<BridgeInfo> bridges;
-  if (!ListAll(context, &bridges)) return std::nullopt;
+  if (!ListAll(context, &bridges, ended)) return std::nullopt;
   if (bridges.empty()) {
-    ReportNoInstrument(context);
+    *ended = NoInstrument(context);
     return std::nullopt;
   }
   if (const std::optional<BridgeInfo> chosen = ListedBridgeNamed(bridges, selector)) {
     if (chosen->description == kDeviceDescription) return chosen;
-    PrintText(context.streams.err, FormatText(VXA_MSG(msg::kNotTheInstrument), selector.c_str(),
-                                              chosen->description.c_str()));
-    context.report.outcome = Outcome::kNoDevice;
+    *ended = NoDevice(context, FormatText(VXA_MSG(msg::kNotTheInstrument), selector.c_str(),
+                                          chosen->description.c_str()));
     return std::nullopt;
   }
   // A serial number is the instrument's own: only the instruments can tell it, so each is asked.
   Station station = MakeStation(context);
   if (RunToEnd(station, InstrumentBridges(bridges), {}, context.signals, nullptr)) {
-    context.report.interrupted = true;
+    *ended = {Outcome(Outcome::kInterrupted)};
     return std::nullopt;
   }
   std::vector<BridgeInfo> matches;
@@ -117,69 +119,45 @@ std::optional<BridgeInfo> SelectDevice(const StationContext& context) {
     if (result.serialNumber == selector) matches.push_back(result.bridge);
   }
   if (matches.size() == 1) return matches.front();
-  PrintText(context.streams.err,
-            FormatText(VXA_MSG(matches.empty() ? msg::kNoSuchInstrument : msg::kSerialNotUnique),
-                       selector.c_str()));
-  context.report.outcome = Outcome::kNoDevice;
+  *ended = NoDevice(context, FormatText(VXA_MSG(matches.empty() ? msg::kNoSuchInstrument
+                                                                : msg::kSerialNotUnique),
+                                        selector.c_str()));
   return std::nullopt;
 }
 
-void RunStation(const StationContext& context) {
-  const CliOptions& options = context.options;
-  RunReport& report = context.report;
-  const bool update = options.command == Command::kUpdate;
+CommandResult RunStation(const CommandContext& context) {
+  const bool update = context.options.command == Command::kUpdate;
   std::vector<BridgeInfo> bridges;
-  if (!ListAll(context, &bridges)) return;
+  CommandResult ended;
+  if (!ListAll(context, &bridges, &ended)) return ended;
   const std::vector<BridgeInfo> instruments = InstrumentBridges(bridges);
-  if (instruments.empty()) {
-    ReportNoInstrument(context);
-    return;
-  }
+  if (instruments.empty()) return NoInstrument(context);
   if (update) {
-    // One question for all of them, before any is touched.
-    PrintText(context.streams.err, FormatText(VXA_MSG(msg::kStationAboutToUpdate),
-                                              static_cast<int>(instruments.size())));
-    TerminalView asking(context.backend.clock(), context.signals, context.streams, options.yes);
-    if (!asking.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes)) {
-      report.interrupted = asking.Interrupted();
-      report.usageError = asking.ConfirmationRefused();
-      if (!report.interrupted && !report.usageError) {
-        PrintText(context.streams.err, VXA_MSG(msg::kUpdateDeclined));
-      }
-      report.outcome = Outcome::kDeclined;
-      return;
+    if (std::optional<CommandResult> declined = Confirm(context, instruments.size())) {
+      return *declined;
     }
   }
 
   Station station = MakeStation(context);
   const Station::Options run{.job = update ? Station::Job::kUpdate : Station::Job::kSearch,
-                             .log = options.log};
-  report.interrupted =
-      RunToEnd(station, instruments, run, context.signals, update ? &context.streams : nullptr);
+                             .log = context.options.log};
+  const bool interrupted =
+      RunToEnd(station, instruments, run, context.signals, update ? &context.output : nullptr);
   size_t succeeded = 0;
+  bool kernelRequested = false;
   for (size_t index = 0; index < station.Size(); ++index) {
     const StationResult& result = station.Result(index);
-    // A log that could not be created: said once the lines of the progress are done with.
-    if (!result.warning.empty()) {
-      PrintText(context.streams.err,
-                FormatText("%u: %s", result.bridge.index, result.warning.c_str()));
-    }
     succeeded +=
         (update ? result.outcome.kind == Outcome::kUpdated : result.lines.has_value()) ? 1 : 0;
-    report.kernelRequested = report.kernelRequested || result.outcome.kernelRequested;
+    kernelRequested = kernelRequested || result.outcome.kernelRequested;
   }
-  if (update) {
-    WriteText(context.streams.out, StationTable(station));
-    PrintText(context.streams.out, FormatText(VXA_MSG(msg::kStationSummary),
-                                              static_cast<int>(succeeded),
-                                              static_cast<int>(station.Size())));
-    // Each row says what an interruption left its instrument in.
-    report.eachConsequenceShown = true;
-  } else {
-    PrintInformation(context, station);
-  }
+  context.output.StationEnded(station, update, succeeded);
   const bool all = succeeded == station.Size();
-  report.outcome = all ? (update ? Outcome::kUpdated : Outcome::kFound) : Outcome::kFailed;
+  Outcome outcome(all ? (update ? Outcome::kUpdated : Outcome::kFound) : Outcome::kFailed);
+  if (interrupted) outcome.kind = Outcome::kInterrupted;
+  outcome.kernelRequested = kernelRequested;
+  // Each row of an update's table says what an interruption left its instrument in.
+  return {outcome, update};
 }
 
 }  // namespace vxa::cli

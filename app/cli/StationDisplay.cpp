@@ -1,6 +1,6 @@
 #include "app/cli/StationDisplay.h"
 
-#include "app/cli/CliApp.h"
+#include "app/cli/TerminalText.h"
 #include "app/cli/Console.h"
 #include "app/cli/TerminalText.h"
 #include "text/Messages.h"
@@ -37,14 +37,13 @@ std::string MinutesAndSeconds(Clock::Duration duration) {
   return FormatText("%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
 }
 
-std::string StationOutcomeText(const StationResult& result, Command command) {
+std::string StationOutcomeText(const StationResult& result, Asked asked) {
   if (result.outcome.kind == Outcome::kUpdated) return VXA_MSG(msg::kOutcomeUpdated);
   if (result.interrupted) {
-    RunReport report;
-    report.command = command;
-    report.kernelRequested = result.outcome.kernelRequested;
+    Outcome interrupted(Outcome::kInterrupted);
+    interrupted.kernelRequested = result.outcome.kernelRequested;
     return OneLine(std::string(VXA_MSG(msg::kAbortedByUser)) + ". " +
-                   InterruptionConsequence(report));
+                   InterruptionConsequence(interrupted, asked));
   }
   if (!result.FailureText().empty()) {
     // With what it means for this instrument: unchanged, or installing and to be left alone.
@@ -67,7 +66,7 @@ std::string StationTable(const Station& station) {
   for (size_t index = 0; index < station.Size(); ++index) {
     const StationResult& result = station.Result(index);
     rows.push_back({result.serialNumber.empty() ? "-" : OneLine(result.serialNumber),
-                    PortOf(result.bridge), StationOutcomeText(result, Command::kUpdate),
+                    PortOf(result.bridge), StationOutcomeText(result, Asked::kUpdate),
                     result.newVersion.empty() ? "-" : OneLine(result.newVersion),
                     MinutesAndSeconds(result.elapsed)});
   }
@@ -92,31 +91,25 @@ std::string StationTable(const Station& station) {
 StationDisplay::StationDisplay(const Station& station, const TerminalStreams& streams)
     : station_(station), streams_(streams), rows_(station.Size()) {}
 
-std::string StationDisplay::Line(size_t index, const StationProgress& progress,
-                                 const std::string* stage) {
+std::string StationDisplay::Head(size_t index, const StationProgress& progress) const {
   const StationResult& result = station_.Result(index);
-  std::string line = FormatText("%u %s", result.bridge.index, PortOf(result.bridge).c_str());
+  std::string head = FormatText("%u %s", result.bridge.index, PortOf(result.bridge).c_str());
   if (!progress.serialNumber.empty()) {
-    line += ' ';
-    line += OneLine(progress.serialNumber);
+    head += ' ';
+    head += OneLine(progress.serialNumber);
   }
-  line += ": ";
+  return head + ": ";
+}
+
+std::string StationDisplay::Line(size_t index, const StationProgress& progress) const {
   // The result is complete once the instrument is seen to have finished.
-  if (stage == nullptr) return line + StationOutcomeText(result, Command::kUpdate);
-  if (!streams_.errIsTerminal) return line + *stage;
-  Row& row = rows_[index];
-  ProgressLine shown;
-  shown.stage = *stage;
-  if (progress.waited.limit.count() > 0) {
-    shown.label = WaitedText(progress.waited);
-  } else if (progress.progress.total > 0) {
-    shown.label = ProgressText(progress.progress);
-    // Each instrument's rate on its own clock: in virtual time each has one.
-    const Clock::TimePoint now = station_.ClockAt(index).Now();
-    shown.bytesPerSecond = row.meter.BytesPerSecond(now);
-    shown.timeLeft = row.meter.TimeLeft(progress.progress.total, now);
+  if (progress.finished) {
+    return Head(index, progress) + StationOutcomeText(station_.Result(index), Asked::kUpdate);
   }
-  return line + FormatProgressLine(shown);
+  const Row& row = rows_[index];
+  if (progress.stages.empty()) return Head(index, progress) + VXA_MSG(msg::kStationSearching);
+  // Each instrument's rate on its own clock: in virtual time each has one.
+  return Head(index, progress) + row.line.Line(station_.ClockAt(index).Now());
 }
 
 void StationDisplay::Refresh() {
@@ -131,38 +124,34 @@ void StationDisplay::Refresh() {
       // Without a terminal every stage gets its line, also one that was over between two looks.
       for (size_t stage = row.stages; !streams_.errIsTerminal && stage < progress.stages.size();
            ++stage) {
-        WriteText(streams_.err, Line(index, progress, &progress.stages[stage]) + "\n");
+        WriteText(streams_.err, Head(index, progress) + progress.stages[stage] + "\n");
       }
       row.stages = progress.stages.size();
-      row.meter.Reset();
-      row.position = 0;
+      row.line.Enter(progress.stages.back(), false);
       changed = true;
     }
-    if (progress.progress.position != row.position) {
-      row.position = progress.progress.position;
-      row.meter.Add(station_.ClockAt(index).Now(), row.position);
+    if (progress.waited.limit.count() > 0) {
+      row.line.Waited(progress.waited);
+    } else {
+      row.line.Moved(progress.progress, station_.ClockAt(index).Now());
     }
     if (progress.finished && !row.ended) {
       row.ended = true;
       changed = true;
-      if (!streams_.errIsTerminal) WriteText(streams_.err, Line(index, progress, nullptr) + "\n");
+      if (!streams_.errIsTerminal) WriteText(streams_.err, Line(index, progress) + "\n");
     }
   }
   if (!streams_.errIsTerminal) return;
   const auto now = std::chrono::steady_clock::now();
-  if (drawn_ && !changed && now - lastRedraw_ < TerminalView::kRedrawInterval) return;
+  if (drawn_ && !changed && now - lastRedraw_ < kRedrawInterval) return;
   lastRedraw_ = now;
   // Back up over the lines drawn last time and write each again, cut to the terminal's width so
   // that none wraps and the count of lines to back over stays right.
   std::string text = drawn_ ? CursorUp(static_cast<int>(rows_.size())) : std::string();
   const size_t columns = TerminalColumns(streams_.err);
-  const std::string searching = VXA_MSG(msg::kStationSearching);
   for (size_t index = 0; index < rows_.size(); ++index) {
-    const StationProgress& progress = looks[index];
-    const std::string* stage = progress.stages.empty() ? &searching : &progress.stages.back();
-    const std::string line = Line(index, progress, progress.finished ? nullptr : stage);
     text += '\r';
-    text += FitToColumns(line, columns);
+    text += FitToColumns(Line(index, looks[index]), columns);
     text += kClearToLineEnd;
     text += '\n';
   }

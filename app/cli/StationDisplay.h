@@ -6,8 +6,8 @@
 
 #include "app/Station.h"
 #include "app/cli/CliOptions.h"
-#include "app/cli/ProgressMeter.h"
-#include "app/cli/TerminalView.h"
+#include "app/cli/ProgressRenderer.h"
+#include "app/cli/TerminalStreams.h"
 
 namespace vxa::cli {
 
@@ -25,13 +25,14 @@ class StationDisplay {
  private:
   struct Row {
     size_t stages = 0;  // those shown so far
-    ProgressMeter meter;
-    int position = 0;
+    ProgressRenderer line;
     bool ended = false;
   };
 
-  // The row's line: the instrument, then `stage` with its figures, or how it ended.
-  std::string Line(size_t index, const StationProgress& progress, const std::string* stage);
+  // The instrument at the head of its row: index, port and, once told, serial number.
+  std::string Head(size_t index, const StationProgress& progress) const;
+  // The row's line: the instrument, then its stage with its figures, or how it ended.
+  std::string Line(size_t index, const StationProgress& progress) const;
 
   const Station& station_;
   const TerminalStreams streams_;
@@ -40,9 +41,9 @@ class StationDisplay {
   std::chrono::steady_clock::time_point lastRedraw_{};
 };
 
-// How an instrument's run of `command` ended, in words for its row: "updated", the failure's own
-// text, or the interruption with what it means for the instrument. One line.
-std::string StationOutcomeText(const StationResult& result, Command command);
+// How an instrument's run ended, in words for its row: "updated", the failure's own text, or the
+// interruption with what it means for the instrument (`asked`: a search or an update). One line.
+std::string StationOutcomeText(const StationResult& result, Asked asked);
 
 // The table that ends an update of several instruments: serial number, port, outcome, new version
 // and time, one row per instrument, the columns aligned.

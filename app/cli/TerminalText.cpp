@@ -122,4 +122,17 @@ std::string FitToColumns(std::string_view text, size_t columns) {
   return std::string(text);
 }
 
+std::string BridgeLine(const BridgeInfo& bridge) {
+  auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+  return FormatText(VXA_MSG(msg::kBridgeLine), bridge.index, bridge.description.c_str(),
+                    orDash(bridge.location).c_str(), orDash(bridge.serialNumber).c_str());
+}
+
+const char* InterruptionConsequence(const Outcome& outcome, Asked asked) {
+  if (outcome.kernelRequested) return VXA_MSG(msg::kInstallUnderWay);
+  // A read changes nothing on the instrument, whenever it stops: no word of firmware or install.
+  if (asked == Asked::kRead) return VXA_MSG(msg::kInstrumentUnchanged);
+  return VXA_MSG(msg::kFirmwareUntouched);
+}
+
 }  // namespace vxa::cli

@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/Outcome.h"
+#include "link/FtDriver.h"
+
 namespace vxa::cli {
 
 // The catalogue's texts are laid out for message boxes: "\r\n" line ends, leading blanks and tabs.
@@ -34,5 +37,12 @@ std::string FormatProgressLine(const ProgressLine& line);
 // place never wraps: a wrapped line could not be rubbed out by a carriage return. 0 leaves the
 // text whole (the width is not known).
 std::string FitToColumns(std::string_view text, size_t columns);
+
+// The line `list` prints for a bridge: its index, description, port and serial number.
+std::string BridgeLine(const BridgeInfo& bridge);
+
+// The line that follows "Прервано пользователем": whether the instrument was changed, or is
+// installing, by what was asked of it and whether the install request went out.
+const char* InterruptionConsequence(const Outcome& outcome, Asked asked);
 
 }  // namespace vxa::cli

@@ -66,7 +66,7 @@ int Run(QApplication& application, vxa::MessageBoxes& boxes, int argc, char** ar
 bool AnswersOnTerminal(int argc, char** argv, int* exitCode) {
   const vxa::CommandLineOptions options = vxa::ParseCommandLine(vxa::JoinArguments(argc, argv));
   if (options.help) {
-    std::fputs(vxa::FormatText(VXA_MSG(vxa::msg::kWindowUsage), kProgramName).c_str(), stdout);
+    std::fputs(vxa::WindowHelp(kProgramName).c_str(), stdout);
   } else if (options.version) {
     std::printf("%s %s\n", kProgramName, VXA_PRODUCT_VERSION);
   } else {

@@ -31,7 +31,8 @@ TEST(BackendTest, MakesTheBackendTheOptionsName) {
   EXPECT_EQ(CreateBackend(Driver("d2xx", "/dev/ttyUSB0"), &error), nullptr);
   EXPECT_EQ(error, "a port name applies to the serial-port backend only");
   EXPECT_EQ(CreateBackend(Driver("usb"), &error), nullptr);
-  EXPECT_EQ(error, "unknown driver \"usb\" (serial, libftdi or d2xx)");
+  // In the user's language, as every refusal of an option is.
+  EXPECT_EQ(error, "неизвестный драйвер: usb (serial, libftdi или d2xx)");
 }
 
 }  // namespace

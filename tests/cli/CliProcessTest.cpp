@@ -20,6 +20,7 @@
 #include "text/Messages.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"
+#include "app/cli/Help.h"
 #include "tests/cli/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -106,7 +107,7 @@ TEST_F(CliProcessTest, VersionAndHelpNeedNoCommand) {
 
   ChildResult help = RunChild(kProgram, {"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out, FormatText(MessageText(msg::kCliUsage, 0), "vxa4410-cli"));
+  EXPECT_EQ(help.out, cli::CliHelp("vxa4410-cli"));
   EXPECT_EQ(help.err, "");
 }
 

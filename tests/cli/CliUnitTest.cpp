@@ -2,6 +2,7 @@
 // answers to the confirmation, the texts, the rate, the exit status and the file a read fills.
 
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/FileSink.h"
+#include "app/Outcome.h"
 #include "app/cli/CliApp.h"
 #include "app/cli/CliOptions.h"
 #include "app/cli/ProgressMeter.h"
@@ -110,7 +112,7 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
   EXPECT_EQ(Parse({"--fast", "info"}).error,
             FormatText(MessageText(msg::kOptionNeedsSim, 0), "--fast"));
   EXPECT_EQ(Parse({"--driver", "usb", "info"}).error,
-            FormatText(MessageText(msg::kUnknownDriver, 0), "usb"));
+            "неизвестный драйвер: usb (serial, libftdi или d2xx)");
   EXPECT_EQ(Parse({"--all", "--device", "1", "update"}).error,
             FormatText(MessageText(msg::kConflictingOptions, 0), "--all", "--device"));
   EXPECT_EQ(Parse({"--all", "read", "swap", "f"}).error,
@@ -258,51 +260,73 @@ TEST(ProgressMeterTest, PositionGoingBackStartsOver) {
 
 // --- exit status ---
 
-RunReport Report(Command command, Outcome::Kind outcome) {
-  RunReport report;
-  report.command = command;
-  report.outcome = outcome;
-  return report;
+struct ExitRow {
+  Outcome::Kind kind;
+  std::optional<FailureKind> failure;
+  bool endsRun;
+  Asked asked;
+  int status;
+};
+
+// One function decides every front end's status: the terminal's by what its command asked for,
+// the window's by whether the run ended in a failure.
+TEST(ExitStatusTest, EachOutcomeHasItsStatusForWhatWasAsked) {
+  using enum Asked;
+  using O = Outcome;
+  using F = FailureKind;
+  const ExitRow rows[] = {
+      {O::kFound, {}, false, kInfo, kExitSuccess},
+      {O::kFound, {}, false, kList, kExitSuccess},
+      {O::kUpdated, {}, true, kUpdate, kExitSuccess},
+      {O::kFileRead, {}, false, kRead, kExitSuccess},
+      // Found but never run: the update or the read did not happen.
+      {O::kFound, {}, false, kUpdate, kExitFailed},
+      {O::kFound, {}, false, kRead, kExitFailed},
+      {O::kNoDevice, F::kNoDevice, false, kInfo, kExitNoDevice},
+      {O::kNoDevice, F::kSeveralDevices, false, kUpdate, kExitNoDevice},
+      {O::kNotResponding, F::kNotAnswering, false, kInfo, kExitFailed},
+      {O::kFailed, F::kLinkFailed, true, kUpdate, kExitFailed},
+      {O::kVersionTimeout, F::kVersionTimeout, true, kUpdate, kExitFailed},
+      {O::kDeclined, {}, false, kUpdate, kExitFailed},
+      {O::kInterrupted, {}, true, kUpdate, kExitInterrupted},
+      {O::kNone, {}, false, kUpdate, kExitFailed},
+      // The command line first, then an interruption, then a failure of this computer.
+      {O::kInterrupted, F::kUsage, false, kUpdate, kExitUsage},
+      {O::kInterrupted, F::kLocal, false, kRead, kExitInterrupted},
+      {O::kFileRead, F::kLocal, false, kRead, kExitFailed},  // the file could not be renamed
+      {O::kNoDevice, F::kLocal, false, kInfo, kExitFailed},
+      // The window: a warning that leaves it open is no failure, a box that ends it is.
+      {O::kNone, {}, false, kWindow, kExitSuccess},
+      {O::kFound, {}, false, kWindow, kExitSuccess},
+      {O::kDeclined, {}, false, kWindow, kExitSuccess},
+      {O::kNoDevice, F::kNoDevice, false, kWindow, kExitSuccess},
+      {O::kNotResponding, F::kNotAnswering, false, kWindow, kExitSuccess},
+      {O::kNoDevice, F::kListingFailed, true, kWindow, kExitFailed},
+      {O::kFailed, F::kLocal, true, kWindow, kExitFailed},  // no boot image
+      {O::kFailed, F::kProtocolError, false, kWindow, kExitFailed},  // a refused read-back
+      {O::kVersionTimeout, F::kVersionTimeout, true, kWindow, kExitFailed},
+      {O::kUpdated, {}, true, kWindow, kExitSuccess},
+      {O::kInterrupted, F::kInterrupted, true, kWindow, kExitInterrupted},
+  };
+  for (const ExitRow& row : rows) {
+    Outcome outcome(row.kind);
+    if (row.failure) outcome.failure = Failure{*row.failure};
+    outcome.endsRun = row.endsRun;
+    EXPECT_EQ(ExitStatus(outcome, row.asked), row.status)
+        << "outcome " << int(row.kind) << ", failure " << (row.failure ? int(*row.failure) : -1)
+        << ", asked " << int(row.asked);
+  }
 }
 
-TEST(ExitCodeTest, EachOutcomeHasItsStatus) {
-  EXPECT_EQ(DecideExitCode(Report(Command::kInfo, Outcome::kFound)), kExitSuccess);
-  EXPECT_EQ(DecideExitCode(Report(Command::kList, Outcome::kFound)), kExitSuccess);
-  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kUpdated)), kExitSuccess);
-  EXPECT_EQ(DecideExitCode(Report(Command::kRead, Outcome::kFileRead)), kExitSuccess);
-  // Found but never run: the update or the read did not happen.
-  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kFound)), kExitFailed);
-  EXPECT_EQ(DecideExitCode(Report(Command::kRead, Outcome::kFound)), kExitFailed);
-  EXPECT_EQ(DecideExitCode(Report(Command::kInfo, Outcome::kNoDevice)), kExitNoDevice);
-  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kNoDevice)), kExitNoDevice);
-  EXPECT_EQ(DecideExitCode(Report(Command::kInfo, Outcome::kNotResponding)), kExitFailed);
-  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kFailed)), kExitFailed);
-  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kVersionTimeout)), kExitFailed);
-  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kDeclined)), kExitFailed);
-  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kInterrupted)), kExitInterrupted);
-  EXPECT_EQ(DecideExitCode(Report(Command::kUpdate, Outcome::kNone)), kExitFailed);
-}
-
-TEST(ExitCodeTest, UsageThenInterruptThenFailureTakePrecedence) {
-  RunReport report = Report(Command::kUpdate, Outcome::kDeclined);
-  report.usageError = true;
-  report.interrupted = true;
-  EXPECT_EQ(DecideExitCode(report), kExitUsage);
-  report.usageError = false;
-  EXPECT_EQ(DecideExitCode(report), kExitInterrupted);
-
-  RunReport read = Report(Command::kRead, Outcome::kFileRead);
-  read.failed = true;  // e.g. the file could not be renamed
-  EXPECT_EQ(DecideExitCode(read), kExitFailed);
-  read.interrupted = true;
-  EXPECT_EQ(DecideExitCode(read), kExitInterrupted);
-}
-
-TEST(ExitCodeTest, InterruptionSaysWhetherTheFirmwareWasTouched) {
-  RunReport update = Report(Command::kUpdate, Outcome::kInterrupted);
-  EXPECT_STREQ(InterruptionConsequence(update), MessageText(msg::kFirmwareUntouched, 0));
+TEST(ExitStatusTest, InterruptionSaysWhetherTheFirmwareWasTouched) {
+  Outcome update(Outcome::kInterrupted);
+  EXPECT_STREQ(InterruptionConsequence(update, Asked::kUpdate),
+               MessageText(msg::kFirmwareUntouched, 0));
+  EXPECT_STREQ(InterruptionConsequence(update, Asked::kRead),
+               MessageText(msg::kInstrumentUnchanged, 0));
   update.kernelRequested = true;
-  EXPECT_STREQ(InterruptionConsequence(update), MessageText(msg::kInstallUnderWay, 0));
+  EXPECT_STREQ(InterruptionConsequence(update, Asked::kUpdate),
+               MessageText(msg::kInstallUnderWay, 0));
 }
 
 // --- the file a read fills ---

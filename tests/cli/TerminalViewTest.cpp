@@ -23,6 +23,7 @@
 
 #include "app/Loader.h"
 #include "app/cli/CliApp.h"
+#include "app/cli/TerminalText.h"
 #include "app/InstrumentSelection.h"
 #include "app/Station.h"
 #include "app/cli/Console.h"
@@ -346,13 +347,9 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
   EXPECT_TRUE(loader->KernelRequested());
   EXPECT_EQ(outcome, Outcome::kInterrupted);
   EXPECT_EQ(loader->LastOutcome(), Outcome::kInterrupted);
-  RunReport report;
-  report.command = Command::kUpdate;
-  report.outcome = loader->LastOutcome().kind;
-  report.interrupted = view->Interrupted();
-  report.kernelRequested = loader->KernelRequested();
-  EXPECT_EQ(DecideExitCode(report), kExitInterrupted);
-  EXPECT_STREQ(InterruptionConsequence(report), Msg(msg::kInstallUnderWay).c_str());
+  EXPECT_EQ(ExitStatus(loader->LastOutcome(), Asked::kUpdate), kExitInterrupted);
+  EXPECT_STREQ(InterruptionConsequence(loader->LastOutcome(), Asked::kUpdate),
+               Msg(msg::kInstallUnderWay).c_str());
   EXPECT_FALSE(instrument.ClockSet());  // nothing was sent after the interrupt
   loader.reset();
 }

@@ -28,8 +28,9 @@ fi
 answer=$(run --version) || fail "$name --version exited with $?"
 [ "$answer" = "$name $version" ] || fail "$name --version printed \"$answer\""
 
-# The usage's option lines begin with the option: "  --port PATH   text", "  --help, --version".
-listed=$(sed -n 's/^[[:space:]]\+\(-[^[:space:]].*\)$/\1/p' <<<"$help" | sed 's/  .*//' |
+# The usage's option lines begin with the option a few spaces in ("  --port PATH   text",
+# "  --help, --version"); a wrapped line of a text, further in, may start with an option too.
+listed=$(sed -n 's/^ \{1,4\}\(-[^[:space:]].*\)$/\1/p' <<<"$help" | sed 's/  .*//' |
   tr ',' '\n' | awk '{ print $1 }' | sort -u)
 [ "$(wc -l <<<"$listed")" -ge 2 ] || fail "no options found in the output of $name --help"
 

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "app/Backend.h"
+#include "app/Outcome.h"
+#include "app/Station.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/Output.h"
+#include "app/cli/SignalPipe.h"
+#include "app/cli/TerminalStreams.h"
+
+// The terminal program's commands, one entry each in one table: its name, its arguments, its line
+// of the help, what counts as its success, and what runs it.
+namespace vxa::cli {
+
+// What a command is given to run with.
+struct CommandContext {
+  const CliOptions& options;
+  const TerminalStreams& streams;
+  Backend& backend;
+  SignalPipe& signals;
+  Output& output;
+};
+
+// How a command's run ended.
+struct CommandResult {
+  Outcome outcome;
+  // Several instruments: each one's row has said what an interruption left it in.
+  bool eachConsequenceShown = false;
+};
+
+struct CommandSpec {
+  Command command;
+  const char* name;
+  int32_t arguments;  // catalogue id of its arguments as the help names them; 0 for none
+  size_t operands;    // how many arguments it takes
+  int32_t help;       // catalogue id of its line in the help
+  Asked asked;        // what counts as its success
+  CommandResult (*execute)(const CommandContext& context);
+};
+
+std::span<const CommandSpec> Commands();
+// The command of this name or this value; null for none.
+const CommandSpec* FindCommand(std::string_view name);
+const CommandSpec* FindCommand(Command command);
+
+// list: the number of bridges attached, and each one's description, port and serial number.
+CommandResult ExecuteList(const CommandContext& context);
+// info, update and read: of the one instrument, the one --device names, or (info and update)
+// every one with --all.
+CommandResult ExecuteOnInstruments(const CommandContext& context);
+
+// The one instrument of a command, or the one chosen among several.
+CommandResult RunOnOne(const CommandContext& context, const std::optional<BridgeInfo>& chosen);
+// The bridge --device names: by its index in the listing, its port, its own serial number, or the
+// serial number its instrument tells (every instrument is asked). Nothing, with `ended` saying
+// how the command ended, when it names none, names another device than the instrument, or the
+// serial number is not one instrument's.
+std::optional<BridgeInfo> SelectDevice(const CommandContext& context, CommandResult* ended);
+// info --all and update --all.
+CommandResult RunStation(const CommandContext& context);
+
+// Starts an instrument of `station` on each bridge and waits until every one has ended, passing
+// Ctrl-C on to each and showing their progress on `output` when given. True when interrupted.
+bool RunToEnd(Station& station, const std::vector<BridgeInfo>& bridges, Station::Options options,
+              SignalPipe& signals, Output* output);
+
+}  // namespace vxa::cli

@@ -1,0 +1,111 @@
+// info, update and read of one instrument: the one attached, or the one --device chose.
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/FileSink.h"
+#include "app/Loader.h"
+#include "app/cli/Commands.h"
+#include "app/cli/TerminalView.h"
+#include "link/Errors.h"
+#include "text/Messages.h"
+
+namespace vxa::cli {
+namespace {
+
+// How the run of one instrument's command ended: the loader's outcome, unless the confirmation
+// could not be asked, the user interrupted it, or something of this computer failed.
+Outcome RunOutcome(Outcome outcome, const TerminalView& view, std::optional<Failure> local) {
+  if (view.ConfirmationRefused()) {
+    outcome.failure = Failure{FailureKind::kUsage};
+  } else if (local) {
+    outcome.failure = std::move(local);
+  }
+  if (view.Interrupted()) outcome.kind = Outcome::kInterrupted;
+  return outcome;
+}
+
+// What the command does once the instrument is found: the update, or the read into the file.
+std::optional<Failure> RunFound(const CommandContext& context, Loader& loader, TerminalView& view,
+                                FileSink* sink) {
+  const CliOptions& options = context.options;
+  if (options.command == Command::kUpdate) {
+    if (loader.Load().kind == Outcome::kDeclined && !view.Interrupted() &&
+        !view.ConfirmationRefused()) {
+      context.output.Note(VXA_MSG(msg::kUpdateDeclined));
+    }
+    return std::nullopt;
+  }
+  if (options.command != Command::kRead) return std::nullopt;
+  if (loader.ReadFile(options.fileKind).kind != Outcome::kFileRead) return std::nullopt;
+  view.FinishProgress();
+  std::string error;
+  if (!sink->Commit(&error)) {
+    Failure failure{FailureKind::kLocal, error};
+    context.output.Failed(failure);
+    return failure;
+  }
+  context.output.FileSaved(options.file, sink->GetSize(), sink->ToStandardOutput());
+  return std::nullopt;
+}
+
+}  // namespace
+
+CommandResult RunOnOne(const CommandContext& context, const std::optional<BridgeInfo>& chosen) {
+  const CliOptions& options = context.options;
+  // The file is created before the search, so that a destination that cannot be written is
+  // reported before the instrument is talked to. It outlives the loader, whose connection keeps
+  // a pointer to it.
+  std::unique_ptr<FileSink> sink;
+  if (options.command == Command::kRead) {
+    try {
+      sink = std::make_unique<FileSink>(options.file);
+    } catch (const TBufferError& e) {
+      Failure failure{FailureKind::kLocal, e.Text()};
+      context.output.Failed(failure);
+      return {Outcome(Outcome::kNone, failure)};
+    }
+    // With the file's bytes on standard output, everything else goes to the error stream.
+    if (sink->ToStandardOutput()) context.output.StandardOutputTaken();
+  }
+  // One instrument chosen among several keeps time by its own clock.
+  Clock& clock = chosen ? context.backend.ClockOf(*chosen) : context.backend.clock();
+  Who who;
+  if (chosen) who = {chosen->index, *chosen};
+  TerminalView view(clock, context.signals, context.streams, options.yes, context.output, who);
+  std::optional<Loader> loader;
+  {
+    SignalsBlockedForNewThreads block;
+    loader.emplace(view, context.backend.Driver(), clock);
+  }
+  view.SetInterruptHandler([&loader] { loader->Interrupt(); });
+  // The loader could not set itself up (its boot image or its thread): the box has been shown.
+  if (loader->LastOutcome().Failed()) {
+    return {Outcome(Outcome::kNone,
+                    Failure{FailureKind::kLocal, loader->LastOutcome().failure->text})};
+  }
+  loader->SetLogEnabled(options.log);
+  loader->SetSearchBuffer(sink.get());
+  if (chosen) loader->SetBridge(*chosen);
+
+  const Outcome::Kind found = loader->Find().kind;
+  // No instrument, or a bridge or port that could not be listed or used: the driver knows why.
+  if (found == Outcome::kNoDevice || found == Outcome::kFailed) {
+    const std::string cause = context.backend.Driver().LastError();
+    if (!cause.empty()) context.output.Note(cause);
+  }
+  // The search waits for the instrument without polling: a Ctrl-C meanwhile is seen here.
+  view.ProcessEvents(std::chrono::milliseconds(0));
+  std::optional<Failure> local;
+  if (!view.Interrupted() && !view.Terminating() && found == Outcome::kFound) {
+    local = RunFound(context, *loader, view, sink.get());
+  }
+  view.FinishProgress();
+  Outcome outcome = loader->LastOutcome();
+  outcome.kernelRequested = loader->KernelRequested();
+  // The loader goes before the sink: its connection is bound to it.
+  loader.reset();
+  return {RunOutcome(std::move(outcome), view, std::move(local))};
+}
+
+}  // namespace vxa::cli
