@@ -127,7 +127,12 @@ std::FILE* OpenOwnFile(const std::filesystem::path& path, bool append, FileIoErr
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    Failed(::GetLastError(), error);
+    const DWORD code = ::GetLastError();
+    Failed(code, error);
+    // A folder under the name is refused as what it is, not as a denied access.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    error->notRegular = code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return nullptr;
   }
   if (!PlainFile(file, append, error)) {

@@ -145,6 +145,11 @@ TEST_F(DiagnosticFilesTest, ANameThatIsNoPlainFileIsRefusedWithItsCause) {
   namespace fs = std::filesystem;
   using Plant = void (*)(const std::string& name);
   const std::string isLink = MessageText(msg::kOwnFileIsLink, 0);
+#if defined(_WIN32)
+  const std::string isDirectory = MessageText(msg::kOwnFileNotRegular, 0);
+#else
+  const std::string isDirectory = std::strerror(EISDIR);
+#endif
   const struct {
     const char* what;
     Plant plant;
@@ -152,7 +157,7 @@ TEST_F(DiagnosticFilesTest, ANameThatIsNoPlainFileIsRefusedWithItsCause) {
     std::string cause;
   } rows[] = {
       {"a directory", [](const std::string& name) { fs::create_directory(name); }, false,
-       std::strerror(EISDIR)},
+       isDirectory},
 #if !defined(_WIN32)
       {"a link to a file", [](const std::string& name) { fs::create_symlink("other.txt", name); },
        false, isLink},
