@@ -100,6 +100,7 @@ Outcome Loader::Conclude(Ending ending) {
     }
   }
   outcome.kernelRequested = kernelRequested_;
+  outcome.newVersionReported = newVersionReported_;
   return outcome;
 }
 
@@ -177,6 +178,8 @@ Loader::Ending Loader::SearchOne() {
 
 std::string Loader::Consequence() const {
   if (!updateRunning_) return {};
+  // Once the new version has been reported, the install is over: only the clock can be missing.
+  if (newVersionReported_) return VXA_MSG(msg::kNewVersionClockNotSet);
   return VXA_MSG(kernelRequested_ ? msg::kInstallUnderWay : msg::kFirmwareUnchangedRepeat);
 }
 

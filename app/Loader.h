@@ -157,6 +157,7 @@ class Loader {
   LogPlan logPlan_;
   bool updateRunning_ = false;
   bool kernelRequested_ = false;
+  bool newVersionReported_ = false;
   bool closing_ = false;
   bool interrupted_ = false;
   const std::string productVersion_;

@@ -132,7 +132,11 @@ Loader::Next Loader::AwaitNewVersion() {
     return Ending{Outcome(Outcome::kFailed, std::move(end.failure)), ReportKind::kStandardError,
                   false};
   }
-  if (end.failure) return UpdateFailed(std::move(*end.failure));
+  newVersionReported_ = end.confirmed;
+  if (end.failure) {
+    if (end.confirmed) end.failure->kind = FailureKind::kClockNotSet;
+    return UpdateFailed(std::move(*end.failure));
+  }
   if (!end.confirmed) {
     if (view_.Terminating()) return Stopped();
     Outcome outcome(Outcome::kVersionTimeout,

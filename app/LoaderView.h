@@ -90,8 +90,8 @@ class LoaderView {
   // goes on without them. The window says nothing and goes on.
   virtual void DiagnosticsUnavailable(const std::string& /*text*/) {}
   // After the install: the program version the instrument now reports, and the time its clock
-  // was given (none when it did not take it). The update's report follows. The window's box says
-  // all it has to say.
+  // was given (none when it did not take it: the front end says that its clock was not set). The
+  // update's report follows.
   virtual void NewFirmwareReported(const std::string& /*programVersion*/,
                                    const std::optional<LocalDateTime>& /*clockSet*/) {}
   // A question with Yes and No; true only for Yes.

@@ -18,6 +18,7 @@ enum class FailureKind : uint8_t {
   kProtocolError,   // the answers broke the protocol's rules
   kVerifyMismatch,  // the read-back differed from the image, or did not cover all of it
   kVersionTimeout,  // the instrument did not report the new version within the bound
+  kClockNotSet,     // it reported the new version, but the link failed while its clock was set
   kNoDevice,        // no instrument attached, or the bridge named is not there
   kSeveralDevices,  // more than one instrument, and none was chosen
   kListingFailed,   // the driver could not list the bridges
@@ -62,6 +63,8 @@ struct Outcome {
   std::optional<Failure> failure;
   // The install request may have reached the instrument, and it did not refuse it.
   bool kernelRequested = false;
+  // The instrument then reported the program's own version: the install is over.
+  bool newVersionReported = false;
   // Nothing more can be done in this run: the update has ended, well or not, or a failure left
   // nothing to go on with (the listing, the boot image). A window then ends the program.
   bool endsRun = false;

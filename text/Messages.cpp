@@ -179,6 +179,11 @@ constexpr CatalogueEntry kCatalogue[] = {
     {msg::kDriverSerialNote, "(по умолчанию)", "(default)"},
     {msg::kDriverLibFtdiNote, "(Linux)", "(Linux)"},
     {msg::kDriverD2xxNote, "(библиотека производителя моста)", "(the bridge vendor's library)"},
+    {msg::kNewVersionClockNotSet,
+     "Прибор сообщает новую версию программы: обновление выполнено, не установлены только часы прибора.",
+     "The instrument reports the new firmware version: the update is done, only its clock was not set."},
+    {msg::kClockNotSet, "Часы прибора не установлены: прибор не принял время.",
+     "The instrument's clock was not set: it did not take the time."},
     {msg::kOwnFileIsLink, "это символическая ссылка, а по ссылке программа не пишет", "it is a symbolic link, and the program does not write through one"},
     {msg::kOwnFileNotRegular, "это не обычный файл", "it is not a regular file"},
 

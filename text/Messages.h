@@ -151,6 +151,9 @@ enum : int32_t {
   kDriverSerialNote = 191,
   kDriverLibFtdiNote = 192,
   kDriverD2xxNote = 193,
+  // Once the instrument has reported its new version.
+  kNewVersionClockNotSet = 194,
+  kClockNotSet = 195,
   kOwnFileIsLink = 280,
   kOwnFileNotRegular = 281,
   // The window's help.

@@ -129,6 +129,7 @@ std::string BridgeLine(const BridgeInfo& bridge) {
 }
 
 const char* InterruptionConsequence(const Outcome& outcome, Asked asked) {
+  if (outcome.newVersionReported) return VXA_MSG(msg::kNewVersionClockNotSet);
   if (outcome.kernelRequested) return VXA_MSG(msg::kInstallUnderWay);
   // A read changes nothing on the instrument, whenever it stops: no word of firmware or install.
   if (asked == Asked::kRead) return VXA_MSG(msg::kInstrumentUnchanged);

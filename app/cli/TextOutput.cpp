@@ -36,7 +36,11 @@ void TextOutput::LogUnavailable(const Who&, const std::string& why) { Print(stre
 void TextOutput::NewFirmware(const Who&, const std::string& programVersion,
                              const std::optional<LocalDateTime>& clockSet) {
   Print(streams_.out, FormatText(VXA_MSG(msg::kNewProgramVersion), programVersion.c_str()));
-  if (!clockSet) return;
+  if (!clockSet) {
+    // The firmware is updated all the same; the user sets the time on the instrument.
+    Print(streams_.err, VXA_MSG(msg::kClockNotSet));
+    return;
+  }
   const LocalDateTime& at = *clockSet;
   Print(streams_.out, FormatText(VXA_MSG(msg::kDeviceClockSet),
                                  FormatText("%04d-%02d-%02d %02d:%02d:%02d", at.year, at.month,

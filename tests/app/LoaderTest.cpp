@@ -293,6 +293,9 @@ TEST_F(LoaderTest, ALinkFailureWhileSettingTheClockEndsWithoutTheSuccessBox) {
   EXPECT_EQ(Update(), Outcome::kFailed);
   EXPECT_EQ(LastBox().kind, ReportKind::kError);
   EXPECT_EQ(LastBox().text, "Ошибка чтения файла FTDI код 4");
+  // The instrument has reported the new version: that is what the last line says.
+  EXPECT_EQ(LastBox().consequence, Msg(msg::kNewVersionClockNotSet));
+  EXPECT_TRUE(loader_->LastOutcome().FailedAs(FailureKind::kClockNotSet));
   const std::vector<std::string> texts = view_.BoxTexts();
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "Прошивка прибора успешно завершена"), 0);
   EXPECT_TRUE(view_.terminating);

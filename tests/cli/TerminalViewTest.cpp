@@ -121,10 +121,12 @@ TEST_F(TerminalViewTest, ResultsToStdoutProblemsToStderr) {
   view.ShowReport({ReportKind::kStandardError, "escaped"});
   // Where a failure was found and what it means for the instrument: a line each, in that order.
   view.ShowReport({ReportKind::kError, "mismatch", ConnErrorKind::kOther, "where", "consequence"});
-  EXPECT_EQ(out_.Text(),
-            "Модель: X\nЗаводской номер: 1\nВерсия прибора: 2\nВерсия программы: 3\ndone\nnote\n");
-  EXPECT_EQ(err_.Text(),
-            "careful\nnow\nbroken\nnot connected\nescaped\nmismatch\nwhere\nconsequence\n");
+  // An instrument that did not take the time: the version on stdout, the warning on stderr.
+  view.NewFirmwareReported("1.23.1", std::nullopt);
+  EXPECT_EQ(out_.Text(), "Модель: X\nЗаводской номер: 1\nВерсия прибора: 2\nВерсия программы: 3\ndone\nnote\n" +
+                             FormatText(Msg(msg::kNewProgramVersion).c_str(), "1.23.1") + "\n");
+  EXPECT_EQ(err_.Text(), "careful\nnow\nbroken\nnot connected\nescaped\nmismatch\nwhere\nconsequence\n" +
+                             Msg(msg::kClockNotSet) + "\n");
 }
 
 TEST_F(TerminalViewTest, WithYesNothingIsAsked) {

@@ -238,7 +238,11 @@ class FaultMatrix : private SmallImage {
       if (instrument.KernelRequests() > 0 && last.text != InstallRefused() && !sent) {
         *problem += " the install went unannounced;";
       }
-      const std::string said = Msg(sent ? msg::kInstallUnderWay : msg::kFirmwareUnchangedRepeat);
+      // At the clock the instrument has reported the new version already: the install is over.
+      const int32_t consequence = stage.id == StageId::kClock ? msg::kNewVersionClockNotSet
+                                  : sent                      ? msg::kInstallUnderWay
+                                                              : msg::kFirmwareUnchangedRepeat;
+      const std::string said = Msg(consequence);
       if (last.consequence != said) *problem += " consequence '" + last.consequence + "';";
     }
     const Result result = Classify(view, instrument, problem);
