@@ -33,4 +33,14 @@ std::string WaitedText(const Waited& waited) {
                     limit % 60);
 }
 
+std::string NewFirmwareText(const std::string& programVersion,
+                            const std::optional<LocalDateTime>& clockSet) {
+  std::string text = FormatText(VXA_MSG(msg::kNewProgramVersion), programVersion.c_str());
+  if (!clockSet) return text;
+  const LocalDateTime& at = *clockSet;
+  const std::string when = FormatText("%04d-%02d-%02d %02d:%02d:%02d", at.year, at.month, at.day,
+                                      at.hour, at.minute, at.second);
+  return text + "\n" + FormatText(VXA_MSG(msg::kDeviceClockSet), when.c_str());
+}
+
 }  // namespace vxa

@@ -121,5 +121,9 @@ ConnErrorKind CauseOf(FailureKind kind);
 std::string ProgressText(const Progress& progress);
 // "0:42 из 5:00": the time waited for the new version, against the most it may take.
 std::string WaitedText(const Waited& waited);
+// What NewFirmwareReported tells, as the terminal prints it: the version the instrument reports,
+// and on a line of its own the time its clock was given, if it took it.
+std::string NewFirmwareText(const std::string& programVersion,
+                            const std::optional<LocalDateTime>& clockSet);
 
 }  // namespace vxa

@@ -2,12 +2,10 @@
 
 class QApplication;
 
+#include "app/MessageBoxes.h"
 #include "text/Messages.h"
 
 namespace vxa {
-
-// The title the standard error display is captioned with.
-inline constexpr char kApplicationTitle[] = "LoaderVXA4410";
 
 // What the program sets on its application object before the window exists. The application
 // name is the title; the display name stays unset, or Qt would append it to the window caption.

@@ -285,7 +285,7 @@ BoxRequest TForm1::AppBox(BoxSymbol symbol, const std::string& text) {
   request.symbol = symbol;
   request.caption = windowTitle().toStdString();
   request.text = text;
-  request.owner = this;
+  request.owner = static_cast<QWidget*>(this);
   return request;
 }
 
@@ -302,6 +302,8 @@ void TForm1::ShowReport(const Report& report) {
       boxes_.Show(SystemBox(BoxKind::kWarning, text));
       break;
     case ReportKind::kInformation:
+      // The success box says first what the instrument now reports.
+      if (!newFirmware_.empty()) text = std::exchange(newFirmware_, {}) + "\n" + text;
       boxes_.Show(SystemBox(BoxKind::kInformation, text));
       break;
     case ReportKind::kNotAnswering:
@@ -311,6 +313,11 @@ void TForm1::ShowReport(const Report& report) {
       boxes_.Show(StandardErrorBox(text));
       break;
   }
+}
+
+void TForm1::NewFirmwareReported(const std::string& programVersion,
+                                 const std::optional<LocalDateTime>& clockSet) {
+  newFirmware_ = NewFirmwareText(programVersion, clockSet);
 }
 
 bool TForm1::AskYesNo(const std::string& text, DefaultAnswer byDefault) {

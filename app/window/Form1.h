@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -65,6 +66,8 @@ class TForm1 final : public QDialog, public LoaderView {
   void ProgressChanged(const Progress& progress) override;
   void VersionWaitChanged(const Waited& waited) override;
   void ShowReport(const Report& report) override;
+  void NewFirmwareReported(const std::string& programVersion,
+                           const std::optional<LocalDateTime>& clockSet) override;
   bool AskYesNo(const std::string& text, DefaultAnswer byDefault) override;
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
   void Wake() override;
@@ -111,6 +114,8 @@ class TForm1 final : public QDialog, public LoaderView {
   QLabel* Label3 = nullptr;
 
   MessageBoxes& boxes_;
+  // What the instrument said after its install, for the success box that follows.
+  std::string newFirmware_;
   bool terminating_ = false;
   // Set by Wake from any thread and taken by the wait it ends, or by the next one.
   std::atomic<bool> wakePending_{false};

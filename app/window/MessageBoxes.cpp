@@ -1,10 +1,7 @@
 #include "app/window/MessageBoxes.h"
 
-#include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
-
-#include "text/Messages.h"
 
 namespace vxa {
 namespace {
@@ -32,41 +29,12 @@ QString DisplayText(const std::string& text) {
 
 }  // namespace
 
-BoxRequest SystemBox(BoxKind kind, const std::string& text) {
-  BoxRequest request;
-  request.source = BoxSource::kSystem;
-  request.text = text;
-  switch (kind) {
-    case BoxKind::kError:
-      request.symbol = BoxSymbol::kError;
-      request.caption = VXA_MSG(msg::kCaptionError);
-      break;
-    case BoxKind::kWarning:
-      request.symbol = BoxSymbol::kWarning;
-      request.caption = VXA_MSG(msg::kCaptionWarning);
-      break;
-    case BoxKind::kInformation:
-      request.symbol = BoxSymbol::kInformation;
-      request.caption = VXA_MSG(msg::kCaptionInformation);
-      break;
-  }
-  return request;
-}
-
-BoxRequest StandardErrorBox(const std::string& text) {
-  BoxRequest request;
-  request.source = BoxSource::kStandardError;
-  request.symbol = BoxSymbol::kError;
-  request.caption = QCoreApplication::applicationName().toStdString();
-  request.text = text;
-  return request;
-}
-
 BoxAnswer QtMessageBoxes::Show(const BoxRequest& request) {
   const bool yesNo = request.buttons == BoxButtons::kYesNo;
   QMessageBox box(IconOf(request.symbol), QString::fromUtf8(request.caption),
                   DisplayText(request.text),
-                  yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, request.owner);
+                  yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                  static_cast<QWidget*>(request.owner));
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
   if (yesNo) {

@@ -1,50 +1,10 @@
 #pragma once
 
-#include <string>
-
-class QWidget;
+#include "app/MessageBoxes.h"
 
 namespace vxa {
 
-// The system message boxes: no owner, captioned with catalogue message 0, 1 or 2.
-enum class BoxKind { kError, kWarning, kInformation };
-
-// Who shows a box; it decides the caption and whether the window owns the box.
-enum class BoxSource {
-  kSystem,         // error, warning and information boxes: no owner, caption message 0, 1 or 2
-  kApplication,    // the application's own box: owned by the window, captioned with its caption
-  kStandardError,  // where an escaped error ends up: no owner, captioned with the application title
-};
-
-enum class BoxSymbol { kError, kWarning, kInformation, kQuestion };
-enum class BoxButtons { kOk, kYesNo };
-enum class BoxAnswer { kOk, kYes, kNo };
-
-struct BoxRequest {
-  BoxSource source = BoxSource::kSystem;
-  BoxSymbol symbol = BoxSymbol::kError;
-  BoxButtons buttons = BoxButtons::kOk;
-  std::string caption;  // UTF-8
-  std::string text;     // UTF-8, byte for byte as the catalogue has it
-  QWidget* owner = nullptr;
-  // What Enter chooses in a Yes/No box.
-  BoxAnswer defaultAnswer = BoxAnswer::kYes;
-};
-
-// Every box the window shows goes through here, so that tests can read and answer them.
-class MessageBoxes {
- public:
-  virtual ~MessageBoxes() = default;
-  // Returns once the user has answered. Application-modal.
-  virtual BoxAnswer Show(const BoxRequest& request) = 0;
-};
-
-// An error, warning or information box, captioned in the current catalogue language.
-BoxRequest SystemBox(BoxKind kind, const std::string& text);
-// The standard error display: an error box captioned with the application's title.
-BoxRequest StandardErrorBox(const std::string& text);
-
-// The real boxes, with QMessageBox.
+// The real boxes, with QMessageBox, application-modal; the owner is a QWidget.
 class QtMessageBoxes final : public MessageBoxes {
  public:
   BoxAnswer Show(const BoxRequest& request) override;

@@ -43,18 +43,11 @@ TEST_F(FormTest, EveryControlStartsAtItsPlaceWithItsTextAndState) {
   EXPECT_EQ(CurrentMessageLanguage(), kLanguageRussian);
   EXPECT_EQ(form->windowTitle(), QString::fromUtf8("Загрузчик прибора VXA-4410"));
 
-  const Placed kLayout[] = {
-      {"LoadLabel", QRect(222, 100, 3, 13), "", true, false},
-      {"StateLabel", QRect(224, 80, 192, 19), "", true, false},
-      {"Label1", QRect(8, 8, 38, 13), Utf8(StringTableText(14)), true, false},
-      {"Label2", QRect(222, 8, 191, 13), Utf8(StringTableText(15)), true, false},
-      {"Label3", QRect(222, 28, 192, 19), Utf8(StringTableText(16)), true, false},
-      {"LoadButton", QRect(222, 49, 75, 25), Utf8(MessageText(47, 0)), false, false},
-      {"LoadProgressBar", QRect(222, 114, 194, 16), "", true, true},
-      {"CloseButton", QRect(222, 136, 75, 25), Utf8(MessageText(48, 0)), true, false},
-      {"Memo1", QRect(8, 24, 208, 106), "", true, false},
-      {"FindButton", QRect(8, 136, 75, 25), Utf8(MessageText(46, 0)), true, false},
-  };
+  std::vector<Placed> kLayout;
+  for (const DesignedControl& c : DesignedLayout()) {
+    kLayout.push_back({c.name, QRect(c.left, c.top, c.width, c.height), Utf8(c.text), c.enabled,
+                       c.hidden});
+  }
   form->show();
   for (const Placed& expected : kLayout) {
     auto* widget = Control<QWidget>(expected.name);

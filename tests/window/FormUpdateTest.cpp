@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QMap>
 #include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -88,8 +89,14 @@ TEST_F(FormUpdateTest, WholeUpdateShowsEveryStageAndEndsWithTheSuccessBox) {
             MessageText(msg::kWindowCaption, 0), StringTableText(str::kConfirmLoad));
   EXPECT_EQ(boxes.shown[0].buttons, BoxButtons::kYesNo);
   EXPECT_EQ(boxes.shown[0].owner, form.get());
+  // Above the success message, what the instrument now reports and when its clock was set.
   ExpectBox(boxes.shown[1], BoxSource::kSystem, BoxSymbol::kInformation, "Информация",
-            MessageText(msg::kFirmwareCompleted, 0));
+            SuccessBoxText(*instrument));
+  EXPECT_EQ(boxes.shown[1].text.rfind("Прибор сообщает версию программы 1.23.1\n"
+                                      "Часы прибора установлены: 2026-01-01 00:",
+                                      0),
+            0u)
+      << boxes.shown[1].text;
   EXPECT_EQ(boxes.shown[1].owner, nullptr);
 
   EXPECT_EQ(watched.states,
@@ -175,7 +182,7 @@ TEST_F(FormUpdateTest, TheWindowKeepsAnsweringWhileTheInstrumentInstalls) {
             MessageText(msg::kWindowCaption, 0), MessageText(msg::kCloseDuringInstall, 0));
   EXPECT_EQ(boxes.shown[1].buttons, BoxButtons::kYesNo);
   EXPECT_EQ(boxes.shown[1].defaultAnswer, BoxAnswer::kNo);
-  EXPECT_EQ(boxes.shown[2].text, MessageText(msg::kFirmwareCompleted, 0));
+  EXPECT_EQ(boxes.shown[2].text, SuccessBoxText(*instrument));
   EXPECT_EQ(form->loader().LastOutcome(), Outcome::kUpdated);
   EXPECT_TRUE(instrument->ClockSet());
 }
@@ -269,7 +276,7 @@ TEST_F(FormCloseDuringUpdateTest, YesStopsTheUpdateAndEndsTheProgramWithoutAnoth
 TEST_F(FormCloseDuringUpdateTest, NoLetsTheUpdateRunToItsEnd) {
   CloseDuringTheWrite(false);
   ASSERT_EQ(boxes.shown.size(), 3u);
-  EXPECT_EQ(boxes.shown[2].text, MessageText(msg::kFirmwareCompleted, 0));
+  EXPECT_EQ(boxes.shown[2].text, SuccessBoxText(*instrument));
   EXPECT_EQ(form->loader().LastOutcome(), Outcome::kUpdated);
   EXPECT_EQ(instrument->KernelRequests(), 1);
 }
@@ -307,6 +314,52 @@ TEST_F(FormUpdateTest, ClosingDuringABabblingLineReturnsWithinASecond) {
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(form->ExitStatus(), TForm1::kExitAborted);
   EXPECT_EQ(instrument->Commands().size(), sentWhenClosed);
+}
+
+// The table both windows are put through (tests/win32 runs it on the Windows window).
+class QtWindow final : public WindowDriver {
+ public:
+  void Make(FtDriver& driver, Clock& clock, MessageBoxes& boxes) override {
+    form_ = std::make_unique<TForm1>(driver, clock, boxes);
+    QObject::connect(form_.get(), &TForm1::StateTextChanged, form_.get(),
+                     [this](const QString& text) {
+                       if (watch_) watch_(text.toStdString());
+                     });
+    form_->show();
+  }
+  void Destroy() override { form_.reset(); }
+  void ClickFind() override { Button("FindButton")->click(); }
+  void ClickLoad() override { Button("LoadButton")->click(); }
+  void RequestClose() override {
+    QMetaObject::invokeMethod(form_.get(), [this] { form_->close(); }, Qt::QueuedConnection);
+  }
+  void WatchStateText(std::function<void(const std::string&)> watch) override {
+    watch_ = std::move(watch);
+  }
+  bool LoadEnabled() override { return Button("LoadButton")->isEnabled(); }
+  bool Visible() override { return form_->isVisible(); }
+  bool Terminating() override { return form_->Terminating(); }
+  int ExitStatus() override { return form_->ExitStatus(); }
+  std::vector<std::string> MemoLines() override {
+    const QString text = form_->findChild<QPlainTextEdit*>("Memo1")->toPlainText();
+    std::vector<std::string> lines;
+    if (text.isEmpty()) return lines;
+    for (const QString& line : text.split(QLatin1Char('\n'))) lines.push_back(line.toStdString());
+    return lines;
+  }
+
+ private:
+  QPushButton* Button(const char* name) { return form_->findChild<QPushButton*>(name); }
+
+  std::unique_ptr<TForm1> form_;
+  std::function<void(const std::string&)> watch_;
+};
+
+TEST(FormCaseTest, EveryCaseOfTheWindowsTable) {
+  for (const WindowCase& c : WindowCases()) {
+    QtWindow window;
+    RunWindowCase(c, window);
+  }
 }
 
 }  // namespace

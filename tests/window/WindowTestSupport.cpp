@@ -47,22 +47,6 @@ void SaveWindowShot(const std::string& moment) {
   }
 }
 
-BoxAnswer ScriptedBoxes::Show(const BoxRequest& request) {
-  SaveWindowShot("box" + std::to_string(shown.size()));
-  shown.push_back(request);
-  if (onShow) onShow(request);
-  if (request.buttons == BoxButtons::kOk) return BoxAnswer::kOk;
-  return !answerYes || answerYes(request) ? BoxAnswer::kYes : BoxAnswer::kNo;
-}
-
-void ExpectBox(const BoxRequest& box, BoxSource source, BoxSymbol symbol,
-               const std::string& caption, const std::string& text) {
-  EXPECT_EQ(box.source, source) << box.text;
-  EXPECT_EQ(box.symbol, symbol) << box.text;
-  EXPECT_EQ(box.caption, caption) << box.text;
-  EXPECT_EQ(box.text, text);
-}
-
 void PacedClock::PaceWhile(std::function<bool()> when) {
   std::lock_guard lock(mutex_);
   paceWhile_ = std::move(when);
@@ -106,42 +90,6 @@ void PacedClock::AwaitTurn() {
   while (turnCount_ == seen && Pacing()) {
     turned_.wait_for(lock, std::chrono::milliseconds(10));
   }
-}
-
-void GatedDriver::Arm(std::thread::id free, int passFree) {
-  std::lock_guard lock(mutex_);
-  armed_ = true;
-  open_ = false;
-  free_ = free;
-  passFree_ = passFree;
-  counted_ = 0;
-}
-
-void GatedDriver::Open() {
-  {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-  }
-  changed_.notify_all();
-}
-
-void GatedDriver::WaitUntilHeld() {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return held_ > 0; });
-}
-
-int GatedDriver::HeldWrites() const {
-  std::lock_guard lock(mutex_);
-  return held_;
-}
-
-void GatedDriver::BeforeWrite() {
-  std::unique_lock lock(mutex_);
-  if (!armed_ || open_ || std::this_thread::get_id() == free_) return;
-  if (++counted_ <= passFree_) return;
-  ++held_;
-  changed_.notify_all();
-  changed_.wait(lock, [this] { return open_; });
 }
 
 }  // namespace vxa::test

@@ -19,6 +19,7 @@
 #include "text/Messages.h"
 #include "app/window/Form1.h"
 #include "app/window/MessageBoxes.h"
+#include "tests/window/WindowCases.h"
 #include "link/Clock.h"
 #include "link/FtDriver.h"
 #include "sim/SimBus.h"
@@ -29,61 +30,6 @@ namespace vxa::test {
 inline QString Utf8(const std::string& text) {
   return QString::fromUtf8(text);
 }
-
-// With VXA_WINDOW_SHOTS naming a folder: the window as it is drawn now, saved there under the
-// test's name and `moment`. Every box shown and the end of every test are such moments, so that
-// two builds' windows can be compared file by file.
-void SaveWindowShot(const std::string& moment);
-
-// Stands in for the user in front of the boxes: keeps every box shown and answers the Yes/No
-// ones (Yes unless told otherwise).
-class ScriptedBoxes final : public MessageBoxes {
- public:
-  BoxAnswer Show(const BoxRequest& request) override;
-
-  // Called for every box as it is shown, before it is answered.
-  std::function<void(const BoxRequest&)> onShow;
-  // The answer to a Yes/No box.
-  std::function<bool(const BoxRequest&)> answerYes;
-
-  std::vector<BoxRequest> shown;
-};
-
-// Checks a box against what it must be: who showed it, its symbol, its caption and its text.
-void ExpectBox(const BoxRequest& box, BoxSource source, BoxSymbol symbol,
-               const std::string& caption, const std::string& text);
-
-// A driver that passes everything through to another one, except that the writes of one thread
-// after the first `passFree` of them wait until the gate is opened. It holds a transfer in the
-// middle of a block, so that a test can act while the update is certainly running.
-class GatedDriver final : public ForwardingDriver {
- public:
-  explicit GatedDriver(FtDriver& inner) : ForwardingDriver(inner) {}
-  ~GatedDriver() override { Open(); }
-
-  // Writes made by threads other than `free` are counted; from the (passFree + 1)-th on they wait.
-  void Arm(std::thread::id free, int passFree);
-  void Open();
-  // Returns once a write is held at the gate.
-  void WaitUntilHeld();
-  int HeldWrites() const;
-
-  void BeforeDeviceCall(bool write) override {
-    if (write) BeforeWrite();
-  }
-
- private:
-  void BeforeWrite();
-
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  bool armed_ = false;
-  bool open_ = false;
-  std::thread::id free_;
-  int passFree_ = 0;
-  int counted_ = 0;
-  int held_ = 0;
-};
 
 // Virtual time in which the window's event loop is made to keep pace. While pacing, a sleep of any
 // other thread moves the time on in steps of at most kStep, and each step waits until the
