@@ -16,9 +16,10 @@ link/drivers | link/ text/ base/ Version.h                       |              
 protocol     | protocol/ link/ text/ base/ Version.h             | link/drivers/                     | vxa_link vxa_text vxa_base vxa_version
 sim          | sim/ link/ text/ base/ Version.h                  | link/drivers/                     | vxa_sim vxa_link vxa_text vxa_base vxa_version
 app/image    | app/image/ protocol/ link/ text/ base/ Version.h  | link/drivers/                     | vxa_protocol vxa_link vxa_text vxa_base vxa_version
-app          | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ app/window/ link/drivers/ sim/ | vxa_image vxa_protocol vxa_drivers vxa_sim vxa_link vxa_text vxa_base vxa_version
-app/cli      | app/ protocol/ link/ text/ base/ Version.h        | app/window/ link/drivers/ sim/    | vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
-app/window   | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ link/drivers/ sim/       | vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
+app          | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ app/window/ app/win32/ link/drivers/ sim/ | vxa_image vxa_protocol vxa_drivers vxa_sim vxa_link vxa_text vxa_base vxa_version
+app/cli      | app/ protocol/ link/ text/ base/ Version.h        | app/window/ app/win32/ link/drivers/ sim/ | vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
+app/window   | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ app/win32/ link/drivers/ sim/ | vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
+app/win32    | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ app/window/ link/drivers/ sim/ | vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
 '
 factory=app/Backend.cpp
 ours="base|text|link|protocol|sim|app|tests|bench"
@@ -68,12 +69,21 @@ while IFS='|' read -r folder includes denied libraries; do
         offence "$file:$line includes Qt, which only app/window/ may"
       done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' "$file" || true)
     fi
+    # Windows' API stays in the Windows window and in the per-platform files below it.
+    case $file in
+      app/win32/* | *Windows.cpp | base/WindowsText.cpp | link/drivers/ComPort*.cpp) ;;
+      *)
+        while IFS=: read -r line _; do
+          offence "$file:$line includes windows.h, which only app/win32/ and the *Windows.cpp files may"
+        done < <(grep -niE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<windows\.h>' "$file" || true)
+        ;;
+    esac
   done
 
   cmake=$folder/CMakeLists.txt
   [ -e "$cmake" ] || continue
   for linked in $(tr '\n' ' ' <"$cmake" | grep -oE 'target_link_libraries\([^)]*\)' |
-                    grep -oE 'vxa_[a-z_]+' | sort -u); do
+                    grep -oE 'vxa_[a-z0-9_]+' | sort -u); do
     # A target the folder defines itself (its library, its program) is no dependency.
     if grep -qE "vxa_(library|executable)\\($linked([[:space:]]|\$)" "$cmake"; then continue; fi
     # shellcheck disable=SC2086

@@ -184,6 +184,37 @@ constexpr CatalogueEntry kCatalogue[] = {
      "The instrument reports the new firmware version: the update is done, only its clock was not set."},
     {msg::kClockNotSet, "Часы прибора не установлены: прибор не принял время.",
      "The instrument's clock was not set: it did not take the time."},
+    {msg::kWin32WindowUsage,
+     "Использование: %s [параметры]\n"
+     "\n"
+     "Окно обновления встроенной программы виброанализатора VXA-4410.\n"
+     "Параметры разделяются пробелами.\n"
+     "\n"
+     "  -sim             встроенный имитатор прибора, в реальном времени\n"
+     "  -port COMn       COM-порт прибора вместо поиска на USB\n"
+     "  -driver ИМЯ      драйвер: serial (COM-порт, по умолчанию) или d2xx\n"
+     "                   (библиотека ftd2xx.dll производителя моста)\n"
+     "  -log             журнал обмена log_file.txt в текущем каталоге\n"
+     "  -lang ЯЗЫК       язык окна: ru или en (по умолчанию русский, английский,\n"
+     "                   если LC_ALL, LC_MESSAGES или LANG начинается с en)\n"
+     "  -time            принимается для совместимости, ничего не включает\n"
+     "  --help           эта справка\n"
+     "  --version        версия программы\n",
+     "Usage: %s [options]\n"
+     "\n"
+     "The firmware updater window for the VXA-4410 vibration analyzer.\n"
+     "Options are separated by spaces.\n"
+     "\n"
+     "  -sim             the built-in simulated instrument, in real time\n"
+     "  -port COMn       the instrument's COM port instead of the search on USB\n"
+     "  -driver NAME     driver: serial (the COM port, default) or d2xx\n"
+     "                   (the bridge vendor's library ftd2xx.dll)\n"
+     "  -log             exchange log log_file.txt in the current directory\n"
+     "  -lang LANGUAGE   language of the window: ru or en (Russian by default, English\n"
+     "                   when LC_ALL, LC_MESSAGES or LANG starts with en)\n"
+     "  -time            accepted for compatibility, switches nothing on\n"
+     "  --help           this help\n"
+     "  --version        the program's version\n"},
     {msg::kOwnFileIsLink, "это символическая ссылка, а по ссылке программа не пишет", "it is a symbolic link, and the program does not write through one"},
     {msg::kOwnFileNotRegular, "это не обычный файл", "it is not a regular file"},
 

@@ -154,6 +154,8 @@ enum : int32_t {
   // Once the instrument has reported its new version.
   kNewVersionClockNotSet = 194,
   kClockNotSet = 195,
+  // The window on Windows.
+  kWin32WindowUsage = 240,
   kOwnFileIsLink = 280,
   kOwnFileNotRegular = 281,
   // The window's help.
