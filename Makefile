@@ -48,10 +48,11 @@ sanitize: deps
 fuzz: deps
 	@scripts/fuzz.sh build-fuzz $(FUZZ_RUNS)
 
-# vxa4410-cli.exe and the portable tests cross-built for Windows x86-64 (build-win), the suite
-# and an update over a COM port and over the vendor's library under Wine, the zip archive for
-# Windows users (build-win/vxa4410-loader-VERSION-win64.zip), and the 32-bit build compiled
-# (build-win32). The COM-port update needs the Linux simulator: after `make build`.
+# The window vxa4410-loader.exe, vxa4410-cli.exe and the portable tests cross-built for Windows
+# x86-64 (build-win), the suite and the window's tests under Wine on Xvfb (screenshots in
+# build-win/screenshots), an update over a COM port and over the vendor's library, the zip
+# archive and the installer (build-win/vxa4410-loader-VERSION-win64.zip and -setup.exe), and the
+# 32-bit build (build-win32). The COM-port update needs the Linux simulator: after `make build`.
 windows:
 	@scripts/install-deps.sh --windows
 	@scripts/windows.sh $(BUILD) build-win build-win32
