@@ -222,8 +222,8 @@ TEST_F(SerialLineTest, TheOpenIsExclusiveForEveryUserAndLeavesNothingBehind) {
   EXPECT_EQ(second.OpenByDescription(SerialPortDriver::kExplicitPortDescription, &refused),
             kFtDeviceNotOpened);
   EXPECT_EQ(refused, nullptr);
-  EXPECT_EQ(second.LastError(), FormatText(MessageText(msg::kComPortBusy, 0),
-                                           pty_.SlavePath().c_str()));
+  EXPECT_EQ(second.LastError(),
+            FormatText(MessageText(msg::kComPortBusy, 0), pty_.SlavePath().c_str()));
   EXPECT_EQ(ExclusiveFlag(pty_.SlavePath()), 1);  // the refused one cleared nothing
 
   ASSERT_EQ(device_->Close(), kFtOk);
