@@ -101,6 +101,7 @@ Outcome Loader::Conclude(Ending ending) {
   }
   outcome.kernelRequested = kernelRequested_;
   outcome.newVersionReported = newVersionReported_;
+  if (const TVXA4410Connection* current = Current()) outcome.blocksResent = current->BlocksResent();
   return outcome;
 }
 

@@ -65,6 +65,8 @@ struct Outcome {
   bool kernelRequested = false;
   // The instrument then reported the program's own version: the install is over.
   bool newVersionReported = false;
+  // Blocks that went out again after a bad or missing answer, over the whole update or read.
+  uint32_t blocksResent = 0;
   // Nothing more can be done in this run: the update has ended, well or not, or a failure left
   // nothing to go on with (the listing, the boot image). A window then ends the program.
   bool endsRun = false;

@@ -16,7 +16,8 @@ namespace {
 // looks from its own thread, under the lock.
 class MemberView final : public LoaderView {
  public:
-  explicit MemberView(std::function<void()> changed) : changed_(std::move(changed)) {}
+  MemberView(Clock& clock, std::function<void()> changed)
+      : clock_(clock), changed_(std::move(changed)) {}
 
   void SetInterruptHandler(std::function<void()> handler) { onInterrupt_ = std::move(handler); }
   // From any thread.
@@ -49,11 +50,12 @@ class MemberView final : public LoaderView {
     facts_ = facts;
     std::lock_guard lock(mutex_);
     shown_.serialNumber = facts.serialNumber;
+    shown_.facts = facts;
   }
-  void StageChanged(Stage, const std::string& text) override {
+  void StageChanged(Stage stage, const std::string& text) override {
     {
       std::lock_guard lock(mutex_);
-      shown_.stages.push_back(text);
+      shown_.stages.push_back({stage, text, clock_.Now()});
       shown_.progress = {};
       shown_.waited = {};
     }
@@ -102,6 +104,7 @@ class MemberView final : public LoaderView {
   bool Terminating() const override { return terminating_; }
 
  private:
+  Clock& clock_;
   const std::function<void()> changed_;
   std::function<void()> onInterrupt_;
 
@@ -125,7 +128,7 @@ class MemberView final : public LoaderView {
 class Station::Member {
  public:
   Member(const BridgeInfo& bridge, Clock& clock, std::function<void()> changed)
-      : clock(clock), view(std::move(changed)) {
+      : clock(clock), view(clock, std::move(changed)) {
     result.bridge = bridge;
   }
 

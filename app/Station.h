@@ -17,9 +17,17 @@
 
 namespace vxa {
 
+// A stage one instrument entered, and when, on its own clock.
+struct StageMark {
+  Stage stage;
+  std::string text;
+  Clock::TimePoint at;
+};
+
 // What one instrument of a station is doing, as its thread last told it.
 struct StationProgress {
-  std::vector<std::string> stages;  // the texts of the stages it has entered, the last current
+  std::vector<StageMark> stages;  // the stages it has entered, the last current
+  std::optional<InstrumentFacts> facts;  // once the search has found it
   Progress progress;                 // of the current stage's transfer
   Waited waited;                     // for the new version, during the install
   std::string serialNumber;  // once the instrument has told it

@@ -79,7 +79,13 @@ void TVXA4410Connection::BeginTransfer() {
   transferNumber_.fetch_add(1);
   done_.store(false);
   error_.store(false);
+  lastBuiltBlock_ = -1;
   MarkProgress();
+}
+
+void TVXA4410Connection::NoteBlockBuilt() {
+  if (lastBuiltBlock_ == static_cast<int64_t>(blockNumber_)) blocksResent_.fetch_add(1);
+  lastBuiltBlock_ = blockNumber_;
 }
 
 void TVXA4410Connection::MarkProgress() {

@@ -85,6 +85,9 @@ class TVXA4410Connection final : public TUsbChannel {
   std::string ProgramVersionText() const;
 
   uint32_t BlockNumber() const { return blockNumber_; }
+  // How many blocks (written, or acknowledged while reading) went out again after a bad or
+  // missing answer, over every transfer of this connection. From any thread.
+  uint32_t BlocksResent() const { return blocksResent_.load(); }
 
  private:
   enum class RxHandler : uint8_t { kIdle, kWriteRequest, kWrite, kRead };
@@ -111,6 +114,8 @@ class TVXA4410Connection final : public TUsbChannel {
   // A new transfer: position at the start, outcome cleared, a new number for the traffic thread.
   void BeginTransfer();
   void BuildFileRequest(uint8_t code, uint32_t fileKind);
+  // Counts a block built again with the number of the one built last.
+  void NoteBlockBuilt();
   void Rearm();
   bool HandToBuffer(const uint8_t* data, uint32_t length);
   std::string RefusalText() const;
@@ -139,6 +144,8 @@ class TVXA4410Connection final : public TUsbChannel {
   // after SendPacket has grown Length and TxLength in place.
   uint32_t lastPayloadLength_ = 0;
   uint32_t lastBlockData_ = 0;
+  int64_t lastBuiltBlock_ = -1;  // of the running transfer; -1 before its first block
+  std::atomic<uint32_t> blocksResent_{0};
   Clock::TimePoint lastProgressAt_{};
   int progressPosition_ = 0;
   RxHandler progressState_ = RxHandler::kIdle;

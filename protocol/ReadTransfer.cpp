@@ -75,6 +75,7 @@ void TVXA4410Connection::rx_stt_RRQ() {
 }
 
 void TVXA4410Connection::tx_state_Read() {
+  NoteBlockBuilt();
   Log(logfmt::kReadAck, "tx_state_Read", kCmdReadAck, static_cast<int32_t>(kBlockNumberSize),
       static_cast<int32_t>(blockNumber_));
   PutU32(TxPayload(), blockNumber_);

@@ -58,6 +58,7 @@ void TVXA4410Connection::rx_stt_WRQ() {
 }
 
 void TVXA4410Connection::tx_stt_Write() {
+  NoteBlockBuilt();
   uint8_t* payload = TxPayload();
   PutU32(payload, blockNumber_);
   const int n = bound_->Peek(payload + kBlockNumberSize, static_cast<int>(kWriteBlockData));

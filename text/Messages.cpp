@@ -184,6 +184,16 @@ constexpr CatalogueEntry kCatalogue[] = {
      "The instrument reports the new firmware version: the update is done, only its clock was not set."},
     {msg::kClockNotSet, "Часы прибора не установлены: прибор не принял время.",
      "The instrument's clock was not set: it did not take the time."},
+    {msg::kHelpJson,
+     "(list, info, update, read, history) на стандартный вывод только JSON Lines, по объекту в строке (docs/json.md)",
+     "(list, info, update, read, history) JSON Lines only on standard output, one object a line (docs/json.md)"},
+    {msg::kHelpValueFile, "ФАЙЛ", "FILE"},
+    {msg::kHelpRecord,
+     "(update) по строке JSON в ФАЙЛ о каждой попытке обновления каждого прибора",
+     "(update) a JSON line appended to FILE for each instrument's update attempt"},
+    {msg::kHelpWatch,
+     "(update --all) работать до Ctrl-C: обновлять каждый прибор, как только его подключат",
+     "(update --all) run until Ctrl-C, updating each instrument as soon as it is plugged in"},
     {msg::kWin32WindowUsage,
      "Использование: %s [параметры]\n"
      "\n"
@@ -233,6 +243,12 @@ constexpr CatalogueEntry kCatalogue[] = {
      "language of the window: ru or en (Russian by default, English when LC_ALL, LC_MESSAGES or LANG starts with en)"},
     {msg::kWindowHelpTime, "принимается для совместимости, ничего не включает",
      "accepted for compatibility, switches nothing on"},
+    {msg::kHelpForce,
+     "(update) обновлять и прибор, у которого уже эта версия программы",
+     "(update) update an instrument that has this firmware version already"},
+    {msg::kJsonNeedsYes,
+     "с --json команда update ни о чём не спрашивает: добавьте --yes",
+     "with --json, update asks nothing: add --yes"},
 };
 
 constexpr bool IsLengthModifier(char c) {

@@ -154,6 +154,11 @@ enum : int32_t {
   // Once the instrument has reported its new version.
   kNewVersionClockNotSet = 194,
   kClockNotSet = 195,
+  // The production line: JSON output, records, the watched station.
+  kHelpJson = 196,
+  kHelpValueFile = 197,
+  kHelpRecord = 198,
+  kHelpWatch = 199,
   // The window on Windows.
   kWin32WindowUsage = 240,
   kOwnFileIsLink = 280,
@@ -166,6 +171,9 @@ enum : int32_t {
   kWindowHelpLog = 304,
   kWindowHelpLang = 305,
   kWindowHelpTime = 306,
+  // The production line, continued.
+  kHelpForce = 307,
+  kJsonNeedsYes = 308,
 };
 }  // namespace msg
 

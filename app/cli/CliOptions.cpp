@@ -27,6 +27,10 @@ enum : int {
   kOptLang,
   kOptDevice,
   kOptAll,
+  kOptJson,
+  kOptRecord,
+  kOptWatch,
+  kOptForce,
 };
 
 // long long: a long has 32 bits on Windows, too few for a 32-bit unsigned value.
@@ -101,6 +105,14 @@ constexpr OptionSpec kOptions[] = {
      [](const char* v, CliOptions* o, std::string* e) { TakeValue("--device", v, &o->device, e); }},
     {"all", kOptAll, false, 0, msg::kHelpAll,
      [](const char*, CliOptions* o, std::string*) { o->all = true; }},
+    {"json", kOptJson, false, 0, msg::kHelpJson,
+     [](const char*, CliOptions* o, std::string*) { o->json = true; }},
+    {"record", kOptRecord, true, msg::kHelpValueFile, msg::kHelpRecord,
+     [](const char* v, CliOptions* o, std::string* e) { TakeValue("--record", v, &o->record, e); }},
+    {"watch", kOptWatch, false, 0, msg::kHelpWatch,
+     [](const char*, CliOptions* o, std::string*) { o->watch = true; }},
+    {"force", kOptForce, false, 0, msg::kHelpForce,
+     [](const char*, CliOptions* o, std::string*) { o->force = true; }},
     {"lang", kOptLang, true, msg::kHelpValueLanguage, msg::kHelpLang, &ApplyLanguage},
     {"yes", 'y', false, 0, msg::kHelpYes,
      [](const char*, CliOptions* o, std::string*) { o->yes = true; }},
@@ -191,6 +203,19 @@ std::string CheckCombinations(const CliOptions& options) {
   }
   if (!options.device.empty() && options.command == Command::kList) {
     return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--device", "info, update, read");
+  }
+  if (!options.record.empty() && options.command != Command::kUpdate) {
+    return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--record", "update");
+  }
+  if (options.force && options.command != Command::kUpdate) {
+    return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--force", "update");
+  }
+  if (options.watch && (options.command != Command::kUpdate || !options.all)) {
+    return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--watch", "update --all");
+  }
+  // Nobody is there to answer a question: the program that reads the output has said yes.
+  if (options.json && options.command == Command::kUpdate && !options.yes) {
+    return VXA_MSG(msg::kJsonNeedsYes);
   }
   if (!options.sim) {
     if (options.fast) return FormatText(VXA_MSG(msg::kOptionNeedsSim), "--fast");

@@ -32,6 +32,15 @@ struct CliOptions {
   std::string device;
   bool all = false;
 
+  // Another program reads the output: JSON Lines on stdout, nothing asked.
+  bool json = false;
+  // Every update attempt appends its record to this file.
+  std::string record;
+  // update --all until Ctrl-C, each instrument as it is plugged in; --force updates one that has
+  // the program's version already.
+  bool watch = false;
+  bool force = false;
+
   // read KIND FILE
   uint32_t fileKind = 0;
   std::string file;

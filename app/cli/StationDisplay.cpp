@@ -124,10 +124,10 @@ void StationDisplay::Refresh() {
       // Without a terminal every stage gets its line, also one that was over between two looks.
       for (size_t stage = row.stages; !streams_.errIsTerminal && stage < progress.stages.size();
            ++stage) {
-        WriteText(streams_.err, Head(index, progress) + progress.stages[stage] + "\n");
+        WriteText(streams_.err, Head(index, progress) + progress.stages[stage].text + "\n");
       }
       row.stages = progress.stages.size();
-      row.line.Enter(progress.stages.back(), false);
+      row.line.Enter(progress.stages.back().text, false);
       changed = true;
     }
     if (progress.waited.limit.count() > 0) {

@@ -467,8 +467,8 @@ TEST(FaultMatrixTest, InterruptingAStationStopsEachInstrumentAndTellsWhetherItIn
   const std::string flashing = Msg(msg::kStateFlashing);
   matrix.WaitUntil([&](const Station& station) {
     for (int index = 0; index < StationMatrix::kInstruments; ++index) {
-      const std::vector<std::string> stages = station.Look(static_cast<size_t>(index)).stages;
-      if (index != kSilent && (stages.empty() || stages.back() != flashing)) return false;
+      const std::vector<StageMark> stages = station.Look(static_cast<size_t>(index)).stages;
+      if (index != kSilent && (stages.empty() || stages.back().text != flashing)) return false;
     }
     return true;
   });
