@@ -17,6 +17,17 @@ ConnErrorKind CauseOf(FailureKind kind) {
   }
 }
 
+const char* StageCode(Stage stage) {
+  switch (stage) {
+    case Stage::kWriteRequest: return "write_request";
+    case Stage::kFileTransfer: return "transfer";
+    case Stage::kVerification: return "verification";
+    case Stage::kFlashing: return "install";
+    case Stage::kFileRead: break;
+  }
+  return "read";
+}
+
 std::string ProgressText(const Progress& progress) {
   std::string text = "(";
   text += std::to_string(progress.position);

@@ -117,6 +117,10 @@ class LoaderView {
 // refusal from a broken link.
 ConnErrorKind CauseOf(FailureKind kind);
 
+// A stage's name for other programs: "write_request", "transfer", "verification", "install",
+// "read".
+const char* StageCode(Stage stage);
+
 // "(position из total)": the figures of a transfer as the front ends write them.
 std::string ProgressText(const Progress& progress);
 // "0:42 из 5:00": the time waited for the new version, against the most it may take.

@@ -13,6 +13,46 @@ Failure FailureOf(const TVXA4410ConnError& error) {
 
 namespace {
 
+const char* FailureCode(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::kRefused: return "refused";
+    case FailureKind::kLinkFailed: return "link_failed";
+    case FailureKind::kNotAnswering: return "not_answering";
+    case FailureKind::kProtocolError: return "protocol_error";
+    case FailureKind::kVerifyMismatch: return "verify_mismatch";
+    case FailureKind::kVersionTimeout: return "version_timeout";
+    case FailureKind::kClockNotSet: return "clock_not_set";
+    case FailureKind::kNoDevice: return "no_device";
+    case FailureKind::kSeveralDevices: return "several_devices";
+    case FailureKind::kListingFailed: return "listing_failed";
+    case FailureKind::kLocal: return "local_failure";
+    case FailureKind::kInterrupted: return "interrupted";
+    case FailureKind::kUsage: return "usage_error";
+    case FailureKind::kUnexpected: break;
+  }
+  return "unexpected_error";
+}
+
+}  // namespace
+
+const char* OutcomeCode(const Outcome& outcome) {
+  if (outcome.kind == Outcome::kInterrupted) return "interrupted";
+  if (outcome.failure) return FailureCode(outcome.failure->kind);
+  switch (outcome.kind) {
+    case Outcome::kFound: return "found";
+    case Outcome::kUpdated: return "updated";
+    case Outcome::kFileRead: return "file_read";
+    case Outcome::kDeclined: return "declined";
+    case Outcome::kNoDevice: return "no_device";
+    case Outcome::kNotResponding: return "not_answering";
+    case Outcome::kVersionTimeout: return "version_timeout";
+    case Outcome::kFailed: return "failed";
+    default: return "nothing_done";
+  }
+}
+
+namespace {
+
 // A window's user sees every failure in its box; the status says whether the run ended badly.
 int WindowExitStatus(const Outcome& outcome) {
   if (outcome.kind == Outcome::kInterrupted) return kExitInterrupted;

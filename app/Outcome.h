@@ -76,6 +76,10 @@ struct Outcome {
   friend bool operator==(const Outcome& outcome, Kind kind) { return outcome.kind == kind; }
 };
 
+// How an outcome is named for other programs: a stable word in English ("updated",
+// "verify_mismatch", "link_failed", ...), from its kind and its failure's kind.
+const char* OutcomeCode(const Outcome& outcome);
+
 // The exit statuses of the programs: what scripts and production lines look at.
 enum ExitCode : int {
   kExitSuccess = 0,
