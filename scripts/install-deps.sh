@@ -15,12 +15,13 @@ elif [ "${1:-}" = --windows ]; then
     cmake ninja-build make
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
     binutils-mingw-w64-i686 wine wine64 wine32:i386 fonts-wine xvfb nsis googletest
+    nlohmann-json3-dev
   )
 else
   packages=(
     cmake ninja-build g++ make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-translations-l10n libftdi1-dev
+    qt6-base-dev qt6-translations-l10n libftdi1-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     libqt6svg6
     dpkg-dev devscripts file lintian appstream man-db bash-completion
