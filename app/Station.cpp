@@ -44,6 +44,7 @@ class MemberView final : public LoaderView {
   const std::optional<InstrumentFacts>& Facts() const { return facts_; }
   const std::string& Warning() const { return warning_; }
   const std::string& NewVersion() const { return newVersion_; }
+  const std::optional<LocalDateTime>& ClockSet() const { return clockSet_; }
 
   void DeviceFound(const DeviceLines& lines, const InstrumentFacts& facts) override {
     lines_ = lines;
@@ -73,8 +74,9 @@ class MemberView final : public LoaderView {
   void ShowReport(const Report&) override {}
   void DiagnosticsUnavailable(const std::string& text) override { warning_ = text; }
   void NewFirmwareReported(const std::string& programVersion,
-                           const std::optional<LocalDateTime>&) override {
+                           const std::optional<LocalDateTime>& clockSet) override {
     newVersion_ = programVersion;
+    clockSet_ = clockSet;
   }
   // The front end has asked once for every instrument before any was started.
   bool AskYesNo(const std::string&, DefaultAnswer) override { return true; }
@@ -121,6 +123,7 @@ class MemberView final : public LoaderView {
   std::optional<InstrumentFacts> facts_;
   std::string warning_;
   std::string newVersion_;
+  std::optional<LocalDateTime> clockSet_;
 };
 
 }  // namespace
@@ -216,6 +219,7 @@ void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
       result.serialNumber = member.view.Look().serialNumber;
       result.warning = member.view.Warning();
       result.newVersion = member.view.NewVersion();
+      result.clockSet = member.view.ClockSet();
       result.elapsed = member.clock.Now() - start;
       member.view.Finish();
     };

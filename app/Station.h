@@ -44,6 +44,7 @@ struct StationResult {
   Outcome outcome;
   bool interrupted = false;  // stopped by Interrupt before it was through
   std::string newVersion;    // the program version it reported after the install
+  std::optional<LocalDateTime> clockSet;  // the time its clock was given, when it took it
   std::string warning;       // its log could not be created, and why
   Clock::Duration elapsed{};
 

@@ -10,6 +10,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Help.h"
+#include "app/cli/JsonOutput.h"
 #include "app/cli/TextOutput.h"
 #include "text/Language.h"
 #include "text/Messages.h"
@@ -104,26 +105,33 @@ int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
   const std::string program = ProgramName(argc > 0 ? argv[0] : nullptr);
   SetMessageLanguage(ChooseMessageLanguage(
       LanguageOption(argc, argv), [](const char* name) -> const char* { return std::getenv(name); }));
-  TextOutput output(streams);
   const ParsedCommandLine parsed = ParseCliArguments(argc, argv);
-  if (!parsed.error.empty()) {
-    // One line a script's log can hold; the whole help only where it is asked for.
-    output.Failed({FailureKind::kUsage, program + ": " + parsed.error + " " +
-                                            FormatText(VXA_MSG(msg::kTryHelp), program.c_str())});
-    return kExitUsage;
-  }
-  if (parsed.options.help) {
+  if (parsed.error.empty() && parsed.options.help) {
     WriteText(streams.out, CliHelp(program));
     return kExitSuccess;
   }
-  if (parsed.options.version) {
+  if (parsed.error.empty() && parsed.options.version) {
     WriteText(streams.out, program + " " + VXA_PRODUCT_VERSION + "\n");
     return kExitSuccess;
   }
-  const CommandSpec& spec = *FindCommand(parsed.options.command);
-  const CommandResult result = Run(spec, parsed.options, streams, output);
-  const int status = ExitStatus(result.outcome, spec.asked);
-  output.RunEnded({spec.asked, result.outcome, status, result.eachConsequenceShown});
+  const CommandSpec* spec = FindCommand(parsed.options.command);
+  std::unique_ptr<Output> output;
+  if (JsonOption(argc, argv)) {
+    output = std::make_unique<JsonOutput>(streams, program, spec != nullptr ? spec->name : "");
+  } else {
+    output = std::make_unique<TextOutput>(streams);
+  }
+  if (!parsed.error.empty()) {
+    // One line a script's log can hold; the whole help only where it is asked for.
+    output->Failed({FailureKind::kUsage, program + ": " + parsed.error + " " +
+                                             FormatText(VXA_MSG(msg::kTryHelp), program.c_str())});
+    const Outcome usage(Outcome::kNone, Failure{FailureKind::kUsage});
+    output->RunEnded({Asked::kInfo, usage, kExitUsage});
+    return kExitUsage;
+  }
+  const CommandResult result = Run(*spec, parsed.options, streams, *output);
+  const int status = ExitStatus(result.outcome, spec->asked);
+  output->RunEnded({spec->asked, result.outcome, status, result.eachConsequenceShown});
   return status;
 }
 

@@ -213,6 +213,10 @@ std::string CheckCombinations(const CliOptions& options) {
   if (options.watch && (options.command != Command::kUpdate || !options.all)) {
     return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--watch", "update --all");
   }
+  // Standard output carries either the file's bytes or the JSON Lines.
+  if (options.json && options.command == Command::kRead && options.file == "-") {
+    return FormatText(VXA_MSG(msg::kConflictingOptions), "--json", "read ... -");
+  }
   // Nobody is there to answer a question: the program that reads the output has said yes.
   if (options.json && options.command == Command::kUpdate && !options.yes) {
     return VXA_MSG(msg::kJsonNeedsYes);
@@ -310,6 +314,15 @@ std::optional<MessageLanguage> LanguageOption(int argc, char* const argv[]) {
     }
   }
   return language;
+}
+
+bool JsonOption(int argc, char* const argv[]) {
+  for (int index = 1; index < argc; ++index) {
+    const std::string_view argument(argv[index]);
+    if (argument == "--") break;
+    if (argument == "--json") return true;
+  }
+  return false;
 }
 
 ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {

@@ -70,6 +70,10 @@ std::vector<HelpRow> OptionHelpRows();
 // What the options say of the backend.
 BackendOptions BackendOptionsOf(const CliOptions& options);
 
+// Whether --json is on the command line, looked for before it is parsed, so that even a usage
+// error comes as JSON.
+bool JsonOption(int argc, char* const argv[]);
+
 // NAME[:count[:skip[:value[:command]]]][@INSTRUMENT], e.g. "silent", "corrupt-read-back:1:0:5000",
 // "refuse-request:1:0:0:0x33", "unplug:1:20@1". count -1 fires for ever; numbers may be given in
 // hex (0x...). Without @ every simulated instrument gets the fault, with it only the one of that

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/FileSink.h"
+#include "app/InstrumentSelection.h"
 #include "app/Loader.h"
 #include "app/cli/Commands.h"
 #include "app/cli/TerminalView.h"
@@ -71,7 +72,17 @@ CommandResult RunOnOne(const CommandContext& context, const std::optional<Bridge
   // One instrument chosen among several keeps time by its own clock.
   Clock& clock = chosen ? context.backend.ClockOf(*chosen) : context.backend.clock();
   Who who;
-  if (chosen) who = {chosen->index, *chosen};
+  if (chosen) {
+    who = {chosen->index, *chosen};
+  } else if (context.output.NamesBridges()) {
+    // The search itself opens the one instrument by its description; its reader wants to know
+    // which bridge that is.
+    std::vector<BridgeInfo> bridges;
+    if (ListBridges(context.backend.Driver(), &bridges) == kFtOk) {
+      const std::vector<BridgeInfo> instruments = InstrumentBridges(bridges);
+      if (instruments.size() == 1) who = {instruments.front().index, instruments.front()};
+    }
+  }
   TerminalView view(clock, context.signals, context.streams, options.yes, context.output, who);
   std::optional<Loader> loader;
   {

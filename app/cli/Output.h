@@ -40,6 +40,10 @@ class Output {
  public:
   virtual ~Output() = default;
 
+  // Whether its reader wants every instrument named by its bridge, also the one found by its
+  // description alone: the command then lists the bridges to tell which it is.
+  virtual bool NamesBridges() const { return false; }
+
   // --- The listing of the bridges.
   virtual void BridgeCount(uint32_t count) = 0;
   virtual void BridgeListed(const BridgeInfo& bridge) = 0;

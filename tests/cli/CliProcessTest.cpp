@@ -22,6 +22,7 @@
 #include "sim/SimBus.h"
 #include "app/cli/Help.h"
 #include "tests/cli/ChildProcess.h"
+#include "tests/cli/JsonLines.h"
 #include "tests/support/TempDir.h"
 
 namespace vxa::test {
@@ -259,6 +260,53 @@ TEST_F(CliProcessTest, UpdateAllEndsWithATableOfEveryInstrument) {
     }
     const int updatedCount = row.failing < 0 ? count : count - 1;
     EXPECT_EQ(lines.back(), FormatText(MessageText(msg::kStationSummary, 0), updatedCount, count));
+  }
+}
+
+// --json: every command's output is JSON Lines that keep to docs/json.md, and nothing else, with
+// the outcome of each instrument named by its machine word.
+TEST_F(CliProcessTest, JsonOutputKeepsToItsSchemaForEveryCommand) {
+  const struct {
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* summary;       // the last object's outcome
+    size_t instruments;        // the summary's count
+    std::vector<std::string> outcomes;  // each instrument's, in order of index
+  } rows[] = {
+      {{"--json", "list"}, 0, "found", 0, {}},
+      {{"--json", "info"}, 0, "found", 1, {"found"}},
+      {{"--json", "--sim-instruments", "2", "info", "--all"}, 0, "found", 2, {"found", "found"}},
+      {{"--json", "--sim-instruments", "4", "--yes", "update", "--all"}, 0, "updated", 4,
+       {"updated", "updated", "updated", "updated"}},
+      {{"--json", "--sim-instruments", "4", "--sim-fault", "unplug:1:20@2", "--yes", "update",
+        "--all"},
+       1, "failed", 4, {"updated", "updated", "link_failed", "updated"}},
+      {{"--json", "--sim-fault", "corrupt-read-back:1:0:5000", "--yes", "update"}, 1,
+       "verify_mismatch", 1, {"verify_mismatch"}},
+      {{"--json", "read", "dev_info", "info.bin"}, 0, "file_read", 1, {"file_read"}},
+      // A file name that is no UTF-8 still gives valid JSON.
+      {{"--json", "read", "dev_info", "\xff\xfe.bin"}, 0, "file_read", 1, {"file_read"}},
+      {{"--json", "--sim-instruments", "0", "info"}, 3, "no_device", 0, {}},
+      {{"--json", "update"}, 2, "usage_error", 0, {}},
+  };
+  for (const auto& row : rows) {
+    const std::string name = row.arguments.back() + " " + row.summary;
+    ChildResult r = RunChild(kProgram, Fast(row.arguments));
+    EXPECT_EQ(r.exitCode, row.exitCode) << name << r.err;
+    std::vector<nlohmann::json> objects;
+    EXPECT_EQ(CheckJsonLines(r.out, &objects), "") << name;
+    if (objects.empty()) continue;
+    EXPECT_EQ(objects.back().value("outcome", ""), row.summary) << name;
+    EXPECT_EQ(objects.back().value("exit_status", -1), row.exitCode) << name;
+    EXPECT_EQ(objects.back().value("instruments", 0u), row.instruments) << name;
+    std::vector<std::string> outcomes;
+    for (const auto& outcome : OfType(objects, "outcome")) outcomes.push_back(outcome["outcome"]);
+    std::sort(outcomes.begin(), outcomes.end());
+    std::vector<std::string> expected = row.outcomes;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(outcomes, expected) << name;
+    // stderr carries nothing but a usage error's one line.
+    EXPECT_EQ(r.err.empty(), row.exitCode != 2) << name << r.err;
   }
 }
 

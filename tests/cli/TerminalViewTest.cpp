@@ -29,11 +29,13 @@
 #include "app/cli/Console.h"
 #include "app/cli/SignalPipe.h"
 #include "app/cli/StationDisplay.h"
+#include "app/cli/JsonOutput.h"
 #include "app/cli/TerminalView.h"
 #include "base/UniqueFd.h"
 #include "text/Messages.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"
+#include "tests/cli/JsonLines.h"
 #include "tests/drivers/PtyPair.h"
 #include "tests/support/ForwardingDriver.h"
 #include "tests/support/TempDir.h"
@@ -354,6 +356,35 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
                Msg(msg::kInstallUnderWay).c_str());
   EXPECT_FALSE(instrument.ClockSet());  // nothing was sent after the interrupt
   loader.reset();
+}
+
+// Texts from the instrument reach the JSON output escaped, whatever they hold: quotes, a
+// backslash, control bytes.
+TEST_F(TerminalViewTest, JsonOutputEscapesTheInstrumentsTexts) {
+  VirtualClock clock;
+  sim::SimBus bus(clock);
+  sim::InstrumentConfig config;
+  config.model = "Q\"B\\C\x01\x1b[2J";
+  sim::SimInstrument& instrument = bus.AttachInstrument(config);
+  instrument.Inject(sim::FaultSpec{.fault = sim::Fault::RefuseRequest, .text = "\"нет\"\t\\"});
+  JsonOutput output(Streams(false, false), "vxa4410-cli", "update");
+  {
+    TerminalView view(clock, signals_, Streams(false, false), true, output);
+    Loader loader(view, bus, clock);
+    ASSERT_EQ(loader.Find(), Outcome::kFound);
+    const Outcome outcome = loader.Load();
+    output.RunEnded({Asked::kUpdate, outcome, ExitStatus(outcome, Asked::kUpdate)});
+  }
+  std::vector<nlohmann::json> objects;
+  EXPECT_EQ(test::CheckJsonLines(out_.Text(), &objects), "");
+  const auto found = test::OfType(objects, "instrument");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0]["model"], config.model);
+  const auto ended = test::OfType(objects, "outcome");
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0]["outcome"], "refused");
+  EXPECT_EQ(ended[0]["text"], "\"нет\"\t\\");
+  EXPECT_EQ(err_.Text(), "");
 }
 
 // Holds every call on an opened bridge until released: a station shown before any instrument
