@@ -61,7 +61,13 @@ void InstrumentModel::Emit(Clock::TimePoint now, AnswerSink& sink) {
   if (auto fired = Offer(Fault::LateAnswer)) {
     readyAt += std::chrono::milliseconds(fired->value ? fired->value : kFaultDefault.lateMs);
   }
+  const size_t total = Mangle(Frame());
+  ++counters_.answersSent;
+  if (answer_[kOffAnswer] == kAnsRefusal) ++counters_.refusalsSent;
+  sink.Transmit(std::span<const uint8_t>(answer_.data(), total), readyAt);
+}
 
+size_t InstrumentModel::Frame() {
   uint8_t* p = answer_.data();
   PacketHeader header(p);
   const size_t payload = answerPayload_;
@@ -72,8 +78,13 @@ void InstrumentModel::Emit(Clock::TimePoint now, AnswerSink& sink) {
   header.SetReserved(0);
   header.SetEndMark(kEndMark);
   if (payload) PutU32(p + kHeaderSize + payload, Crc32Jam(p + kHeaderSize, payload));
-  size_t total = kHeaderSize + body;
+  return kHeaderSize + body;
+}
 
+size_t InstrumentModel::Mangle(size_t total) {
+  uint8_t* p = answer_.data();
+  PacketHeader header(p);
+  const size_t body = total - kHeaderSize;
   if (auto fired = Offer(Fault::WrongEcho)) {
     const auto other = static_cast<uint8_t>(fired->value);
     header.SetCode(fired->value != 0 && other != commandCode_
@@ -92,28 +103,27 @@ void InstrumentModel::Emit(Clock::TimePoint now, AnswerSink& sink) {
     header.SetEndMark(fired->value ? static_cast<uint16_t>(fired->value)
                                    : kFaultDefault.badEndMark);
   }
-  if (body > 0 && Offer(Fault::BadCrc)) p[kHeaderSize + payload] ^= 0xFF;
+  if (body > 0 && Offer(Fault::BadCrc)) p[kHeaderSize + answerPayload_] ^= 0xFF;
   // At most one fault on the length per answer.
   if (auto fired = Offer(Fault::ShortLength)) {
     const uint32_t length =
         fired->value >= 1 && fired->value <= kCrcSize ? fired->value : kFaultDefault.shortLength;
     if (body < length) std::memset(p + kHeaderSize + body, 0, length - body);
     header.SetLength(length);
-    total = kHeaderSize + length;
-  } else if (auto huge = Offer(Fault::HugeLength)) {
+    return kHeaderSize + length;
+  }
+  if (auto huge = Offer(Fault::HugeLength)) {
     header.SetLength(huge->value > kMaxAnswerBody ? huge->value : kFaultDefault.hugeLength);
-    total = kHeaderSize;
-  } else if (body > 0) {
+    return kHeaderSize;
+  }
+  if (body > 0) {
     if (auto cut = Offer(Fault::TruncatedBody)) {
       const size_t missing =
           cut->value >= 1 && cut->value <= body ? cut->value : std::max<size_t>(1, body / 2);
-      total = kHeaderSize + body - missing;
+      return total - missing;
     }
   }
-
-  ++counters_.answersSent;
-  if (header.Answer() == kAnsRefusal) ++counters_.refusalsSent;
-  sink.Transmit(std::span<const uint8_t>(p, total), readyAt);
+  return total;
 }
 
 }  // namespace vxa::sim

@@ -115,6 +115,10 @@ class InstrumentModel {
   bool Refuse(const std::string& cp1251Text);
   bool RefuseWithFaultText(std::string_view faultText, const std::string& ownText);
   void Emit(Clock::TimePoint now, AnswerSink& sink);
+  // Puts marks, echoed code, length and CRC around the answer built; returns its size.
+  size_t Frame();
+  // The answer faults on the framed answer's header, CRC and length; returns the bytes that go.
+  size_t Mangle(size_t total);
   std::optional<FaultPlan::Fired> Offer(Fault fault);
 
   int FindFile(std::string_view name) const;

@@ -97,21 +97,7 @@ PtyServer::PtyServer(Options options, UniqueFd master, UniqueFd watch, std::stri
 PtyServer::~PtyServer() = default;
 
 PtyServer::End PtyServer::Serve(int stopFd) {
-  // The master is left out of the poll set while the slave is closed, since a closed slave makes
-  // it report POLLHUP at once, every time: waiting on it then would be a busy loop.
-  bool listening = true;
-  bool closed = false;  // the program has closed the port and not opened it again yet
-  std::optional<Clock::TimePoint> hangUpEnds;  // (once) gone for good then
-  std::optional<Clock::TimePoint> recheckAt;   // (no inotify) when to look at the pty again
-  // The program opened the port afresh: like a reopened bridge, it starts with nothing left over
-  // from before.
-  auto reopened = [&] {
-    closed = false;
-    hangUpEnds.reset();
-    line_.ClearToHost(Now());
-    stagedHead_ = stagedTail_ = 0;
-  };
-
+  port_ = PortState{};
   for (;;) {
     const Clock::TimePoint now = Now();
     line_.Advance(now);
@@ -119,67 +105,78 @@ PtyServer::End PtyServer::Serve(int stopFd) {
     if (line_.Unplugged()) return End::kUnplugged;
 
     bool blocked = false;
-    if (listening) {
-      switch (WriteHost(now)) {
-        case Io::kOk:
-          break;
-        case Io::kWouldBlock:
-          blocked = true;
-          break;
-        case Io::kHungUp:
-          // Seen again as POLLHUP below.
-          break;
-        case Io::kFailed:
-          return End::kFailed;
-      }
+    if (port_.listening) {
+      // A hang-up is seen again as POLLHUP in the wait.
+      const Io io = WriteHost(now);
+      if (io == Io::kFailed) return End::kFailed;
+      blocked = io == Io::kWouldBlock;
     }
-    if (hangUpEnds && now >= *hangUpEnds) return End::kHungUp;
-    if (recheckAt && now >= *recheckAt) {
-      recheckAt.reset();
-      listening = true;
+    if (port_.hangUpEnds && now >= *port_.hangUpEnds) return End::kHungUp;
+    if (port_.recheckAt && now >= *port_.recheckAt) {
+      port_.recheckAt.reset();
+      port_.listening = true;
     }
-
-    std::optional<Clock::TimePoint> deadline = line_.NextEvent(now, blocked || !listening);
-    EarliestOf(&deadline, hangUpEnds);
-    EarliestOf(&deadline, recheckAt);
-    pollfd fds[3] = {
-        {stopFd, POLLIN, 0},
-        {listening ? master_.Get() : -1, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
-        {watch_.Get(), POLLIN, 0},
-    };
-    timespec timeout{};
-    if (deadline) timeout = TimeoutUntil(*deadline, now);
-    if (::ppoll(fds, 3, deadline ? &timeout : nullptr, nullptr) < 0) {
-      if (errno == EINTR) continue;
-      error_ = SystemError("poll");
-      return End::kFailed;
-    }
-    if (fds[0].revents != 0) return End::kStopped;
-
-    if (listening) {
-      bool hungUp = (fds[1].revents & (POLLHUP | POLLERR)) != 0;
-      if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-        // What the program wrote before it closed the port is still worth reading.
-        const Io io = ReadHost();
-        if (io == Io::kFailed) return End::kFailed;
-        if (io == Io::kHungUp) hungUp = true;
-      }
-      if (hungUp) {
-        listening = false;
-        if (connected_) closed = true;
-        if (once_ && closed && !hangUpEnds) hangUpEnds = Now() + reopenGrace_;
-        if (!watch_.IsOpen()) recheckAt = Now() + kRecheckWithoutWatch;
-      } else if (closed) {
-        reopened();  // found without inotify
-      }
-    }
-    if ((fds[2].revents & POLLIN) && TakeWatchEvents()) {
-      connected_ = true;
-      listening = true;
-      recheckAt.reset();
-      if (closed) reopened();
-    }
+    if (const std::optional<End> end = WaitAndTake(stopFd, now, blocked)) return *end;
   }
+}
+
+std::optional<PtyServer::End> PtyServer::WaitAndTake(int stopFd, Clock::TimePoint now,
+                                                     bool blocked) {
+  // The master is left out of the poll set while the slave is closed, since a closed slave makes
+  // it report POLLHUP at once, every time: waiting on it then would be a busy loop.
+  const bool listening = port_.listening;
+  std::optional<Clock::TimePoint> deadline = line_.NextEvent(now, blocked || !listening);
+  EarliestOf(&deadline, port_.hangUpEnds);
+  EarliestOf(&deadline, port_.recheckAt);
+  pollfd fds[3] = {
+      {stopFd, POLLIN, 0},
+      {listening ? master_.Get() : -1, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
+      {watch_.Get(), POLLIN, 0},
+  };
+  timespec timeout{};
+  if (deadline) timeout = TimeoutUntil(*deadline, now);
+  if (::ppoll(fds, 3, deadline ? &timeout : nullptr, nullptr) < 0) {
+    if (errno == EINTR) return std::nullopt;
+    error_ = SystemError("poll");
+    return End::kFailed;
+  }
+  if (fds[0].revents != 0) return End::kStopped;
+  if (listening && !TakeHost(fds[1].revents)) return End::kFailed;
+  if ((fds[2].revents & POLLIN) && TakeWatchEvents()) {
+    connected_ = true;
+    port_.listening = true;
+    port_.recheckAt.reset();
+    if (port_.closed) Reopened();
+  }
+  return std::nullopt;
+}
+
+bool PtyServer::TakeHost(short revents) {
+  bool hungUp = (revents & (POLLHUP | POLLERR)) != 0;
+  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    // What the program wrote before it closed the port is still worth reading.
+    const Io io = ReadHost();
+    if (io == Io::kFailed) return false;
+    if (io == Io::kHungUp) hungUp = true;
+  }
+  if (hungUp) {
+    port_.listening = false;
+    if (connected_) port_.closed = true;
+    if (once_ && port_.closed && !port_.hangUpEnds) port_.hangUpEnds = Now() + reopenGrace_;
+    if (!watch_.IsOpen()) port_.recheckAt = Now() + kRecheckWithoutWatch;
+  } else if (port_.closed) {
+    Reopened();  // found without inotify
+  }
+  return true;
+}
+
+void PtyServer::Reopened() {
+  // The program opened the port afresh: like a reopened bridge, it starts with nothing left over
+  // from before.
+  port_.closed = false;
+  port_.hangUpEnds.reset();
+  line_.ClearToHost(Now());
+  stagedHead_ = stagedTail_ = 0;
 }
 
 PtyServer::Io PtyServer::ReadHost() {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,21 @@ class PtyServer {
  private:
   PtyServer(Options options, UniqueFd master, UniqueFd watch, std::string slavePath);
 
+  // How the program stands with the port, as the serve loop follows it.
+  struct PortState {
+    bool listening = true;  // the master is in the poll set
+    bool closed = false;    // the program has closed the port and not opened it again yet
+    std::optional<Clock::TimePoint> hangUpEnds;  // (once) gone for good then
+    std::optional<Clock::TimePoint> recheckAt;   // (no inotify) when to look at the pty again
+  };
+
   enum class Io { kOk, kWouldBlock, kHungUp, kFailed };
+  // Waits for the stop, the program or the line's next event, and takes what came; an end, if
+  // it came to one.
+  std::optional<End> WaitAndTake(int stopFd, Clock::TimePoint now, bool blocked);
+  // Reads what the program wrote and follows its closes and opens; false when the pty failed.
+  bool TakeHost(short revents);
+  void Reopened();
   Io ReadHost();
   Io WriteHost(Clock::TimePoint now);
   void DeliverArrived(Clock::TimePoint now);
@@ -82,6 +97,7 @@ class PtyServer {
   size_t stagedHead_ = 0;
   size_t stagedTail_ = 0;
   bool connected_ = false;
+  PortState port_;
   std::string error_;
 };
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -168,12 +169,11 @@ const char* EndText(PtyServer::End end) {
   return "?";
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-  PtyServer::Options options;
+// The command line into `options` and `swapOut`: an exit code when the program is to end at
+// once (help, version, a usage error).
+std::optional<int> ParseArguments(int argc, char* argv[], PtyServer::Options* options,
+                                  std::string* swapOut) {
   bool cts = true;
-  std::string swapOut;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     std::string_view value;
@@ -189,30 +189,33 @@ int main(int argc, char* argv[]) {
     if (arg == "--no-cts") {
       cts = false;
     } else if (arg == "--once") {
-      options.once = true;
+      options->once = true;
     } else if (TakeValue("--swap-out", argc, argv, &i, &value, &missing)) {
       if (missing || value.empty()) return UsageError("--swap-out needs a file name");
-      swapOut = value;
+      *swapOut = value;
     } else if (TakeValue("--fault", argc, argv, &i, &value, &missing)) {
       if (missing) return UsageError("--fault needs NAME[:count[:skip[:value[:command]]]]");
       vxa::sim::FaultSpec faultSpec{.fault = vxa::sim::Fault::DropAnswer};
       std::string error;
       if (!vxa::sim::ParseFaultArgument(value, &faultSpec, &error)) return UsageError(error);
-      options.faults.push_back(faultSpec);
+      options->faults.push_back(faultSpec);
     } else if (TakeValue("--install-time", argc, argv, &i, &value, &missing)) {
-      if (missing || !ParseSeconds(value, &options.instrument.installTime)) {
+      if (missing || !ParseSeconds(value, &options->instrument.installTime)) {
         return UsageError("--install-time needs a number of seconds from 0 to 3600");
       }
     } else {
       return UsageError("unknown argument \"" + std::string(arg) + "\"");
     }
   }
-  options.instrument.cts = cts;
+  options->instrument.cts = cts;
   // Without CTS the program halves the rate to spare the instrument's receiver (divisor 2).
-  options.line.baud = vxa::BaudRateOfDivisor(cts ? vxa::kFtDivisor3M : vxa::kFtDivisor1M5);
+  options->line.baud = vxa::BaudRateOfDivisor(cts ? vxa::kFtDivisor3M : vxa::kFtDivisor1M5);
+  return std::nullopt;
+}
 
-  // The stop signals are taken as events in the poll loop, not handled asynchronously. A reader
-  // of stdout that went away must not kill the server either.
+// The stop signals as a descriptor the poll loop waits on, not handled asynchronously. A reader
+// of stdout that went away must not kill the server either. Not open when that failed.
+vxa::UniqueFd StopSignals() {
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
@@ -220,14 +223,44 @@ int main(int argc, char* argv[]) {
   sigaddset(&stopSignals, SIGHUP);
   if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
     std::perror("vxa4410-sim: sigprocmask");
-    return kExitFailed;
+    return vxa::UniqueFd();
   }
   std::signal(SIGPIPE, SIG_IGN);
   vxa::UniqueFd stop(::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
-  if (!stop.IsOpen()) {
-    std::perror("vxa4410-sim: signalfd");
-    return kExitFailed;
+  if (!stop.IsOpen()) std::perror("vxa4410-sim: signalfd");
+  return stop;
+}
+
+// The summary once the server has ended, and the stored "swap" into its file; the exit code.
+int Finish(PtyServer& server, PtyServer::End end, File swapFile, const std::string& swapOut) {
+  std::fprintf(stderr, "vxa4410-sim: %s; %s\n", EndText(end), Summary(server).c_str());
+  int exitCode = kExitOk;
+  if (end == PtyServer::End::kFailed) {
+    std::fprintf(stderr, "vxa4410-sim: %s\n", server.LastError().c_str());
+    exitCode = kExitFailed;
   }
+  if (swapFile) {
+    const std::vector<uint8_t> swap =
+        server.model().FileContent(vxa::kFileKindNames[vxa::kFileSwap]);
+    std::string error;
+    if (!WriteAndClose(std::move(swapFile), swap, &error)) {
+      std::fprintf(stderr, "vxa4410-sim: cannot write %s: %s\n", swapOut.c_str(), error.c_str());
+      exitCode = kExitFailed;
+    }
+  }
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  PtyServer::Options options;
+  std::string swapOut;
+  if (const std::optional<int> exitCode = ParseArguments(argc, argv, &options, &swapOut)) {
+    return *exitCode;
+  }
+  const vxa::UniqueFd stop = StopSignals();
+  if (!stop.IsOpen()) return kExitFailed;
 
   // Opened now, so that a path that cannot be written is known before anything is served.
   File swapFile;
@@ -250,19 +283,5 @@ int main(int argc, char* argv[]) {
   std::fflush(stdout);
 
   const PtyServer::End end = server->Serve(stop.Get());
-  std::fprintf(stderr, "vxa4410-sim: %s; %s\n", EndText(end), Summary(*server).c_str());
-  int exitCode = kExitOk;
-  if (end == PtyServer::End::kFailed) {
-    std::fprintf(stderr, "vxa4410-sim: %s\n", server->LastError().c_str());
-    exitCode = kExitFailed;
-  }
-  if (swapFile) {
-    const std::vector<uint8_t> swap =
-        server->model().FileContent(vxa::kFileKindNames[vxa::kFileSwap]);
-    if (!WriteAndClose(std::move(swapFile), swap, &error)) {
-      std::fprintf(stderr, "vxa4410-sim: cannot write %s: %s\n", swapOut.c_str(), error.c_str());
-      exitCode = kExitFailed;
-    }
-  }
-  return exitCode;
+  return Finish(*server, end, std::move(swapFile), swapOut);
 }
