@@ -55,6 +55,9 @@ bool TVXA4410Connection::SetDeviceClock(LocalDateTime* sent) {
     lastPayloadLength_ = kTextCommandSize + kClockRecordSize;
     PrepareCommand(kCmdText, lastPayloadLength_);
     if (Exchange(0) == kRxOk) {
+      // A refusal is an answer too, and ends the attempts; but the instrument kept its own time,
+      // and must not be said to have taken ours.
+      if (RxHead().Answer() == kAnsRefusal) return false;
       if (sent != nullptr) *sent = now;
       return true;
     }

@@ -62,9 +62,21 @@ void InstrumentModel::Emit(Clock::TimePoint now, AnswerSink& sink) {
     readyAt += std::chrono::milliseconds(fired->value ? fired->value : kFaultDefault.lateMs);
   }
   const size_t total = Mangle(Frame());
+  const std::span<const uint8_t> packet(answer_.data(), total);
+  if (Offer(Fault::StaleAnswer)) {
+    held_.assign(packet.begin(), packet.end());
+    return;
+  }
+  if (!held_.empty()) {
+    ++counters_.answersSent;
+    sink.Transmit(held_, readyAt);
+    held_.clear();
+  }
   ++counters_.answersSent;
   if (answer_[kOffAnswer] == kAnsRefusal) ++counters_.refusalsSent;
-  sink.Transmit(std::span<const uint8_t>(answer_.data(), total), readyAt);
+  sink.Transmit(packet, readyAt);
+  // The copy is the same answer again: it counts once.
+  if (Offer(Fault::DuplicateAnswer)) sink.Transmit(packet, readyAt);
 }
 
 size_t InstrumentModel::Frame() {

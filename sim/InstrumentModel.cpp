@@ -84,10 +84,12 @@ InstrumentModel::InstrumentModel(InstrumentConfig config)
   texts_.badBlockNumber = Utf8ToCp1251("Неверный номер блока");
   texts_.requestRefused = Utf8ToCp1251("Запрос отклонён");
   texts_.blockRefused = Utf8ToCp1251("Блок отклонён");
+  texts_.clockRefused = Utf8ToCp1251("Часы не установлены");
 }
 
 void InstrumentModel::ClearFaults() {
   faults_.Clear();
+  held_.clear();
   silent_ = false;
 }
 
@@ -200,6 +202,9 @@ bool InstrumentModel::TextCommand(std::span<const uint8_t> payload) {
   }
   if (word == kTextSetClock) {
     if (arguments.size() != kClockRecordSize) return Refuse(texts_.badLength);
+    if (auto fired = Offer(Fault::RefuseClock)) {
+      return RefuseWithFaultText(fired->text, texts_.clockRefused);
+    }
     for (size_t i = 0; i < kClockFields; ++i) clockRecord_[i] = GetU16(&arguments[2 * i]);
     clockSet_ = true;
     BeginAnswer(kAnsAck, 0);

@@ -132,6 +132,8 @@ class InstrumentModel {
   std::vector<uint8_t> answer_;
   size_t answerPayload_ = 0;
   uint8_t commandCode_ = 0;
+  // A stale answer held back, to leave ahead of the next one.
+  std::vector<uint8_t> held_;
 
   // State.
   std::array<int32_t, 3> programVersion_;
@@ -160,7 +162,7 @@ class InstrumentModel {
   // Refusal texts in Windows-1251, converted once.
   struct Texts {
     std::string unknownCommand, badLength, badName, unknownFile, noImage, noWrite, noRead,
-        badBlockNumber, requestRefused, blockRefused;
+        badBlockNumber, requestRefused, blockRefused, clockRefused;
   } texts_;
 
   CommandLog commands_;

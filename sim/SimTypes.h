@@ -58,6 +58,9 @@ enum class Fault {
   ShortLength,    // Length announces `value` (1..4, default 2) and that many bytes follow
   HugeLength,     // Length announces `value` (> 32768, default 40000); nothing follows the header
   TruncatedBody,  // `value` bytes (default half) of the body are missing (answers with a body only)
+  StaleAnswer,    // the answer is held back and leaves just ahead of the next one, as if late
+                  // past the program's timeout and behind its purge
+  DuplicateAnswer,  // the answer leaves twice, one copy right behind the other
   Babble,         // in place of the answer the line sends noise for `value` ms (0: until cleared)
   Silent,         // the instrument takes no notice of anything for `value` ms (0: until cleared)
   Unplug,         // the bridge disappears just after the command has reached it
@@ -65,6 +68,7 @@ enum class Fault {
   RefuseRequest,      // a write or read request is refused with `text`
   RefuseBlock,        // a write block or a read acknowledgement is refused with `text`
   RefusalWithoutNul,  // the next refusal's text has no terminating NUL
+  RefuseClock,        // an SDTI command is refused with `text`; the clock is left as it was
   WrongAckNumber,     // a write block is acknowledged as `value` (default: number - 1), not stored
   UnrecognisedWrqAnswer,  // a write request is answered with code `value` (default 0x37)
   FirstReadBlockNumber,   // the first read block is numbered `value` instead of 1

@@ -229,6 +229,7 @@ class FaultMatrix : private SmallImage {
     loader.Load();
     const Clock::Duration took = clock.Now() - start;
     if (took > std::chrono::minutes(10)) *problem += " ran past 10 min;";
+    if (view.clockSetShown && !instrument.ClockSet()) *problem += " said the clock was set;";
     if (!view.terminating && view.boxes.empty()) *problem += " did not end;";
     // A failed update's last line says whether the install request may have gone out, and it
     // never says "unchanged" to an instrument that took the request.

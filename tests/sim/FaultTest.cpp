@@ -74,6 +74,20 @@ TEST_F(FaultTest, LateAnswerArrivesThatMuchLater) {
   EXPECT_EQ(RxQueue(), 0u);
 }
 
+TEST_F(FaultTest, AStaleAnswerLeavesAheadOfTheNextOneAndADuplicateRightBehindItself) {
+  instrument_.Inject(FaultSpec{.fault = Fault::StaleAnswer, .onCommand = kCmdDeviceInfo});
+  EXPECT_EQ(Judge(Exchange(kCmdDeviceInfo), kCmdDeviceInfo), kNoHeader);
+  // Still in the instrument, out of reach of the purge before the next command.
+  Send(kCmdText, Bytes("GINF"));
+  EXPECT_EQ(Judge(Receive(), kCmdText), kWrongCode);
+  EXPECT_EQ(Judge(Receive(), kCmdText), kGood);
+  instrument_.Inject(FaultSpec{.fault = Fault::DuplicateAnswer});
+  Send(kCmdText, Bytes("GINF"));
+  EXPECT_EQ(Judge(Receive(), kCmdText), kGood);
+  EXPECT_EQ(Judge(Receive(), kCmdText), kGood);
+  EXPECT_EQ(instrument_.counters().AnswersWithheld(), 0u);
+}
+
 struct HeaderCase {
   Fault fault;
   uint32_t value;
@@ -460,6 +474,18 @@ TEST_F(FaultTest, NeverReportVersionInstallsButKeepsTheOldVersion) {
   EXPECT_EQ(instrument_.ProgramVersionText(), "1.22.0");
   EXPECT_EQ(GetI32(&Ginf().Payload()[44]), 22);
   EXPECT_EQ(Fired(Fault::NeverReportVersion), 1u);
+}
+
+TEST_F(FaultTest, ARefusedClockKeepsTheInstrumentsOwnTime) {
+  std::vector<uint8_t> sdti = Bytes("SDTI");
+  sdti.resize(sdti.size() + kClockRecordSize, 1);
+  instrument_.Inject(FaultSpec{.fault = Fault::RefuseClock, .text = "Нет"});
+  const Answer refused = Exchange(kCmdText, sdti);
+  EXPECT_EQ(refused.AnswerCode(), kAnsRefusal);
+  EXPECT_EQ(refused.Text(), "Нет");
+  EXPECT_FALSE(instrument_.ClockSet());
+  EXPECT_EQ(Exchange(kCmdText, sdti).AnswerCode(), kAnsAck);
+  EXPECT_TRUE(instrument_.ClockSet());
 }
 
 TEST_F(FaultTest, IgnoreGinfLeavesTheOtherCommandsAlone) {

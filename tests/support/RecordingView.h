@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ class RecordingView : public LoaderView {
   void ProgressChanged(const Progress& progress) override;
   void VersionWaitChanged(const Waited& waited) override;
   void ShowReport(const Report& report) override { boxes.push_back(report); }
+  void NewFirmwareReported(const std::string&, const std::optional<LocalDateTime>& at) override {
+    clockSetShown = at.has_value();
+  }
   bool AskYesNo(const std::string& text, DefaultAnswer byDefault) override;
 
   void ProcessEvents(std::chrono::milliseconds maxWait) override;
@@ -52,6 +56,7 @@ class RecordingView : public LoaderView {
   std::vector<std::string> waitedTexts;         // every time-waited text of the install, once
   std::deque<bool> answers;  // answers to the questions, Yes when none are left
   bool terminating = false;
+  bool clockSetShown = false;  // the new firmware was reported with the time the clock took
   // Called with each new state text; tests use it to act at a stage of the update.
   std::function<void(const std::string&)> onState;
   // Called on each pass of a wait; a test can act while a transfer runs.
