@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 # One line a folder: what its files may include (path prefixes; Version.h is made by the build),
 # which of those prefixes they still may not, and the project's libraries its CMakeLists.txt may
 # link. link/drivers/ (the backends) and sim/ are for app/Backend.cpp alone among the folders
-# above them: the one place that chooses the backend. Only app/window/ includes Qt.
+# above them: the one place that chooses the backend. Only app/window/ includes Qt. vxa_json is
+# the JSON library of the system, for the application and the terminal program.
 rules='
 base         | base/                                             |                                   |
 text         | text/ base/ Version.h                             |                                   | vxa_base vxa_version
@@ -16,8 +17,8 @@ link/drivers | link/ text/ base/ Version.h                       |              
 protocol     | protocol/ link/ text/ base/ Version.h             | link/drivers/                     | vxa_link vxa_text vxa_base vxa_version
 sim          | sim/ link/ text/ base/ Version.h                  | link/drivers/                     | vxa_sim vxa_link vxa_text vxa_base vxa_version
 app/image    | app/image/ protocol/ link/ text/ base/ Version.h  | link/drivers/                     | vxa_protocol vxa_link vxa_text vxa_base vxa_version
-app          | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ app/window/ app/win32/ link/drivers/ sim/ | vxa_image vxa_protocol vxa_drivers vxa_sim vxa_link vxa_text vxa_base vxa_version
-app/cli      | app/ protocol/ link/ text/ base/ Version.h        | app/window/ app/win32/ link/drivers/ sim/ | vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
+app          | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ app/window/ app/win32/ link/drivers/ sim/ | vxa_json vxa_image vxa_protocol vxa_drivers vxa_sim vxa_link vxa_text vxa_base vxa_version
+app/cli      | app/ protocol/ link/ text/ base/ Version.h        | app/window/ app/win32/ link/drivers/ sim/ | vxa_json vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
 app/window   | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ app/win32/ link/drivers/ sim/ | vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
 app/win32    | app/ protocol/ link/ text/ base/ Version.h        | app/cli/ app/window/ link/drivers/ sim/ | vxa_app vxa_image vxa_protocol vxa_link vxa_text vxa_base vxa_version
 '

@@ -50,6 +50,31 @@ std::optional<Failure> RunFound(const CommandContext& context, Loader& loader, T
   return std::nullopt;
 }
 
+std::optional<Failure> OpenSink(const CommandContext& context, std::unique_ptr<FileSink>* sink) {
+  try {
+    *sink = std::make_unique<FileSink>(context.options.file);
+  } catch (const TBufferError& e) {
+    Failure failure{FailureKind::kLocal, e.Text()};
+    context.output.Failed(failure);
+    return failure;
+  }
+  // With the file's bytes on standard output, everything else goes to the error stream.
+  if ((*sink)->ToStandardOutput()) context.output.StandardOutputTaken();
+  return std::nullopt;
+}
+
+Who WhoFor(const CommandContext& context, const std::optional<BridgeInfo>& chosen) {
+  if (chosen) return {chosen->index, *chosen};
+  if (!context.output.NamesBridges()) return {};
+  // The search itself opens the one instrument by its description; its reader wants to know
+  // which bridge that is.
+  std::vector<BridgeInfo> bridges;
+  if (ListBridges(context.backend.Driver(), &bridges) != kFtOk) return {};
+  const std::vector<BridgeInfo> instruments = InstrumentBridges(bridges);
+  if (instruments.size() != 1) return {};
+  return {instruments.front().index, instruments.front()};
+}
+
 }  // namespace
 
 CommandResult RunOnOne(const CommandContext& context, const std::optional<BridgeInfo>& chosen) {
@@ -59,31 +84,14 @@ CommandResult RunOnOne(const CommandContext& context, const std::optional<Bridge
   // a pointer to it.
   std::unique_ptr<FileSink> sink;
   if (options.command == Command::kRead) {
-    try {
-      sink = std::make_unique<FileSink>(options.file);
-    } catch (const TBufferError& e) {
-      Failure failure{FailureKind::kLocal, e.Text()};
-      context.output.Failed(failure);
-      return {Outcome(Outcome::kNone, failure)};
+    if (std::optional<Failure> failure = OpenSink(context, &sink)) {
+      return {Outcome(Outcome::kNone, std::move(*failure))};
     }
-    // With the file's bytes on standard output, everything else goes to the error stream.
-    if (sink->ToStandardOutput()) context.output.StandardOutputTaken();
   }
   // One instrument chosen among several keeps time by its own clock.
   Clock& clock = chosen ? context.backend.ClockOf(*chosen) : context.backend.clock();
-  Who who;
-  if (chosen) {
-    who = {chosen->index, *chosen};
-  } else if (context.output.NamesBridges()) {
-    // The search itself opens the one instrument by its description; its reader wants to know
-    // which bridge that is.
-    std::vector<BridgeInfo> bridges;
-    if (ListBridges(context.backend.Driver(), &bridges) == kFtOk) {
-      const std::vector<BridgeInfo> instruments = InstrumentBridges(bridges);
-      if (instruments.size() == 1) who = {instruments.front().index, instruments.front()};
-    }
-  }
-  TerminalView view(clock, context.signals, context.streams, options.yes, context.output, who);
+  TerminalView view(clock, context.signals, context.streams, options.yes, context.output,
+                    WhoFor(context, chosen));
   std::optional<Loader> loader;
   {
     SignalsBlockedForNewThreads block;

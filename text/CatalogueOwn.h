@@ -1,0 +1,133 @@
+#pragma once
+
+// The messages added since: help, causes, hints, the production line. New rows go at the end, in id
+// order.
+
+#include "text/Catalogue.h"
+
+namespace vxa::catalogue {
+
+inline constexpr CatalogueEntry kOwnRows[] = {
+    {msg::kHelpUsage, "Использование: %s [параметры] КОМАНДА", "Usage: %s [options] COMMAND"},
+    {msg::kHelpCommands, "Команды:", "Commands:"},
+    {msg::kHelpOptions, "Параметры:", "Options:"},
+    {msg::kHelpList,
+     "число подключенных устройств FTDI, их описания, порты и серийные номера мостов",
+     "the number of attached FTDI devices, their descriptions, ports and bridge serial numbers"},
+    {msg::kHelpInfo, "найти прибор и показать модель, номер и версии",
+     "find the instrument, show its model, number and versions"},
+    {msg::kHelpUpdate, "загрузить в прибор новую программу", "load the new firmware into the instrument"},
+    {msg::kHelpReadArguments, "ТИП ФАЙЛ", "KIND FILE"},
+    {msg::kHelpRead, "прочитать файл прибора (%s) в ФАЙЛ",
+     "read one of the instrument's files (%s) into FILE"},
+    {msg::kHelpSim, "встроенный имитатор прибора", "the built-in simulated instrument"},
+    {msg::kHelpFast, "(с --sim) имитатор в виртуальном времени, без ожидания",
+     "(with --sim) the simulator in virtual time, no waiting"},
+    {msg::kHelpValuePath, "ПУТЬ", "PATH"},
+    {msg::kHelpPort, "последовательный порт ПУТЬ (/dev/ttyUSB0, COM5)",
+     "the serial port PATH (/dev/ttyUSB0, COM5)"},
+    {msg::kHelpValueName, "ИМЯ", "NAME"},
+    {msg::kHelpDriver, "драйвер: %s", "driver: %s"},
+    {msg::kHelpLog,
+     "журнал обмена log_file.txt в текущем каталоге (с --all - log_file-НОМЕР.txt для каждого прибора)",
+     "exchange log log_file.txt in the current directory (with --all, log_file-SERIAL.txt for each instrument)"},
+    {msg::kHelpValueDevice, "ПРИБОР", "SEL"},
+    {msg::kHelpDevice,
+     "(info, update, read) прибор по номеру из list, по порту, по серийному номеру моста или по заводскому номеру",
+     "(info, update, read) the instrument by its index in list, its port, its bridge's serial number or its own serial number"},
+    {msg::kHelpAll,
+     "(info, update) все подключённые приборы; update обновляет их одновременно и заканчивает таблицей",
+     "(info, update) every attached instrument; update updates them all at once and ends with a table"},
+    {msg::kHelpValueLanguage, "ЯЗЫК", "LANGUAGE"},
+    {msg::kHelpLang,
+     "язык сообщений: ru или en (по умолчанию русский, английский, если LC_ALL, LC_MESSAGES или LANG начинается с en)",
+     "language of the messages: ru or en (Russian by default, English when LC_ALL, LC_MESSAGES or LANG starts with en)"},
+    {msg::kHelpYes, "загружать без подтверждения", "update without confirmation"},
+    {msg::kHelpHelp, "эта справка", "this help"},
+    {msg::kHelpVersion, "версия программы", "the program's version"},
+    {msg::kHelpEndOfOptions, "конец параметров: всё, что дальше, - команда и её аргументы",
+     "the end of the options: what follows is the command and its arguments"},
+    {msg::kHelpExitCodes,
+     "Коды завершения: 0 успех (с --all - у всех приборов), 1 ошибка операции (и порт, которым нельзя воспользоваться), 2 ошибка в командной строке, 3 прибор не найден, их несколько или такого порта нет, 130 прервано пользователем.",
+     "Exit codes: 0 success (with --all, of every instrument), 1 the operation failed (also a port that cannot be used), 2 command line error, 3 no instrument, several, or no such port, 130 interrupted by the user."},
+    {msg::kHelpListOr, " или ", " or "},
+    {msg::kDriverSerialNote, "(по умолчанию)", "(default)"},
+    {msg::kDriverLibFtdiNote, "(Linux)", "(Linux)"},
+    {msg::kDriverD2xxNote, "(библиотека производителя моста)", "(the bridge vendor's library)"},
+    {msg::kNewVersionClockNotSet,
+     "Прибор сообщает новую версию программы: обновление выполнено, не установлены только часы прибора.",
+     "The instrument reports the new firmware version: the update is done, only its clock was not set."},
+    {msg::kClockNotSet, "Часы прибора не установлены: прибор не принял время.",
+     "The instrument's clock was not set: it did not take the time."},
+    {msg::kHelpJson,
+     "(list, info, update, read, history) на стандартный вывод только JSON Lines, по объекту в строке (docs/json.md)",
+     "(list, info, update, read, history) JSON Lines only on standard output, one object a line (docs/json.md)"},
+    {msg::kHelpValueFile, "ФАЙЛ", "FILE"},
+    {msg::kHelpRecord,
+     "(update) по строке JSON в ФАЙЛ о каждой попытке обновления каждого прибора",
+     "(update) a JSON line appended to FILE for each instrument's update attempt"},
+    {msg::kHelpWatch,
+     "(update --all) работать до Ctrl-C: обновлять каждый прибор, как только его подключат",
+     "(update --all) run until Ctrl-C, updating each instrument as soon as it is plugged in"},
+    {msg::kWin32WindowUsage,
+     "Использование: %s [параметры]\n"
+     "\n"
+     "Окно обновления встроенной программы виброанализатора VXA-4410.\n"
+     "Параметры разделяются пробелами.\n"
+     "\n"
+     "  -sim             встроенный имитатор прибора, в реальном времени\n"
+     "  -port COMn       COM-порт прибора вместо поиска на USB\n"
+     "  -driver ИМЯ      драйвер: serial (COM-порт, по умолчанию) или d2xx\n"
+     "                   (библиотека ftd2xx.dll производителя моста)\n"
+     "  -log             журнал обмена log_file.txt в текущем каталоге\n"
+     "  -lang ЯЗЫК       язык окна: ru или en (по умолчанию русский, английский,\n"
+     "                   если LC_ALL, LC_MESSAGES или LANG начинается с en)\n"
+     "  -time            принимается для совместимости, ничего не включает\n"
+     "  --help           эта справка\n"
+     "  --version        версия программы\n",
+     "Usage: %s [options]\n"
+     "\n"
+     "The firmware updater window for the VXA-4410 vibration analyzer.\n"
+     "Options are separated by spaces.\n"
+     "\n"
+     "  -sim             the built-in simulated instrument, in real time\n"
+     "  -port COMn       the instrument's COM port instead of the search on USB\n"
+     "  -driver NAME     driver: serial (the COM port, default) or d2xx\n"
+     "                   (the bridge vendor's library ftd2xx.dll)\n"
+     "  -log             exchange log log_file.txt in the current directory\n"
+     "  -lang LANGUAGE   language of the window: ru or en (Russian by default, English\n"
+     "                   when LC_ALL, LC_MESSAGES or LANG starts with en)\n"
+     "  -time            accepted for compatibility, switches nothing on\n"
+     "  --help           this help\n"
+     "  --version        the program's version\n"},
+    {msg::kOwnFileIsLink, "это символическая ссылка, а по ссылке программа не пишет", "it is a symbolic link, and the program does not write through one"},
+    {msg::kOwnFileNotRegular, "это не обычный файл", "it is not a regular file"},
+
+    {msg::kWindowHelpUsage, "Использование: %s [параметры]", "Usage: %s [options]"},
+    {msg::kWindowHelpIntro,
+     "Окно обновления встроенной программы виброанализатора VXA-4410.\nПараметры разделяются пробелами.",
+     "The firmware updater window for the VXA-4410 vibration analyzer.\nOptions are separated by spaces."},
+    {msg::kWindowHelpSim, "встроенный имитатор прибора, в реальном времени",
+     "the built-in simulated instrument, in real time"},
+    {msg::kWindowHelpPort, "последовательный порт ПУТЬ вместо поиска на USB",
+     "the serial port PATH instead of the search on USB"},
+    {msg::kWindowHelpLog, "журнал обмена log_file.txt в текущем каталоге",
+     "exchange log log_file.txt in the current directory"},
+    {msg::kWindowHelpLang,
+     "язык окна: ru или en (по умолчанию русский, английский, если LC_ALL, LC_MESSAGES или LANG начинается с en)",
+     "language of the window: ru or en (Russian by default, English when LC_ALL, LC_MESSAGES or LANG starts with en)"},
+    {msg::kWindowHelpTime, "принимается для совместимости, ничего не включает",
+     "accepted for compatibility, switches nothing on"},
+    {msg::kHelpForce,
+     "(update) обновлять и прибор, у которого уже эта версия программы",
+     "(update) update an instrument that has this firmware version already"},
+    {msg::kJsonNeedsYes,
+     "с --json команда update ни о чём не спрашивает: добавьте --yes",
+     "with --json, update asks nothing: add --yes"},
+};
+
+static_assert(RowsWhole(kOwnRows), "a message lacks a language");
+static_assert(IdsAscending(kOwnRows), "message ids must ascend, each once");
+static_assert(FormatsAgree(kOwnRows), "a message's conversions differ between the languages");
+
+}  // namespace vxa::catalogue
