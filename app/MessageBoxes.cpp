@@ -1,5 +1,7 @@
 #include "app/MessageBoxes.h"
 
+#include <utility>
+
 #include "text/Messages.h"
 
 namespace vxa {
@@ -32,6 +34,27 @@ BoxRequest StandardErrorBox(const std::string& text) {
   request.caption = kApplicationTitle;
   request.text = text;
   return request;
+}
+
+BoxRequest ReportBox(const Report& report, std::string* newFirmware, BoxRequest ownBox) {
+  // The details of where a failure was found are for the log and the terminal.
+  std::string text = report.text;
+  if (!report.consequence.empty()) text += "\n" + report.consequence;
+  switch (report.kind) {
+    case ReportKind::kError:
+      return SystemBox(BoxKind::kError, text);
+    case ReportKind::kWarning:
+      return SystemBox(BoxKind::kWarning, text);
+    case ReportKind::kInformation:
+      if (!newFirmware->empty()) text = std::exchange(*newFirmware, {}) + "\n" + text;
+      return SystemBox(BoxKind::kInformation, text);
+    case ReportKind::kNotAnswering:
+      ownBox.text = std::move(text);
+      return ownBox;
+    case ReportKind::kStandardError:
+      break;
+  }
+  return StandardErrorBox(text);
 }
 
 }  // namespace vxa

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/LoaderView.h"
+
 namespace vxa {
 
 // The title the standard error display is captioned with.
@@ -46,5 +48,11 @@ class MessageBoxes {
 BoxRequest SystemBox(BoxKind kind, const std::string& text);
 // The standard error display: an error box captioned with the application's title.
 BoxRequest StandardErrorBox(const std::string& text);
+
+// The box a window shows for a report. It keeps the report's message as it is, with what a
+// failure means for the instrument as its last line; the success box says first what the
+// instrument now reports (`newFirmware`, taken only by that box). `ownBox` is the window's own
+// box, shown for the instrument that does not answer.
+BoxRequest ReportBox(const Report& report, std::string* newFirmware, BoxRequest ownBox);
 
 }  // namespace vxa

@@ -215,29 +215,7 @@ BoxRequest TForm1::AppBox(BoxSymbol symbol, const std::string& text) {
 }
 
 void TForm1::ShowReport(const Report& report) {
-  // The box keeps its message as it is; what the failure means for the instrument is its last
-  // line. The details of where it was found are for the log and the terminal.
-  std::string text = report.text;
-  if (!report.consequence.empty()) text += "\n" + report.consequence;
-  switch (report.kind) {
-    case ReportKind::kError:
-      boxes_.Show(SystemBox(BoxKind::kError, text));
-      break;
-    case ReportKind::kWarning:
-      boxes_.Show(SystemBox(BoxKind::kWarning, text));
-      break;
-    case ReportKind::kInformation:
-      // The success box says first what the instrument now reports.
-      if (!newFirmware_.empty()) text = std::exchange(newFirmware_, {}) + "\n" + text;
-      boxes_.Show(SystemBox(BoxKind::kInformation, text));
-      break;
-    case ReportKind::kNotAnswering:
-      boxes_.Show(AppBox(BoxSymbol::kWarning, text));
-      break;
-    case ReportKind::kStandardError:
-      boxes_.Show(StandardErrorBox(text));
-      break;
-  }
+  boxes_.Show(ReportBox(report, &newFirmware_, AppBox(BoxSymbol::kWarning, {})));
 }
 
 void TForm1::NewFirmwareReported(const std::string& programVersion,
