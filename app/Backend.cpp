@@ -78,6 +78,12 @@ std::unique_ptr<Backend> Backend::Simulated(const BackendOptions& options, std::
                                                          .onCommand = asked.onCommand,
                                                          .value = asked.value});
   }
+  for (const SimPlugSpec& plug : options.simPlugs) {
+    if (plug.instrument >= options.simInstruments) {
+      return Refuse(error, "no simulated instrument " + std::to_string(plug.instrument) +
+                               " to plug in or pull out");
+    }
+  }
   if (options.virtualTime) {
     backend->clock_ = std::make_unique<VirtualClock>();
   } else {
@@ -88,7 +94,7 @@ std::unique_ptr<Backend> Backend::Simulated(const BackendOptions& options, std::
   for (int i = 0; i < options.simInstruments; ++i, ++config.serialNumber) {
     // The first keeps the program's clock: alone it is the instrument of the usual search.
     Clock* clock = backend->clock_.get();
-    if (options.virtualTime && i > 0) {
+    if (options.virtualTime && (i > 0 || options.ownClocks)) {
       clock = backend->instrumentClocks_.emplace_back(std::make_unique<VirtualClock>()).get();
     }
     sim::SimInstrument& instrument = bus->AttachInstrument(config, clock);
@@ -96,6 +102,11 @@ std::unique_ptr<Backend> Backend::Simulated(const BackendOptions& options, std::
     for (const auto& [target, fault] : faults) {
       if (target < 0 || target == i) instrument.Inject(fault);
     }
+    std::vector<sim::SimBus::PlugEvent> plugs;
+    for (const SimPlugSpec& plug : options.simPlugs) {
+      if (plug.instrument == i) plugs.push_back({plug.at, plug.plugged});
+    }
+    if (!plugs.empty()) bus->SchedulePlugs(instrument, plugs);
   }
   backend->driver_ = std::move(bus);
   return backend;

@@ -24,6 +24,14 @@ struct SimFaultSpec {
   int instrument = -1;  // only in the simulated instrument of this index (-1 every one)
 };
 
+// A simulated instrument plugged in or pulled out at a moment of the simulator's time, as a front
+// end read it from its command line.
+struct SimPlugSpec {
+  int instrument = 0;
+  Clock::Duration at{};  // from the start of the simulator
+  bool plugged = true;   // false: pulled out
+};
+
 // Whether the simulated instrument knows a fault of this name, so that a front end can refuse a
 // bad one while it reads its command line.
 bool IsSimFaultName(const std::string& name);
@@ -51,6 +59,11 @@ struct BackendOptions {
   // first has the simulator's usual one, the next one more, and so on).
   int simInstruments = 1;
   std::vector<SimFaultSpec> simFaults;  // injected into each of them, or the one they name
+  // When each of them is plugged in and pulled out; one that is named by none is there throughout.
+  std::vector<SimPlugSpec> simPlugs;
+  // In virtual time every instrument keeps a clock of its own, the first too, apart from the
+  // program's: a front end that runs on beside them paces its own time by theirs.
+  bool ownClocks = false;
 };
 
 // The link the program talks over and the clock it keeps time by, chosen once at start-up.
@@ -61,7 +74,8 @@ class Backend {
   Backend& operator=(const Backend&) = delete;
 
   FtDriver& Driver() { return *driver_; }
-  // The program's clock, and the one instrument's when no bridge is chosen.
+  // The program's clock, and the one instrument's when no bridge is chosen (unless each
+  // simulated instrument keeps its own).
   Clock& clock() { return *clock_; }
   // The clock the instrument behind `bridge` keeps time by: the program's, except for simulated
   // instruments in virtual time, each of which keeps its own, so that one instrument's waiting

@@ -47,6 +47,7 @@ const char* OutcomeCode(const Outcome& outcome) {
     case Outcome::kNotResponding: return "not_answering";
     case Outcome::kVersionTimeout: return "version_timeout";
     case Outcome::kFailed: return "failed";
+    case Outcome::kUpToDate: return "up_to_date";
     default: return "nothing_done";
   }
 }

@@ -54,6 +54,7 @@ struct Outcome {
     kVersionTimeout,
     kInterrupted,
     kFileRead,  // a file of the instrument was read whole into the search's buffer
+    kUpToDate,  // a station's instrument already has the program's version: it was not updated
   };
 
   Outcome(Kind kind = kNone, std::optional<Failure> failure = std::nullopt)

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "Version.h"
 #include "app/Loader.h"
 #include "text/Messages.h"
 
@@ -38,6 +39,10 @@ class MemberView final : public LoaderView {
   StationProgress Look() const {
     std::lock_guard lock(mutex_);
     return shown_;
+  }
+  void MarkUnplugged() {
+    std::lock_guard lock(mutex_);
+    shown_.unplugged = true;
   }
   bool Interrupted() const { return interrupted_; }
   const std::optional<DeviceLines>& Lines() const { return lines_; }
@@ -172,64 +177,84 @@ std::string Station::ClaimLogName(const std::string& key, size_t index) {
   return name;
 }
 
+Station::Member& Station::NewMember(const BridgeInfo& bridge, const Options& options,
+                                   std::function<void()> changed) {
+  members_.push_back(std::make_unique<Member>(bridge, clockOf_(bridge), std::move(changed)));
+  Member& member = *members_.back();
+  if (options.log) {
+    // Until the instrument tells its serial number the bridge's own names the log.
+    const std::string key =
+        bridge.serialNumber.empty() ? "bridge" + std::to_string(bridge.index) : bridge.serialNumber;
+    member.firstLogName = ClaimLogName(key, bridge.index);
+  }
+  return member;
+}
+
 void Station::Start(const std::vector<BridgeInfo>& bridges, Options options,
                     std::function<void()> changed) {
   if (!members_.empty()) return;
-  for (const BridgeInfo& bridge : bridges) {
-    members_.push_back(std::make_unique<Member>(bridge, clockOf_(bridge), changed));
-    Member& member = *members_.back();
-    if (options.log) {
-      // Until the instrument tells its serial number the bridge's own names the log.
-      const std::string key =
-          bridge.serialNumber.empty() ? "bridge" + std::to_string(bridge.index) : bridge.serialNumber;
-      member.firstLogName = ClaimLogName(key, bridge.index);
-    }
-  }
-  for (size_t index = 0; index < members_.size(); ++index) {
-    Member& member = *members_[index];
-    auto run = [this, &member, options] {
-      StationResult& result = member.result;
-      const Clock::TimePoint start = member.clock.Now();
-      {
-        Loader loader(member.view, driver_, member.clock, resources_);
-        member.view.SetInterruptHandler([&loader] { loader.Interrupt(); });
-        if (!member.view.Terminating()) {
-          loader.SetBridge(result.bridge);
-          loader.SetLogEnabled(options.log);
-          if (options.log) {
-            loader.SetLogNames(member.firstLogName, [this, &result](const std::string& serial) {
-              return ClaimLogName(serial, result.bridge.index);
-            });
-          }
-          const Outcome found = loader.Find();
-          // A stop asked for while the search waited for the instrument is seen here.
-          member.view.ProcessEvents(std::chrono::milliseconds(0));
-          if (found.kind == Outcome::kFound && options.job == Job::kUpdate &&
-              !member.view.Terminating()) {
-            loader.Load();
-          }
-        }
-        result.outcome = loader.LastOutcome();
-        result.outcome.kernelRequested = loader.KernelRequested();
-        member.view.SetInterruptHandler(nullptr);
+  for (const BridgeInfo& bridge : bridges) NewMember(bridge, options, changed);
+  for (const auto& member : members_) Launch(*member, options);
+}
+
+void Station::Add(const BridgeInfo& bridge, Options options, std::function<void()> changed) {
+  Launch(NewMember(bridge, options, std::move(changed)), options);
+}
+
+void Station::MarkUnplugged(size_t index) {
+  members_.at(index)->view.MarkUnplugged();
+}
+
+void Station::Run(Member& member, const Options& options) {
+  StationResult& result = member.result;
+  const Clock::TimePoint start = member.clock.Now();
+  bool upToDate = false;
+  {
+    Loader loader(member.view, driver_, member.clock, resources_);
+    member.view.SetInterruptHandler([&loader] { loader.Interrupt(); });
+    if (!member.view.Terminating()) {
+      loader.SetBridge(result.bridge);
+      loader.SetLogEnabled(options.log);
+      if (options.log) {
+        loader.SetLogNames(member.firstLogName, [this, &result](const std::string& serial) {
+          return ClaimLogName(serial, result.bridge.index);
+        });
       }
-      result.interrupted = member.view.Interrupted() && result.outcome.kind != Outcome::kUpdated;
-      result.lines = member.view.Lines();
-      result.facts = member.view.Facts();
-      result.serialNumber = member.view.Look().serialNumber;
-      result.warning = member.view.Warning();
-      result.newVersion = member.view.NewVersion();
-      result.clockSet = member.view.ClockSet();
-      result.elapsed = member.clock.Now() - start;
-      member.view.Finish();
-    };
-    try {
-      member.thread = std::thread(run);
-    } catch (const std::system_error&) {
-      member.result.outcome =
-          Outcome(Outcome::kFailed, Failure{FailureKind::kLocal, VXA_MSG(msg::kThreadCreateFailed)});
-      member.view.Finish();
+      const Outcome found = loader.Find();
+      // A stop asked for while the search waited for the instrument is seen here.
+      member.view.ProcessEvents(std::chrono::milliseconds(0));
+      upToDate = found.kind == Outcome::kFound && options.job == Job::kUpdate &&
+                 options.skipUpToDate && member.view.Facts() &&
+                 member.view.Facts()->programVersion == VXA_PRODUCT_VERSION;
+      if (found.kind == Outcome::kFound && options.job == Job::kUpdate &&
+          !member.view.Terminating() && !upToDate) {
+        loader.Load();
+      }
     }
+    result.outcome = upToDate ? Outcome(Outcome::kUpToDate) : loader.LastOutcome();
+    result.outcome.kernelRequested = loader.KernelRequested();
+    member.view.SetInterruptHandler(nullptr);
+  }
+  // Nothing was under way for an instrument left alone as it was.
+  result.interrupted = member.view.Interrupted() && result.outcome.kind != Outcome::kUpdated &&
+                       !upToDate;
+  result.lines = member.view.Lines();
+  result.facts = member.view.Facts();
+  result.serialNumber = member.view.Look().serialNumber;
+  result.warning = member.view.Warning();
+  result.newVersion = member.view.NewVersion();
+  result.clockSet = member.view.ClockSet();
+  result.elapsed = member.clock.Now() - start;
+  member.view.Finish();
+}
+
+void Station::Launch(Member& member, Options options) {
+  try {
+    member.thread = std::thread([this, &member, options] { Run(member, options); });
+  } catch (const std::system_error&) {
+    member.result.outcome =
+        Outcome(Outcome::kFailed, Failure{FailureKind::kLocal, VXA_MSG(msg::kThreadCreateFailed)});
+    member.view.Finish();
   }
 }
 

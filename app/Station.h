@@ -32,6 +32,7 @@ struct StationProgress {
   Waited waited;                     // for the new version, during the install
   std::string serialNumber;  // once the instrument has told it
   bool finished = false;
+  bool unplugged = false;  // its bridge has left the listing since it was added
 };
 
 // How one instrument's run ended.
@@ -69,6 +70,9 @@ class Station {
   struct Options {
     Job job = Job::kSearch;
     bool log = false;  // a log per instrument, named after its serial number (LogFileName)
+    // An update leaves alone an instrument that already has the program's version: it ends as
+    // kUpToDate once found.
+    bool skipUpToDate = false;
   };
 
   Station(FtDriver& driver, ClockOf clockOf,
@@ -82,6 +86,13 @@ class Station {
   // enters a stage or ends; it must not call back into the station.
   void Start(const std::vector<BridgeInfo>& bridges, Options options,
              std::function<void()> changed);
+
+  // One more instrument, started at once beside those running: the watched station adds each as
+  // it is plugged in. Only while no other thread looks at the station (its members' threads never
+  // do): the front end's one thread adds, looks and joins.
+  void Add(const BridgeInfo& bridge, Options options, std::function<void()> changed);
+  // Its bridge has left the listing; what it means for its run, the run itself finds out.
+  void MarkUnplugged(size_t index);
 
   size_t Size() const { return members_.size(); }
   // From any thread.
@@ -102,6 +113,12 @@ class Station {
 
  private:
   class Member;
+
+  // The bridge's member, with its log's first name claimed; its thread is not started yet.
+  Member& NewMember(const BridgeInfo& bridge, const Options& options,
+                    std::function<void()> changed);
+  void Launch(Member& member, Options options);
+  void Run(Member& member, const Options& options);
 
   // A name for a log that no other instrument of this station has taken.
   std::string ClaimLogName(const std::string& key, size_t index);

@@ -6,7 +6,8 @@
 
 namespace vxa::sim {
 
-SimBus::SimBus(Clock& clock, LineTiming timing) : clock_(clock), timing_(timing) {
+SimBus::SimBus(Clock& clock, LineTiming timing)
+    : clock_(clock), timing_(timing), start_(clock.Now()) {
   attached_.reserve(8);
 }
 
@@ -29,6 +30,13 @@ SimInstrument& SimBus::AttachInstrument(InstrumentConfig config, Clock* clock) {
                                                       clock != nullptr ? *clock : clock_, timing_,
                                                       Placed(std::move(config)), false));
   return *attached_.back();
+}
+
+void SimBus::SchedulePlugs(SimInstrument& instrument, const std::vector<PlugEvent>& events) {
+  std::vector<PlugSchedule::Event> schedule;
+  schedule.reserve(events.size());
+  for (const PlugEvent& event : events) schedule.push_back({start_ + event.after, event.plugged});
+  instrument.SetPlugSchedule(PlugSchedule(std::move(schedule)));
 }
 
 void SimBus::AttachForeignDevice(std::string description) {
@@ -60,7 +68,7 @@ std::vector<SimInstrument*> SimBus::ListedLocked() const {
   std::vector<SimInstrument*> listed;
   listed.reserve(attached_.size());
   for (const auto& instrument : attached_) {
-    if (instrument->Listed()) listed.push_back(instrument.get());
+    if (instrument->Listed(clock_.Now())) listed.push_back(instrument.get());
   }
   return listed;
 }
@@ -115,8 +123,9 @@ FtStatus SimBus::OpenFirst(Match matches, std::unique_ptr<FtDevice>* device) {
   std::lock_guard lock(mutex_);
   FtStatus status = kFtDeviceNotFound;
   for (const auto& instrument : attached_) {
-    if (!matches(instrument->config()) || !instrument->Listed()) continue;
-    if (instrument->TryOpen(&status)) {
+    const Clock::TimePoint now = clock_.Now();
+    if (!matches(instrument->config()) || !instrument->Listed(now)) continue;
+    if (instrument->TryOpen(now, &status)) {
       *device = std::make_unique<SimDevice>(instrument);
       return kFtOk;
     }

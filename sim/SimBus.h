@@ -26,6 +26,14 @@ class SimBus final : public FtDriver {
   // The reference stays valid for the life of the bus, also after DetachAll. The instrument keeps
   // time by `clock` when one is given (it must outlive the bus), else by the bus's.
   SimInstrument& AttachInstrument(InstrumentConfig config = {}, Clock* clock = nullptr);
+  // When the instrument's bridge is plugged in and pulled out, in the bus's time from its making:
+  // listed only while plugged in, and a handle opened on it fails from its pull on as an
+  // unplugged bridge's does. Without a schedule a bridge is there from the start.
+  struct PlugEvent {
+    Clock::Duration after;
+    bool plugged;  // false: pulled
+  };
+  void SchedulePlugs(SimInstrument& instrument, const std::vector<PlugEvent>& events);
   // Another FTDI-based adapter, e.g. "USB Serial Converter": listed and openable, nothing answers.
   void AttachForeignDevice(std::string description);
   // Takes every bridge off the bus; open handles on them fail from now on with kFtIoError.
@@ -57,6 +65,7 @@ class SimBus final : public FtDriver {
 
   Clock& clock_;
   const LineTiming timing_;
+  const Clock::TimePoint start_;
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<SimInstrument>> attached_;
   std::vector<std::shared_ptr<SimInstrument>> detached_;

@@ -132,7 +132,7 @@ SimInstrument::Counters SimInstrument::counters() const {
 
 bool SimInstrument::Unplugged() const {
   std::lock_guard lock(mutex_);
-  return unplugged_;
+  return unplugged_ || pulled_;
 }
 
 bool SimInstrument::IsOpen() const {
@@ -142,9 +142,19 @@ bool SimInstrument::IsOpen() const {
 
 // ---- The bus's side -------------------------------------------------------------------------
 
-bool SimInstrument::Listed() const {
+bool SimInstrument::Listed(Clock::TimePoint busNow) const {
   std::lock_guard lock(mutex_);
-  return !unplugged_;
+  return !unplugged_ && schedule_.AttachedAt(busNow);
+}
+
+void SimInstrument::SetPlugSchedule(PlugSchedule schedule) {
+  std::lock_guard lock(mutex_);
+  schedule_ = std::move(schedule);
+}
+
+bool SimInstrument::GoneLocked() {
+  if (!pulled_ && open_ && schedule_.PulledBetween(openedAt_, clock_.Now())) pulled_ = true;
+  return unplugged_ || pulled_;
 }
 
 bool SimInstrument::TakeFailure(Call call, FtStatus* status) {
@@ -159,8 +169,11 @@ void SimInstrument::Record(Call call, uint32_t a, uint32_t b, uint32_t c) {
   calls_.push_back(CallRecord{call, a, b, c});
 }
 
-bool SimInstrument::TryOpen(FtStatus* status) {
+bool SimInstrument::TryOpen(Clock::TimePoint busNow, FtStatus* status) {
   std::lock_guard lock(mutex_);
+  // An instrument on a clock of its own cannot be opened in its past: plugged in at the bus's
+  // time, it lives on from there.
+  if (!schedule_.Empty() && clock_.IsVirtual()) clock_.SleepUntil(busNow);
   if (const auto failed = failures_[static_cast<size_t>(Call::OpenByDescription)].Take()) {
     *status = *failed;
   } else if (open_) {
@@ -168,6 +181,8 @@ bool SimInstrument::TryOpen(FtStatus* status) {
   } else {
     // A freshly opened bridge starts from its power-on settings with empty queues.
     open_ = true;
+    pulled_ = false;
+    openedAt_ = clock_.Now();
     ++line_.openHandles;
     divisor_ = kFtDivisor1M5;
     toHost_.SetBaud(BaudRateOfDivisor(divisor_));

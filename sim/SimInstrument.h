@@ -16,6 +16,7 @@
 #include "link/FtDriver.h"
 #include "sim/InstrumentModel.h"
 #include "sim/LineToHost.h"
+#include "sim/PlugSchedule.h"
 #include "sim/SimTypes.h"
 
 namespace vxa::sim {
@@ -103,12 +104,13 @@ class SimInstrument final : private AnswerSink {
     }
   };
 
-  // For the bus, with the instrument's lock taken inside.
+  // For the bus, with the instrument's lock taken inside; `busNow` is the bus's time.
   const std::string& Description() const { return config_.description; }
-  bool Listed() const;
+  bool Listed(Clock::TimePoint busNow) const;
   bool TakeFailure(Call call, FtStatus* status);
   void Record(Call call, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0);
-  bool TryOpen(FtStatus* status);
+  bool TryOpen(Clock::TimePoint busNow, FtStatus* status);
+  void SetPlugSchedule(PlugSchedule schedule);
 
   // The bridge's side of a handle (SimDevice forwards here).
   FtStatus ResetDevice();
@@ -132,6 +134,9 @@ class SimInstrument final : private AnswerSink {
   FtStatus ControlRequest(Call call, uint32_t a, uint32_t b, uint32_t c, Apply apply);
   FtStatus Refusal(
       Call call);  // status for a call on an unplugged bridge or a failing one; 0 if fine
+  // Whether the handle's bridge is gone: unplugged, or pulled on its schedule since it was
+  // opened (a handle stays dead once its bridge was pulled, also when it is plugged in again).
+  bool GoneLocked();
 
   // AnswerSink, called by the model with the lock held.
   void Transmit(std::span<const uint8_t> packet, Clock::TimePoint readyAt) override;
@@ -154,6 +159,9 @@ class SimInstrument final : private AnswerSink {
 
   bool open_ = false;
   bool unplugged_ = false;
+  PlugSchedule schedule_;
+  bool pulled_ = false;  // on its schedule, while the handle was open
+  Clock::TimePoint openedAt_{};
   bool cts_;
   uint16_t divisor_ = kFtDivisor1M5;
   uint32_t readTimeoutMs_ = 0;

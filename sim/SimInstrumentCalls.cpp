@@ -16,7 +16,7 @@ constexpr Clock::Duration kAbortSlice = std::chrono::milliseconds(10);
 // ---- The handle's side ----------------------------------------------------------------------
 
 FtStatus SimInstrument::Refusal(Call call) {
-  if (unplugged_) return kFtIoError;
+  if (GoneLocked()) return kFtIoError;
   return failures_[static_cast<size_t>(call)].Take().value_or(kFtOk);
 }
 
@@ -26,7 +26,7 @@ FtStatus SimInstrument::ControlRequest(Call call, uint32_t a, uint32_t b, uint32
   {
     std::lock_guard lock(mutex_);
     calls_.push_back(CallRecord{call, a, b, c});
-    if (unplugged_) return kFtIoError;
+    if (GoneLocked()) return kFtIoError;
     status = Refusal(call);
     if (status == kFtOk) apply();
     ++line_.controlRequests;
@@ -74,7 +74,7 @@ FtStatus SimInstrument::GetModemStatus(uint32_t* modemStatus) {
     std::lock_guard lock(mutex_);
     value = cts_ ? kFtModemCts : 0;
     calls_.push_back(CallRecord{Call::GetModemStatus, value});
-    if (unplugged_) return kFtIoError;
+    if (GoneLocked()) return kFtIoError;
     status = Refusal(Call::GetModemStatus);
     ++line_.controlRequests;
   }
@@ -133,8 +133,9 @@ FtStatus SimInstrument::Write(const void* buffer, uint32_t count, uint32_t* writ
   if (held) return kFtOk;
 
   std::lock_guard lock(mutex_);
-  calls_.push_back(CallRecord{Call::Write, count, unplugged_ ? 0 : count});
-  if (unplugged_) return kFtIoError;
+  const bool gone = GoneLocked();
+  calls_.push_back(CallRecord{Call::Write, count, gone ? 0 : count});
+  if (gone) return kFtIoError;
   ++line_.writes;
   line_.bytesHostToDevice += count;
   const Clock::TimePoint now = clock_.Now();
@@ -191,7 +192,7 @@ FtStatus SimInstrument::Read(void* buffer, uint32_t count, uint32_t* read,
     // In slices, so that an abort from another thread ends the wait within one.
     clock_.SleepUntil(std::min(*next, clock_.Now() + kAbortSlice));
     lock.lock();
-    if (unplugged_) {
+    if (GoneLocked()) {
       calls_.push_back(CallRecord{Call::Read, count, 0});
       return kFtIoError;
     }
@@ -223,7 +224,8 @@ FtStatus SimInstrument::Close(bool* released) {
   std::lock_guard lock(mutex_);
   calls_.push_back(CallRecord{Call::Close});
   *released = false;
-  if (!unplugged_) {
+  const bool gone = GoneLocked();
+  if (!gone) {
     if (const auto failed = failures_[static_cast<size_t>(Call::Close)].Take()) return *failed;
   }
   *released = true;
@@ -231,7 +233,7 @@ FtStatus SimInstrument::Close(bool* released) {
     open_ = false;
     --line_.openHandles;
   }
-  return unplugged_ ? kFtIoError : kFtOk;
+  return gone ? kFtIoError : kFtOk;
 }
 
 void SimInstrument::ReleaseHandle() {

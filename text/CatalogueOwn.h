@@ -124,6 +124,11 @@ inline constexpr CatalogueEntry kOwnRows[] = {
     {msg::kJsonNeedsYes,
      "с --json команда update ни о чём не спрашивает: добавьте --yes",
      "with --json, update asks nothing: add --yes"},
+    {msg::kWatchStarted,
+     "Каждый подключаемый прибор VXA-4410 будет обновлён, пока станцию не остановят (Ctrl-C).",
+     "Every VXA-4410 plugged in will be updated until the station is stopped (Ctrl-C)."},
+    {msg::kStationUpToDate, "уже обновлён", "already up to date"},
+    {msg::kStationUnplugged, "отключён", "unplugged"},
 };
 
 static_assert(RowsWhole(kOwnRows), "a message lacks a language");

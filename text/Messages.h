@@ -174,6 +174,10 @@ enum : int32_t {
   // The production line, continued.
   kHelpForce = 307,
   kJsonNeedsYes = 308,
+  // The watched station.
+  kWatchStarted = 380,
+  kStationUpToDate = 381,
+  kStationUnplugged = 382,
 };
 }  // namespace msg
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/cli/Commands.h"
+#include "app/cli/SimSchedule.h"
 #include "text/Language.h"
 #include "text/Messages.h"
 #include "link/InstrumentProtocol.h"
@@ -31,6 +32,8 @@ enum : int {
   kOptRecord,
   kOptWatch,
   kOptForce,
+  kOptSimPlug,
+  kOptSimUnplug,
 };
 
 // long long: a long has 32 bits on Windows, too few for a 32-bit unsigned value.
@@ -89,6 +92,14 @@ void ApplyInstruments(const char* value, CliOptions* options, std::string* error
   }
 }
 
+template <bool kPlugged>
+void ApplyPlugs(const char* value, CliOptions* options, std::string* error) {
+  if (!ParsePlugSchedule(value, kPlugged, &options->plugs)) {
+    *error = FormatText(VXA_MSG(msg::kInvalidOptionValue),
+                        kPlugged ? "--sim-plug" : "--sim-unplug", value);
+  }
+}
+
 // In the order the help lists them; the hidden options for tests and demonstrations last.
 constexpr OptionSpec kOptions[] = {
     {"sim", kOptSim, false, 0, msg::kHelpSim,
@@ -122,6 +133,8 @@ constexpr OptionSpec kOptions[] = {
      [](const char*, CliOptions* o, std::string*) { o->version = true; }},
     {"sim-fault", kOptSimFault, true, 0, 0, &ApplyFault},
     {"sim-instruments", kOptSimInstruments, true, 0, 0, &ApplyInstruments},
+    {"sim-plug", kOptSimPlug, true, 0, 0, &ApplyPlugs<true>},
+    {"sim-unplug", kOptSimUnplug, true, 0, 0, &ApplyPlugs<false>},
 };
 
 const OptionSpec* FindOption(int value) {
@@ -227,6 +240,7 @@ std::string CheckCombinations(const CliOptions& options) {
     if (options.simInstruments != 1) {
       return FormatText(VXA_MSG(msg::kOptionNeedsSim), "--sim-instruments");
     }
+    if (!options.plugs.empty()) return FormatText(VXA_MSG(msg::kOptionNeedsSim), "--sim-plug");
   }
   return {};
 }
@@ -257,6 +271,9 @@ BackendOptions BackendOptionsOf(const CliOptions& options) {
   choice.virtualTime = options.fast;
   choice.simInstruments = options.simInstruments;
   choice.simFaults = options.faults;
+  choice.simPlugs = options.plugs;
+  // The station's time runs on beside each instrument's, paced by theirs.
+  choice.ownClocks = options.watch;
   return choice;
 }
 

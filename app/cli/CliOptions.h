@@ -46,9 +46,11 @@ struct CliOptions {
   std::string file;
 
   // Hidden options for tests and demonstrations of failures, all with --sim only: faults injected
-  // into the simulated instrument, and how many instruments are on the simulated bus.
+  // into the simulated instrument, how many instruments are on the simulated bus, and when.
   std::vector<SimFaultSpec> faults;
   int simInstruments = 1;
+  // --sim-plug and --sim-unplug: when each simulated instrument is plugged in and pulled out.
+  std::vector<SimPlugSpec> plugs;
 };
 
 struct ParsedCommandLine {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -64,6 +66,12 @@ CommandResult RunOnOne(const CommandContext& context, const std::optional<Bridge
 std::optional<BridgeInfo> SelectDevice(const CommandContext& context, CommandResult* ended);
 // info --all and update --all.
 CommandResult RunStation(const CommandContext& context);
+// update --all --watch: until Ctrl-C, each instrument as it is plugged in.
+CommandResult RunWatch(const CommandContext& context);
+// Says `note` and asks once, before any instrument is touched, whether to update them all (not
+// with --yes). Nothing when agreed; else how the command ended.
+std::optional<CommandResult> ConfirmStation(const CommandContext& context,
+                                            const std::string& note);
 
 // Starts an instrument of `station` on each bridge and waits until every one has ended, passing
 // Ctrl-C on to each and showing their progress on `output` when given. True when interrupted.

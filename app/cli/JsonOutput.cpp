@@ -67,7 +67,9 @@ JsonOutput::Instrument& JsonOutput::At(size_t index, const BridgeInfo& bridge) {
   return instrument;
 }
 
-JsonOutput::Instrument& JsonOutput::Of(const Who& who) { return At(who.index, who.bridge); }
+JsonOutput::Instrument& JsonOutput::Of(const Who& who) {
+  return At(who.member.value_or(who.index), who.bridge);
+}
 
 nlohmann::ordered_json JsonOutput::About(const char* type, size_t index, const Instrument& instrument) const {
   return {{"type", type},
@@ -196,11 +198,15 @@ void JsonOutput::WriteOutcome(size_t index, Instrument& instrument, const Outcom
 void JsonOutput::StationMember(const Station& station, size_t index) {
   const StationProgress look = station.Look(index);
   const StationResult& result = station.Result(index);
-  Instrument& instrument = At(result.bridge.index, result.bridge);
-  const Who who{result.bridge.index, result.bridge, &station.ClockAt(index)};
+  const Who who{result.bridge.index, result.bridge, &station.ClockAt(index), index};
+  Instrument& instrument = Of(who);
   if (look.facts && !instrument.found) InstrumentFound(who, {}, *look.facts);
   for (; instrument.stages < look.stages.size(); ++instrument.stages) {
     StageEntered(who, look.stages[instrument.stages].stage, look.stages[instrument.stages].text);
+  }
+  if (look.unplugged && !instrument.unplugged) {
+    instrument.unplugged = true;
+    Write(About("unplugged", result.bridge.index, instrument));
   }
   if (!look.finished) {
     if (look.waited.limit.count() > 0) {
@@ -217,6 +223,7 @@ void JsonOutput::StationMember(const Station& station, size_t index) {
     instrument.clockSet = result.clockSet;
     instrument.successText = VXA_MSG(msg::kFirmwareCompleted);
   }
+  if (result.outcome.kind == Outcome::kUpToDate) instrument.successText = VXA_MSG(msg::kStationUpToDate);
   Outcome outcome = result.outcome;
   if (result.interrupted) outcome.kind = Outcome::kInterrupted;
   WriteOutcome(result.bridge.index, instrument, outcome);

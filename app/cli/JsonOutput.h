@@ -51,7 +51,7 @@ class JsonOutput final : public Output {
   void RunEnded(const RunEnd& end) override;
 
  private:
-  // What is known of one instrument, by its index.
+  // What is known of one instrument, by its index (a station's: by its place among them).
   struct Instrument {
     BridgeInfo bridge;
     std::string serialNumber;
@@ -66,6 +66,7 @@ class JsonOutput final : public Output {
     std::string successText;
     bool ended = false;
     bool updated = false;
+    bool unplugged = false;  // a station's: its bridge has left the listing
   };
 
   Instrument& Of(const Who& who);

@@ -22,6 +22,9 @@ struct Who {
   size_t index = 0;
   BridgeInfo bridge{};  // as listed; empty for the one instrument found by its description
   Clock* clock = nullptr;  // the instrument's, by which its rates and times are measured
+  // A station's instrument: its place among them. A watched station may start one bridge again
+  // (unplugged and plugged in), and its listing index may pass on to another: this does not.
+  std::optional<size_t> member{};
 };
 
 // How a whole run ended, for the lines that close it.

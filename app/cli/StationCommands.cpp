@@ -46,10 +46,11 @@ Station MakeStation(const CommandContext& context) {
                  [&backend](const BridgeInfo& bridge) -> Clock& { return backend.ClockOf(bridge); });
 }
 
-// One question for all of them, before any is touched. How the command ended when not agreed.
-std::optional<CommandResult> Confirm(const CommandContext& context, size_t instruments) {
-  context.output.Note(FormatText(VXA_MSG(msg::kStationAboutToUpdate),
-                                 static_cast<int>(instruments)));
+}  // namespace
+
+std::optional<CommandResult> ConfirmStation(const CommandContext& context,
+                                           const std::string& note) {
+  context.output.Note(note);
   InterruptWatch interrupts(context.signals);
   Prompt prompt(context.signals, context.streams, context.options.yes,
                 [&interrupts] { return interrupts.Look(); });
@@ -65,8 +66,6 @@ std::optional<CommandResult> Confirm(const CommandContext& context, size_t instr
   }
   return CommandResult{declined};
 }
-
-}  // namespace
 
 bool RunToEnd(Station& station, const std::vector<BridgeInfo>& bridges, Station::Options options,
               SignalPipe& signals, Output* output) {
@@ -126,6 +125,7 @@ std::optional<BridgeInfo> SelectDevice(const CommandContext& context, CommandRes
 }
 
 CommandResult RunStation(const CommandContext& context) {
+  if (context.options.watch) return RunWatch(context);
   const bool update = context.options.command == Command::kUpdate;
   std::vector<BridgeInfo> bridges;
   CommandResult ended;
@@ -133,7 +133,9 @@ CommandResult RunStation(const CommandContext& context) {
   const std::vector<BridgeInfo> instruments = InstrumentBridges(bridges);
   if (instruments.empty()) return NoInstrument(context);
   if (update) {
-    if (std::optional<CommandResult> declined = Confirm(context, instruments.size())) {
+    const std::string note =
+        FormatText(VXA_MSG(msg::kStationAboutToUpdate), static_cast<int>(instruments.size()));
+    if (std::optional<CommandResult> declined = ConfirmStation(context, note)) {
       return *declined;
     }
   }

@@ -25,6 +25,15 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+// How it ended, and whether its bridge has left since: a watched station's instruments come and go.
+std::string Ending(const Station& station, size_t index, const StationProgress& look) {
+  std::string text = StationOutcomeText(station.Result(index), Asked::kUpdate);
+  if (!look.unplugged) return text;
+  if (text.ends_with('.')) text.pop_back();
+  return text + (text.empty() ? "" : "; ") + VXA_MSG(msg::kStationUnplugged);
+  return text;
+}
+
 std::string PortOf(const BridgeInfo& bridge) {
   if (!bridge.location.empty()) return bridge.location;
   return bridge.serialNumber.empty() ? "-" : bridge.serialNumber;
@@ -39,6 +48,7 @@ std::string MinutesAndSeconds(Clock::Duration duration) {
 
 std::string StationOutcomeText(const StationResult& result, Asked asked) {
   if (result.outcome.kind == Outcome::kUpdated) return VXA_MSG(msg::kOutcomeUpdated);
+  if (result.outcome.kind == Outcome::kUpToDate) return VXA_MSG(msg::kStationUpToDate);
   if (result.interrupted) {
     Outcome interrupted(Outcome::kInterrupted);
     interrupted.kernelRequested = result.outcome.kernelRequested;
@@ -66,7 +76,7 @@ std::string StationTable(const Station& station) {
   for (size_t index = 0; index < station.Size(); ++index) {
     const StationResult& result = station.Result(index);
     rows.push_back({result.serialNumber.empty() ? "-" : OneLine(result.serialNumber),
-                    PortOf(result.bridge), StationOutcomeText(result, Asked::kUpdate),
+                    PortOf(result.bridge), Ending(station, index, station.Look(index)),
                     result.newVersion.empty() ? "-" : OneLine(result.newVersion),
                     MinutesAndSeconds(result.elapsed)});
   }
@@ -104,7 +114,7 @@ std::string StationDisplay::Head(size_t index, const StationProgress& progress) 
 std::string StationDisplay::Line(size_t index, const StationProgress& progress) const {
   // The result is complete once the instrument is seen to have finished.
   if (progress.finished) {
-    return Head(index, progress) + StationOutcomeText(station_.Result(index), Asked::kUpdate);
+    return Head(index, progress) + Ending(station_, index, progress);
   }
   const Row& row = rows_[index];
   if (progress.stages.empty()) return Head(index, progress) + VXA_MSG(msg::kStationSearching);
@@ -113,7 +123,9 @@ std::string StationDisplay::Line(size_t index, const StationProgress& progress) 
 }
 
 void StationDisplay::Refresh() {
-  bool changed = false;
+  bool changed = rows_.size() < station_.Size();
+  // A watched station adds instruments as they are plugged in: each gets a row from then on.
+  rows_.resize(station_.Size());
   std::vector<StationProgress> looks;
   looks.reserve(rows_.size());
   for (size_t index = 0; index < rows_.size(); ++index) {
@@ -137,8 +149,16 @@ void StationDisplay::Refresh() {
     }
     if (progress.finished && !row.ended) {
       row.ended = true;
+      row.unplugged = progress.unplugged;
       changed = true;
       if (!streams_.errIsTerminal) WriteText(streams_.err, Line(index, progress) + "\n");
+    }
+    if (row.ended && progress.unplugged && !row.unplugged) {
+      row.unplugged = true;
+      changed = true;
+      if (!streams_.errIsTerminal) {
+        WriteText(streams_.err, Head(index, progress) + VXA_MSG(msg::kStationUnplugged) + "\n");
+      }
     }
   }
   if (!streams_.errIsTerminal) return;
@@ -147,7 +167,7 @@ void StationDisplay::Refresh() {
   lastRedraw_ = now;
   // Back up over the lines drawn last time and write each again, cut to the terminal's width so
   // that none wraps and the count of lines to back over stays right.
-  std::string text = drawn_ ? CursorUp(static_cast<int>(rows_.size())) : std::string();
+  std::string text = drawnRows_ > 0 ? CursorUp(static_cast<int>(drawnRows_)) : std::string();
   const size_t columns = TerminalColumns(streams_.err);
   for (size_t index = 0; index < rows_.size(); ++index) {
     text += '\r';
@@ -157,6 +177,7 @@ void StationDisplay::Refresh() {
   }
   WriteText(streams_.err, text);
   drawn_ = true;
+  drawnRows_ = rows_.size();
 }
 
 }  // namespace vxa::cli

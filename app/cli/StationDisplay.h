@@ -27,6 +27,7 @@ class StationDisplay {
     size_t stages = 0;  // those shown so far
     ProgressRenderer line;
     bool ended = false;
+    bool unplugged = false;  // shown as unplugged
   };
 
   // The instrument at the head of its row: index, port and, once told, serial number.
@@ -38,6 +39,7 @@ class StationDisplay {
   const TerminalStreams streams_;
   std::vector<Row> rows_;
   bool drawn_ = false;
+  size_t drawnRows_ = 0;  // the lines drawn last time, to back up over
   std::chrono::steady_clock::time_point lastRedraw_{};
 };
 

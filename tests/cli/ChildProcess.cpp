@@ -85,6 +85,13 @@ bool ChildProcess::WaitForStderr(const std::function<bool(const std::string&)>& 
   return true;
 }
 
+bool ChildProcess::WaitForStdout(const std::function<bool(const std::string&)>& ready) {
+  while (!ready(result_.out)) {
+    if (!Pump(-1)) return ready(result_.out);
+  }
+  return true;
+}
+
 ChildResult ChildProcess::Finish() {
   while (Pump(-1)) {
   }

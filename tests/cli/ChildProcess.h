@@ -34,6 +34,8 @@ class ChildProcess {
   // Reads both pipes until `ready` is true of what stderr holds so far, or until they close.
   // True when `ready` was met.
   bool WaitForStderr(const std::function<bool(const std::string&)>& ready);
+  // The same of what stdout holds so far.
+  bool WaitForStdout(const std::function<bool(const std::string&)>& ready);
   // Reads both pipes to their end and reaps the child.
   ChildResult Finish();
 

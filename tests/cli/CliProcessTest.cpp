@@ -310,6 +310,78 @@ TEST_F(CliProcessTest, JsonOutputKeepsToItsSchemaForEveryCommand) {
   }
 }
 
+size_t Occurrences(const std::string& haystack, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = haystack.find(needle); at != std::string::npos;
+       at = haystack.find(needle, at + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// A watched shift in virtual time: 0 comes at once, 1 and 2 at 5 s, 3 at 12 s; 1 is pulled out
+// mid-update at 20 s; 0, updated by then, is pulled out at 35 s and back at 40 s with the new
+// version, so it is left alone (unless --force). Ctrl-C once the last arrival has ended: each
+// arrival was started once, the table names all five, and the one that failed makes it exit 1.
+TEST_F(CliProcessTest, AWatchedShiftUpdatesEachArrivalOnceAndEndsOnCtrlC) {
+  const std::string upToDate = Msg(msg::kStationUpToDate);
+  const std::string unplugged = Msg(msg::kStationUnplugged);
+  const struct {
+    std::vector<std::string> extra;
+    bool json;
+    bool force;
+  } rows[] = {{{}, false, false}, {{"--json"}, true, false}, {{"--json", "--force"}, true, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.json ? (row.force ? "json force" : "json") : "text");
+    std::vector<std::string> arguments = Fast({"--sim-instruments", "4", "--sim-plug",
+                                               "0:0,1:5,2:5,3:12,0:40", "--sim-unplug", "0:35,1:20",
+                                               "--yes", "update", "--all", "--watch"});
+    arguments.insert(arguments.end(), row.extra.begin(), row.extra.end());
+    ChildProcess child(kProgram, arguments);
+    ASSERT_TRUE(child.Started());
+    const bool ended =
+        row.json ? child.WaitForStdout([](const std::string& out) {
+          return Occurrences(out, "\"type\":\"outcome\"") == 5;
+        })
+                 : child.WaitForStderr([&](const std::string& err) {
+                     return Occurrences(err, "4410017: " + Msg(msg::kOutcomeUpdated)) +
+                                Occurrences(err, "4410017: " + upToDate) == 2;
+                   });
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(::kill(child.Pid(), SIGINT), 0);
+    const ChildResult r = child.Finish();
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    if (!row.json) {
+      // Four write requests: the returning instrument with the new version was not updated.
+      EXPECT_EQ(Occurrences(r.err, Msg(msg::kStateWriteRequest)), 4u) << r.err;
+      EXPECT_EQ(Occurrences(r.err, ": " + unplugged + "\n"), 2u) << r.err;
+      const std::vector<std::string> lines = Lines(r.out);
+      ASSERT_EQ(lines.size(), 7u) << r.out;
+      const char* serials[] = {"4410017", "4410018", "4410019", "4410020", "4410017"};
+      for (size_t index = 0; index < 5; ++index) {
+        EXPECT_TRUE(lines[index + 1].starts_with(serials[index])) << lines[index + 1];
+        const bool updated = index == 0 || index == 2 || index == 3;
+        EXPECT_EQ(Contains(lines[index + 1], "  " + Msg(msg::kOutcomeUpdated)), updated)
+            << lines[index + 1];
+        EXPECT_EQ(Contains(lines[index + 1], unplugged), index <= 1) << lines[index + 1];
+      }
+      EXPECT_TRUE(Contains(lines[5], upToDate)) << lines[5];
+      EXPECT_EQ(lines.back(), FormatText(MessageText(msg::kStationSummary, 0), 3, 5));
+      continue;
+    }
+    std::vector<nlohmann::json> objects;
+    EXPECT_EQ(CheckJsonLines(r.out, &objects), "");
+    std::vector<std::string> outcomes;
+    for (const auto& outcome : OfType(objects, "outcome")) outcomes.push_back(outcome["outcome"]);
+    std::sort(outcomes.begin(), outcomes.end());
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"link_failed", row.force ? "updated" : "up_to_date",
+                                                  "updated", "updated", "updated"}));
+    EXPECT_EQ(OfType(objects, "unplugged").size(), 2u);
+    EXPECT_EQ(objects.back().value("exit_status", -1), 1);
+    EXPECT_EQ(objects.back().value("updated", 0), row.force ? 4 : 3);
+  }
+}
+
 TEST_F(CliProcessTest, InfoPrintsTheFourLinesExactly) {
   ChildResult r = RunChild(kProgram, Fast({"info"}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -444,6 +516,11 @@ TEST_F(CliProcessTest, UsageErrorsExitTwoWithOneLineOnStderr) {
       {"--sim", "--sim-fault", "no-such-fault", "info"},
       {"--sim", "--sim-fault", "silent:0", "info"},
       {"--sim-fault", "silent", "info"},
+      {"--sim", "--sim-plug", "8:0", "info"},
+      {"--sim", "--sim-plug", "0:", "info"},
+      {"--sim", "--sim-unplug", "0:5,", "info"},
+      {"--sim-plug", "0:0", "info"},
+      {"--sim", "--yes", "--watch", "update"},
   };
   const std::string tryHelp = FormatText(MessageText(msg::kTryHelp, 0), "vxa4410-cli") + "\n";
   for (const auto& arguments : cases) {

@@ -49,6 +49,7 @@ const std::map<std::string, std::vector<Field>>& Schema() {
                               {"new_version", Kind::kStringOrNull},
                               {"clock_set", Kind::kStringOrNull},
                               {"blocks_resent", Kind::kNumber}})},
+      {"unplugged", Instrument({})},
       {"file", {{"file", Kind::kString}, {"bytes", Kind::kNumber}}},
       {"note", {{"text", Kind::kString}}},
       {"error", {{"outcome", Kind::kString}, {"text", Kind::kString}}},

@@ -117,6 +117,41 @@ TEST_F(BusTest, AnUnpluggedBridgeFailsEveryCallAndLeavesTheListing) {
   EXPECT_EQ(device_->Close(), kFtInvalidHandle);
 }
 
+// A bridge on a schedule: listed only while plugged in on the bus's clock; a handle opened before
+// its pull fails from then on, also once it is back; the instrument's own clock, behind the bus's,
+// starts at the bus's time when it is opened.
+TEST(BusScheduleTest, ABridgeComesGoesAndComesBackOnItsSchedule) {
+  using std::chrono::seconds;
+  VirtualClock busClock;
+  VirtualClock ownClock;
+  sim::SimBus bus(busClock);
+  sim::SimInstrument& instrument = bus.AttachInstrument({}, &ownClock);
+  bus.SchedulePlugs(instrument, {{seconds(5), true}, {seconds(20), false}, {seconds(30), true}});
+  bus.AttachInstrument();  // on no schedule: there throughout
+  const auto listed = [&bus] {
+    uint32_t count = 0;
+    bus.CountDevices(&count);
+    return count;
+  };
+  EXPECT_EQ(listed(), 1u);
+  busClock.Sleep(seconds(5));
+  EXPECT_EQ(listed(), 2u);
+  std::unique_ptr<FtDevice> device;
+  ASSERT_EQ(bus.OpenByDescription(kDescription, &device), kFtOk);
+  EXPECT_EQ(ownClock.Now().time_since_epoch(), seconds(5));
+  EXPECT_EQ(device->Purge(3), kFtOk);
+  ownClock.Sleep(seconds(15));
+  EXPECT_EQ(device->Purge(3), kFtIoError);
+  busClock.Sleep(seconds(15));
+  EXPECT_EQ(listed(), 1u);
+  busClock.Sleep(seconds(10));
+  EXPECT_EQ(listed(), 2u);
+  EXPECT_EQ(device->Purge(3), kFtIoError);
+  EXPECT_EQ(device->Close(), kFtIoError);
+  ASSERT_EQ(bus.OpenByDescription(kDescription, &device), kFtOk);
+  EXPECT_EQ(device->Purge(3), kFtOk);
+}
+
 TEST_F(BusTest, DetachAllKeepsReferencesAndFailsTheOpenHandles) {
   Open();
   bus_.DetachAll();
