@@ -8,8 +8,9 @@
 //   rss   peak resident set of an update without line delay;
 //   wait  CPU time of the waiting thread during a transfer in real time, for the terminal's view
 //         and for a view that waits like the window;
-//   station  four simulated instruments at 3 Mbaud updated at once in real time by the station
-//         `update --all` runs, against one updated alone: wall time, speed-up, CPU.
+//   station  1, 4 and 8 simulated instruments at 3 Mbaud updated at once in real time by the
+//         station `update --all` (and `--watch`) runs: wall time, the speed-up over one, and the
+//         CPU of the program apart from that of its simulated instruments.
 //
 // Figures go to stdout as "name value unit"; everything else to stderr.
 
@@ -25,7 +26,6 @@
 #include "app/InstrumentSelection.h"
 #include "app/Loader.h"
 #include "app/Station.h"
-#include "app/cli/CliApp.h"
 #include "app/cli/Commands.h"
 #include "app/cli/TextOutput.h"
 #include "app/cli/SignalPipe.h"
@@ -297,25 +297,6 @@ TimedRun Timed(Run run) {
           ProcessCpuSeconds() - cpuStart};
 }
 
-// One update as the terminal program runs it, in this process, with its progress drawn as on a
-// terminal into /dev/null.
-std::optional<TimedRun> OneUpdateAsTheTerminalRunsIt(std::FILE* sink) {
-  std::vector<std::string> arguments = {"vxa4410-cli", "--sim", "--yes", "update"};
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  const cli::TerminalStreams streams{
-      .out = sink, .err = sink, .inputFd = -1, .inputIsTerminal = false, .errIsTerminal = true};
-  int code = -1;
-  const TimedRun run =
-      Timed([&] { code = cli::RunCli(static_cast<int>(arguments.size()), argv.data(), streams); });
-  if (code != 0) {
-    std::fprintf(stderr, "the single update ended with %d\n", code);
-    return std::nullopt;
-  }
-  return run;
-}
-
 // The CPU time the calling threads spend inside the simulated bridges: what the simulated
 // instruments cost this process, where real ones would cost it nothing.
 class SimulatorCpu final : public test::ForwardingDriver {
@@ -364,32 +345,33 @@ bool StationUpdate(int instruments, std::FILE* sink, TimedRun* run, double* simu
 }
 
 bool StationSpeedup() {
-  constexpr int kInstruments = 4;
   std::FILE* sink = std::fopen("/dev/null", "w");
   if (sink == nullptr) return false;
-  std::fprintf(stderr, "one instrument, updated alone (about half a minute):\n");
-  const std::optional<TimedRun> one = OneUpdateAsTheTerminalRunsIt(sink);
-  TimedRun four;
-  double simulator = 0;
-  bool ok = one.has_value();
-  if (ok) {
-    std::fprintf(stderr, "  %.2f s, %.3f s CPU\n", one->wallSeconds, one->cpuSeconds);
-    std::fprintf(stderr, "%d instruments at once:\n", kInstruments);
-    ok = StationUpdate(kInstruments, sink, &four, &simulator);
+  std::fprintf(stderr, "the station in real time, 3 Mbaud, the simulated bus in this process "
+                       "(each run about half a minute):\n");
+  std::optional<TimedRun> one;
+  bool ok = true;
+  for (const int instruments : {1, 4, 8}) {
+    TimedRun run;
+    double simulator = 0;
+    ok = ok && StationUpdate(instruments, sink, &run, &simulator);
+    if (!ok) break;
+    if (!one) one = run;
+    std::fprintf(stderr, "  %d: %.2f s, %.3f s CPU, of which %.3f s in the simulated instruments\n",
+                 instruments, run.wallSeconds, run.cpuSeconds, simulator);
+    const std::string name = "station.instruments_" + std::to_string(instruments);
+    PrintFigure(name + ".wall_s", run.wallSeconds, "s");
+    if (instruments == 1) continue;
+    // What that many one after another would take, over what they take at once.
+    PrintFigure("station.speedup_" + std::to_string(instruments),
+                instruments * one->wallSeconds / run.wallSeconds, "ratio");
+    // Of one core: the whole process, then the program alone without its simulated instruments.
+    PrintFigure(name + ".cpu_fraction", run.cpuSeconds / run.wallSeconds, "ratio");
+    PrintFigure(name + ".host_cpu_fraction",
+                (run.cpuSeconds - simulator) / run.wallSeconds, "ratio");
   }
   std::fclose(sink);
-  if (!ok) return false;
-  std::fprintf(stderr, "  %.2f s, %.3f s CPU, of which %.3f s in the simulated instruments\n",
-               four.wallSeconds, four.cpuSeconds, simulator);
-  PrintFigure("station.instruments_1.wall_s", one->wallSeconds, "s");
-  PrintFigure("station.instruments_4.wall_s", four.wallSeconds, "s");
-  // What four one after another would take, over what they take at once.
-  PrintFigure("station.speedup_4", kInstruments * one->wallSeconds / four.wallSeconds, "ratio");
-  // Of one core: the whole process, then the program alone without its simulated instruments.
-  PrintFigure("station.instruments_4.cpu_fraction", four.cpuSeconds / four.wallSeconds, "ratio");
-  PrintFigure("station.instruments_4.host_cpu_fraction",
-              (four.cpuSeconds - simulator) / four.wallSeconds, "ratio");
-  return true;
+  return ok;
 }
 
 }  // namespace
