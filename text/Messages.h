@@ -174,6 +174,15 @@ enum : int32_t {
   // The production line, continued.
   kHelpForce = 307,
   kJsonNeedsYes = 308,
+  // --record and history
+  kHelpHistory = 360,
+  kRecordOpenFailed = 361,
+  kRecordNotRegular = 362,
+  kRecordWriteFailed = 363,
+  kHistoryLineSkipped = 364,
+  kHistoryEmpty = 365,
+  kColumnWhen = 366,
+  kColumnVersions = 367,
   // The watched station.
   kWatchStarted = 380,
   kStationUpToDate = 381,

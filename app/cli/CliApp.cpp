@@ -11,6 +11,7 @@
 #include "app/cli/Console.h"
 #include "app/cli/Help.h"
 #include "app/cli/JsonOutput.h"
+#include "app/cli/RecordOutput.h"
 #include "app/cli/TextOutput.h"
 #include "text/Language.h"
 #include "text/Messages.h"
@@ -32,9 +33,11 @@ CommandResult Refused(Output& output, Failure failure) {
 }
 
 // What every command that talks to the instrument or lists the bridges needs first: the signal
-// channel and the backend.
+// channel and the backend. `recorder` takes the command's record while the backend, whose clocks
+// its events keep time by, is still there.
 CommandResult Run(const CommandSpec& spec, const CliOptions& options,
-                  const TerminalStreams& streams, Output& output) {
+                  const TerminalStreams& streams, Output& output, RecordOutput* recorder) {
+  if (spec.executeOffline != nullptr) return spec.executeOffline(options, output);
   // Asking is impossible without a terminal: say so before anything is touched.
   if (options.command == Command::kUpdate && !options.yes && !streams.inputIsTerminal) {
     return Refused(output, {FailureKind::kUsage, VXA_MSG(msg::kConfirmNeedsTerminal)});
@@ -56,7 +59,16 @@ CommandResult Run(const CommandSpec& spec, const CliOptions& options,
                    {FailureKind::kLocal, FormatText(VXA_MSG(msg::kBackendFailed), error.c_str())});
   }
   const CommandContext context{options, streams, *backend, *signals, output};
-  return spec.execute(context);
+  CommandResult result = spec.execute(context);
+  if (recorder != nullptr) recorder->Conclude(result.outcome);
+  return result;
+}
+
+int Ended(Output& output, Asked asked, const CommandResult& result, bool recordLost = false) {
+  int status = ExitStatus(result.outcome, asked);
+  if (recordLost && status == kExitSuccess) status = kExitFailed;
+  output.RunEnded({asked, result.outcome, status, result.eachConsequenceShown});
+  return status;
 }
 
 }  // namespace
@@ -129,10 +141,21 @@ int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
     output->RunEnded({Asked::kInfo, usage, kExitUsage});
     return kExitUsage;
   }
-  const CommandResult result = Run(*spec, parsed.options, streams, *output);
-  const int status = ExitStatus(result.outcome, spec->asked);
-  output->RunEnded({spec->asked, result.outcome, status, result.eachConsequenceShown});
-  return status;
+  // The record file is opened before anything else is touched: a record that cannot be kept
+  // stops the update before it starts.
+  RecordOutput* recorder = nullptr;
+  if (!parsed.options.record.empty()) {
+    Failure failure;
+    std::unique_ptr<AppendFile> file = OpenRecordFile(parsed.options.record, &failure);
+    if (!file) return Ended(*output, spec->asked, {Refused(*output, std::move(failure)).outcome});
+    auto recording =
+        std::make_unique<RecordOutput>(std::move(output), std::move(file), parsed.options.record);
+    recorder = recording.get();
+    output = std::move(recording);
+  }
+  const CommandResult result = Run(*spec, parsed.options, streams, *output, recorder);
+  // A record lost is a failure of the run, whatever the instrument did.
+  return Ended(*output, spec->asked, result, recorder != nullptr && recorder->Lost());
 }
 
 }  // namespace vxa::cli

@@ -189,6 +189,7 @@ std::string CheckCommand(const std::vector<std::string>& operands, CliOptions* o
     options->fileKind = *kind;
     options->file = operands[2];
   }
+  if (options->command == Command::kHistory) options->file = operands[1];
   return {};
 }
 
@@ -215,7 +216,7 @@ std::string CheckCombinations(const CliOptions& options) {
     return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--all", "info, update");
   }
   if (!options.device.empty() && options.command == Command::kList) {
-    return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--device", "info, update, read");
+    return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--device", "info, update, read, history");
   }
   if (!options.record.empty() && options.command != Command::kUpdate) {
     return FormatText(VXA_MSG(msg::kOptionNeedsCommand), "--record", "update");

@@ -11,7 +11,7 @@
 
 namespace vxa::cli {
 
-enum class Command { kNone, kList, kInfo, kUpdate, kRead };
+enum class Command { kNone, kList, kInfo, kUpdate, kRead, kHistory };
 
 struct CliOptions {
   Command command = Command::kNone;
@@ -41,7 +41,7 @@ struct CliOptions {
   bool watch = false;
   bool force = false;
 
-  // read KIND FILE
+  // read KIND FILE, history FILE
   uint32_t fileKind = 0;
   std::string file;
 

@@ -11,6 +11,8 @@ constexpr CommandSpec kCommands[] = {
     {Command::kUpdate, "update", 0, 0, msg::kHelpUpdate, Asked::kUpdate, &ExecuteOnInstruments},
     {Command::kRead, "read", msg::kHelpReadArguments, 2, msg::kHelpRead, Asked::kRead,
      &ExecuteOnInstruments},
+    {Command::kHistory, "history", msg::kHelpValueFile, 1, msg::kHelpHistory, Asked::kList, nullptr,
+     &ExecuteHistory},
 };
 
 }  // namespace

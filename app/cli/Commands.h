@@ -44,6 +44,9 @@ struct CommandSpec {
   int32_t help;       // catalogue id of its line in the help
   Asked asked;        // what counts as its success
   CommandResult (*execute)(const CommandContext& context);
+  // A command that reads only files of this computer runs by this instead: it needs no backend
+  // and opens no instrument.
+  CommandResult (*executeOffline)(const CliOptions& options, Output& output) = nullptr;
 };
 
 std::span<const CommandSpec> Commands();
@@ -53,6 +56,8 @@ const CommandSpec* FindCommand(Command command);
 
 // list: the number of bridges attached, and each one's description, port and serial number.
 CommandResult ExecuteList(const CommandContext& context);
+// history: the records of --record, oldest first, those of one instrument with --device.
+CommandResult ExecuteHistory(const CliOptions& options, Output& output);
 // info, update and read: of the one instrument, the one --device names, or (info and update)
 // every one with --all.
 CommandResult ExecuteOnInstruments(const CommandContext& context);

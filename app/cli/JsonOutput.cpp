@@ -31,23 +31,14 @@ const char* ReportLevel(ReportKind kind) {
   return "standard_error";
 }
 
-// The local time the instrument's clock was given, with the computer's offset.
 json ClockText(const std::optional<LocalDateTime>& at) {
-  if (!at) return nullptr;
-  std::tm calendar{};
-  calendar.tm_year = at->year - 1900;
-  calendar.tm_mon = at->month - 1;
-  calendar.tm_mday = at->day;
-  calendar.tm_hour = at->hour;
-  calendar.tm_min = at->minute;
-  calendar.tm_sec = at->second;
-  return IsoLocalCalendar(calendar, std::time(nullptr));
+  return at ? json(IsoClockTime(*at)) : json(nullptr);
 }
 
 }  // namespace
 
 JsonOutput::JsonOutput(TerminalStreams streams, std::string program, std::string command)
-    : streams_(streams) {
+    : streams_(streams), history_(command == "history") {
   Write({{"type", "start"},
          {"schema", 1},
          {"program", program},
@@ -252,6 +243,20 @@ void JsonOutput::FileSaved(const std::string& file, int bytes, bool) {
   Write({{"type", "file"}, {"file", file}, {"bytes", bytes}});
 }
 
+void JsonOutput::RecordRead(const RecordEntry& entry) {
+  ++records_;
+  // The record as the file holds it: the same object, whoever wrote it.
+  json record = json::parse(entry.stored, nullptr, false);
+  if (record.is_object()) Write(std::move(record));
+}
+
+void JsonOutput::RecordSkipped(const std::string& file, size_t line) {
+  Write({{"type", "record_skipped"},
+         {"file", file},
+         {"line", line},
+         {"text", FormatText(VXA_MSG(msg::kHistoryLineSkipped), file.c_str(), line)}});
+}
+
 void JsonOutput::RunEnded(const RunEnd& end) {
   // A single instrument's outcome is the run's.
   size_t instruments = 0;
@@ -267,7 +272,11 @@ void JsonOutput::RunEnded(const RunEnd& end) {
                   {"exit_status", end.exitStatus},
                   {"instruments", instruments},
                   {"updated", updated}};
-  if (end.asked == Asked::kList) summary["bridges"] = bridgesListed_;
+  if (history_) {
+    summary["records"] = records_;
+  } else if (end.asked == Asked::kList) {
+    summary["bridges"] = bridgesListed_;
+  }
   Write(std::move(summary));
 }
 

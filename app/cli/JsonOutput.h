@@ -48,6 +48,8 @@ class JsonOutput final : public Output {
   void Note(const std::string& text) override;
   void StandardOutputTaken() override {}
   void FileSaved(const std::string& file, int bytes, bool toStandardOutput) override;
+  void RecordRead(const RecordEntry& entry) override;
+  void RecordSkipped(const std::string& file, size_t line) override;
   void RunEnded(const RunEnd& end) override;
 
  private:
@@ -81,6 +83,8 @@ class JsonOutput final : public Output {
   std::map<size_t, Instrument> instruments_;
   bool station_ = false;
   uint32_t bridgesListed_ = 0;
+  const bool history_;
+  size_t records_ = 0;
 };
 
 }  // namespace vxa::cli

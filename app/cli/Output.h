@@ -8,6 +8,7 @@
 #include "app/InstrumentFacts.h"
 #include "app/LoaderView.h"
 #include "app/Outcome.h"
+#include "app/UpdateRecord.h"
 #include "link/Clock.h"
 #include "link/FtDriver.h"
 
@@ -84,6 +85,11 @@ class Output {
   virtual void StandardOutputTaken() = 0;
   // The file a read filled is saved under its name (`toStandardOutput`: the bytes went there).
   virtual void FileSaved(const std::string& file, int bytes, bool toStandardOutput) = 0;
+  // --- The records of earlier updates (history), in the order of their file.
+  virtual void RecordRead(const RecordEntry& entry) = 0;
+  // The line numbered `line` (from 1) of `file` is no whole record, and is passed over.
+  virtual void RecordSkipped(const std::string& file, size_t line) = 0;
+
   // The run is over; its status has been decided.
   virtual void RunEnded(const RunEnd& end) = 0;
 

@@ -2,10 +2,17 @@
 
 #include "app/Station.h"
 #include "app/cli/Console.h"
+#include "app/cli/History.h"
 #include "app/cli/TerminalText.h"
 #include "text/Messages.h"
 
 namespace vxa::cli {
+namespace {
+
+// The history's table fits a terminal of the common width, also when it goes to a file.
+constexpr size_t kHistoryColumns = 80;
+
+}  // namespace
 
 TextOutput::TextOutput(TerminalStreams streams) : streams_(streams) {}
 
@@ -150,7 +157,12 @@ void TextOutput::FileSaved(const std::string& file, int bytes, bool toStandardOu
         FormatText(VXA_MSG(msg::kFileSaved), file.c_str(), bytes));
 }
 
+void TextOutput::RecordSkipped(const std::string& file, size_t line) {
+  Print(streams_.err, FormatText(VXA_MSG(msg::kHistoryLineSkipped), file.c_str(), line));
+}
+
 void TextOutput::RunEnded(const RunEnd& end) {
+  if (!history_.empty()) WriteText(streams_.out, HistoryTable(history_, kHistoryColumns));
   if (end.exitStatus != kExitInterrupted) return;
   Print(streams_.err, VXA_MSG(msg::kAbortedByUser));
   if (!end.eachConsequenceShown) {

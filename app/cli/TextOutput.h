@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/cli/Output.h"
 #include "app/cli/ProgressRenderer.h"
@@ -43,6 +44,8 @@ class TextOutput final : public Output {
   void Note(const std::string& text) override;
   void StandardOutputTaken() override { streams_.out = streams_.err; }
   void FileSaved(const std::string& file, int bytes, bool toStandardOutput) override;
+  void RecordRead(const RecordEntry& entry) override { history_.push_back(entry); }
+  void RecordSkipped(const std::string& file, size_t line) override;
   void RunEnded(const RunEnd& end) override;
 
   void Interjecting() override { BreakLine(); }
@@ -61,6 +64,7 @@ class TextOutput final : public Output {
   std::string drawn_;  // the progress line as last drawn
   std::chrono::steady_clock::time_point lastRedraw_{};
   std::optional<StationDisplay> station_;
+  std::vector<RecordEntry> history_;  // shown as one table, its columns aligned, at the end
 };
 
 }  // namespace vxa::cli

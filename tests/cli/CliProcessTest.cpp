@@ -3,11 +3,13 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -20,6 +22,7 @@
 #include "text/Messages.h"
 #include "link/Clock.h"
 #include "sim/SimBus.h"
+#include "app/UpdateRecord.h"
 #include "app/cli/Help.h"
 #include "tests/cli/ChildProcess.h"
 #include "tests/cli/JsonLines.h"
@@ -380,6 +383,170 @@ TEST_F(CliProcessTest, AWatchedShiftUpdatesEachArrivalOnceAndEndsOnCtrlC) {
     EXPECT_EQ(objects.back().value("exit_status", -1), 1);
     EXPECT_EQ(objects.back().value("updated", 0), row.force ? 4 : 3);
   }
+}
+
+// The record file's lines, each parsed; a line that is no JSON fails the test.
+std::vector<nlohmann::json> RecordLines(const std::string& text) {
+  std::vector<nlohmann::json> records;
+  for (const std::string& line : Lines(text)) {
+    records.push_back(nlohmann::json::parse(line, nullptr, false));
+    EXPECT_EQ(records.back().value("type", ""), "update_record") << line;
+  }
+  return records;
+}
+
+// --record: one line per instrument's attempt, whatever its outcome, naming the image by its
+// SHA-256; history --json gives the same records, keeping to the schema.
+TEST_F(CliProcessTest, RecordKeepsEveryAttemptWithItsOutcome) {
+  const ImageIdentity image = BuiltInImageIdentity();
+  const struct {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::vector<std::string> outcomes;  // in order of the lines
+    bool installRequested;              // of the last line
+    size_t stages;                      // of the last line
+  } rows[] = {
+      {{"update"}, 0, {"updated"}, true, 4},
+      {{"--sim-fault", "corrupt-read-back:1:0:5000", "update"}, 1, {"verify_mismatch"}, false, 3},
+      {{"--sim-fault", "unplug:1:20", "update"}, 1, {"link_failed"}, false, 2},
+      {{"--sim-fault", "refuse-request", "update"}, 1, {"refused"}, false, 2},
+      {{"--sim-fault", "never-report-version", "update"}, 1, {"version_timeout"}, true, 4},
+      {{"--sim-fault", "silent", "update"}, 1, {"not_answering"}, false, 0},
+      {{"--sim-instruments", "3", "--sim-fault", "unplug:1:20@1", "update", "--all"}, 1,
+       {"link_failed", "updated", "updated"}, true, 4},
+  };
+  for (const auto& row : rows) {
+    const std::string name = row.outcomes.front() + " " + std::to_string(row.outcomes.size());
+    std::filesystem::remove(dir_.path() / "r.jsonl");
+    std::vector<std::string> arguments = {"--yes", "--record", "r.jsonl"};
+    arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+    ChildResult r = RunChild(kProgram, Fast(arguments));
+    EXPECT_EQ(r.exitCode, row.exitCode) << name << r.err;
+    const std::vector<nlohmann::json> records = RecordLines(dir_.Read("r.jsonl"));
+    ASSERT_EQ(records.size(), row.outcomes.size()) << name;
+    std::vector<std::string> outcomes;
+    for (const nlohmann::json& record : records) {
+      outcomes.push_back(record.value("outcome", ""));
+      EXPECT_EQ(record.value("image_sha256", ""), image.sha256) << name;
+      EXPECT_EQ(record.value("image_size", 0u), image.size) << name;
+      EXPECT_TRUE(record["port"].is_string()) << name;
+    }
+    std::sort(outcomes.begin(), outcomes.end());
+    EXPECT_EQ(outcomes, row.outcomes) << name;
+    const nlohmann::json& last = records.back();
+    if (row.outcomes.size() == 1) {
+      EXPECT_EQ(last.value("install_requested", !row.installRequested), row.installRequested)
+          << name;
+      EXPECT_EQ(last["stages"].size(), row.stages) << name;
+      EXPECT_EQ(last["new_version"].is_string(), row.outcomes.front() == "updated") << name;
+      EXPECT_EQ(last["serial_number"].is_null(), row.outcomes.front() == "not_answering") << name;
+    }
+    ChildResult history = RunChild(kProgram, {"--json", "history", "r.jsonl"});
+    std::vector<nlohmann::json> objects;
+    EXPECT_EQ(CheckJsonLines(history.out, &objects), "") << name;
+    EXPECT_EQ(OfType(objects, "update_record").size(), records.size()) << name;
+  }
+}
+
+// Two programs with four instruments each append to one record file: every line whole.
+TEST_F(CliProcessTest, TwoProcessesAndFourInstrumentsEachAppendWholeLines) {
+  const std::vector<std::string> arguments =
+      Fast({"--sim-instruments", "4", "--yes", "--record", "shared.jsonl", "update", "--all"});
+  ChildProcess first(kProgram, arguments);
+  ChildProcess second(kProgram, arguments);
+  ASSERT_TRUE(first.Started() && second.Started());
+  EXPECT_EQ(first.Finish().exitCode, 0);
+  EXPECT_EQ(second.Finish().exitCode, 0);
+  const std::string text = dir_.Read("shared.jsonl");
+  ASSERT_TRUE(text.ends_with("\n"));
+  const std::vector<nlohmann::json> records = RecordLines(text);
+  ASSERT_EQ(records.size(), 8u) << text;
+  std::map<std::string, int> serials;
+  for (const nlohmann::json& record : records) {
+    EXPECT_EQ(record.value("outcome", ""), "updated");
+    ++serials[record.value("serial_number", "")];
+  }
+  EXPECT_EQ(serials.size(), 4u);
+  for (const auto& [serial, count] : serials) EXPECT_EQ(count, 2) << serial;
+}
+
+// history: the records in the order of the file, a foreign line and a torn last line skipped
+// with their numbers in the user's language, one instrument's records with --device.
+TEST_F(CliProcessTest, HistorySkipsTornAndForeignLinesAndShowsTheRest) {
+  UpdateRecord updated;
+  updated.started = 1796738720;
+  updated.before = InstrumentFacts{"VXA-4410", "4410017", "2.1", "1.22.0"};
+  updated.newVersion = VXA_PRODUCT_VERSION;
+  updated.outcome = Outcome(Outcome::kUpdated);
+  UpdateRecord mismatch = updated;
+  mismatch.before->serialNumber = "4410018";
+  mismatch.newVersion.clear();
+  mismatch.outcome = Outcome(Outcome::kFailed, Failure{FailureKind::kVerifyMismatch, "differs"});
+  mismatch.text = std::string("differs ") + std::string(90, 'x');
+  const std::string torn = RecordLine(updated);
+  {
+    std::ofstream file(dir_.path() / "h.jsonl", std::ios::binary);
+    file << RecordLine(updated) << "{\"type\":\"start\"}\n" << RecordLine(mismatch)
+         << torn.substr(0, torn.size() / 2);
+  }
+  for (const char* language : {"ru", "en"}) {
+    SCOPED_TRACE(language);
+    SetMessageLanguage(std::string(language) == "en" ? kLanguageEnglish : kLanguageRussian);
+    ChildResult r = RunChild(kProgram, {"--lang", language, "history", "h.jsonl"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> rows = Lines(r.out);
+    ASSERT_EQ(rows.size(), 3u) << r.out;
+    EXPECT_TRUE(rows[0].starts_with(MessageText(msg::kColumnWhen, 0))) << rows[0];
+    const std::string versions = std::string("1.22.0 → ") + VXA_PRODUCT_VERSION;
+    EXPECT_TRUE(Contains(rows[1], " 4410017 ") && Contains(rows[1], versions)) << rows[1];
+    EXPECT_TRUE(Contains(rows[2], " 4410018 ") && Contains(rows[2], "1.22.0 → -") &&
+                Contains(rows[2], "differs")) << rows[2];
+    for (const std::string& row : rows) {
+      EXPECT_LT(std::count_if(row.begin(), row.end(),
+                              [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }),
+                80) << row;
+    }
+    EXPECT_EQ(r.err, FormatText(MessageText(msg::kHistoryLineSkipped, 0), "h.jsonl", size_t{2}) +
+                         "\n" +
+                         FormatText(MessageText(msg::kHistoryLineSkipped, 0), "h.jsonl", size_t{4}) +
+                         "\n");
+  }
+  SetMessageLanguage(kLanguageRussian);
+  ChildResult one = RunChild(kProgram, {"--device", "4410018", "history", "h.jsonl"});
+  EXPECT_EQ(Lines(one.out).size(), 2u) << one.out;
+  EXPECT_TRUE(Contains(one.out, "4410018") && !Contains(one.out, "4410017")) << one.out;
+  ChildResult json = RunChild(kProgram, {"--json", "history", "h.jsonl"});
+  std::vector<nlohmann::json> objects;
+  EXPECT_EQ(CheckJsonLines(json.out, &objects), "");
+  EXPECT_EQ(OfType(objects, "update_record").size(), 2u);
+  const std::vector<nlohmann::json> skipped = OfType(objects, "record_skipped");
+  ASSERT_EQ(skipped.size(), 2u);
+  EXPECT_EQ(skipped[0].value("line", 0), 2);
+  EXPECT_EQ(skipped[1].value("line", 0), 4);
+  EXPECT_EQ(objects.back().value("records", 0), 2);
+  EXPECT_EQ(json.err, "");
+}
+
+// A record file that is a directory or a pipe stops the update before the instrument is touched
+// (no log is begun); a symbolic link leads to its regular file.
+TEST_F(CliProcessTest, RecordFileMustBeARegularFileAndALinkIsFollowed) {
+  std::filesystem::create_directory(dir_.path() / "folder");
+  ASSERT_EQ(::mkfifo((dir_.path() / "fifo").c_str(), 0600), 0);
+  for (const char* name : {"folder", "fifo"}) {
+    SCOPED_TRACE(name);
+    ChildResult r = RunChild(kProgram, Fast({"--log", "--yes", "--record", name, "update"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, FormatText(MessageText(msg::kRecordNotRegular, 0), name) + "\n");
+    EXPECT_FALSE(dir_.Exists("log_file.txt"));
+  }
+  std::filesystem::create_symlink("target.jsonl", dir_.path() / "link.jsonl");
+  ChildResult r = RunChild(kProgram, Fast({"--yes", "--record", "link.jsonl", "update"}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() / "link.jsonl"));
+  EXPECT_EQ(RecordLines(dir_.Read("target.jsonl")).size(), 1u);
+  ChildResult missing = RunChild(kProgram, {"history", "none.jsonl"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_TRUE(Contains(missing.err, "none.jsonl")) << missing.err;
 }
 
 TEST_F(CliProcessTest, InfoPrintsTheFourLinesExactly) {
@@ -761,7 +928,7 @@ TEST_F(CliProcessTest, UnplugDuringTheTransferFails) {
 }
 
 TEST_F(CliProcessTest, InterruptDuringARealTimeUpdateLeavesTheFirmwareUntouched) {
-  ChildProcess child(kProgram, {"--sim", "update", "--yes"});
+  ChildProcess child(kProgram, {"--sim", "update", "--yes", "--record", "r.jsonl"});
   ASSERT_TRUE(child.Started());
   const std::string transfer = Msg(msg::kStateFileTransfer);
   ASSERT_TRUE(child.WaitForStderr([&](const std::string& err) { return Contains(err, transfer); }));
@@ -774,6 +941,11 @@ TEST_F(CliProcessTest, InterruptDuringARealTimeUpdateLeavesTheFirmwareUntouched)
   EXPECT_EQ(err.back(), Msg(msg::kFirmwareUntouched));
   EXPECT_FALSE(Contains(r.err, Msg(msg::kStateFlashing)));
   EXPECT_FALSE(Contains(r.out, Msg(msg::kFirmwareCompleted)));
+  // The attempt is on record all the same, as stopped before the install request.
+  const std::vector<nlohmann::json> records = RecordLines(dir_.Read("r.jsonl"));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].value("outcome", ""), "interrupted");
+  EXPECT_FALSE(records[0].value("install_requested", true));
 }
 
 TEST_F(CliProcessTest, TerminateAndHangUpDuringAReadAreInterruptsAndKeepNoFile) {

@@ -9,7 +9,7 @@ namespace {
 
 using nlohmann::json;
 
-enum class Kind { kString, kNumber, kBool, kStringOrNull, kNumberOrNull };
+enum class Kind { kString, kNumber, kBool, kStringOrNull, kNumberOrNull, kArray };
 
 struct Field {
   const char* name;
@@ -53,6 +53,19 @@ const std::map<std::string, std::vector<Field>>& Schema() {
       {"file", {{"file", Kind::kString}, {"bytes", Kind::kNumber}}},
       {"note", {{"text", Kind::kString}}},
       {"error", {{"outcome", Kind::kString}, {"text", Kind::kString}}},
+      {"update_record",
+       {{"schema", Kind::kNumber}, {"start_utc", Kind::kString}, {"start_local", Kind::kString},
+        {"end_utc", Kind::kString}, {"end_local", Kind::kString}, {"host", Kind::kStringOrNull},
+        {"program", Kind::kString}, {"version", Kind::kString}, {"image_size", Kind::kNumber},
+        {"image_sha256", Kind::kString}, {"port", Kind::kStringOrNull},
+        {"bridge_serial", Kind::kStringOrNull}, {"serial_number", Kind::kStringOrNull},
+        {"model", Kind::kStringOrNull}, {"device_version", Kind::kStringOrNull},
+        {"program_version", Kind::kStringOrNull}, {"new_version", Kind::kStringOrNull},
+        {"outcome", Kind::kString}, {"text", Kind::kStringOrNull},
+        {"detail", Kind::kStringOrNull}, {"consequence", Kind::kStringOrNull},
+        {"install_requested", Kind::kBool}, {"stages", Kind::kArray},
+        {"blocks_resent", Kind::kNumber}, {"clock_set", Kind::kStringOrNull}}},
+      {"record_skipped", {{"file", Kind::kString}, {"line", Kind::kNumber}, {"text", Kind::kString}}},
       {"summary", {{"outcome", Kind::kString}, {"exit_status", Kind::kNumber},
                    {"instruments", Kind::kNumber}, {"updated", Kind::kNumber}}},
   };
@@ -66,6 +79,7 @@ bool Holds(const json& value, Kind kind) {
     case Kind::kBool: return value.is_boolean();
     case Kind::kStringOrNull: return value.is_string() || value.is_null();
     case Kind::kNumberOrNull: return value.is_number() || value.is_null();
+    case Kind::kArray: return value.is_array();
   }
   return false;
 }
@@ -87,10 +101,24 @@ std::string CheckObject(const json& object) {
       !std::regex_match(object["time"].get<std::string>(), kIsoTime)) {
     problems += " time;";
   }
-  for (const char* when : {"clock_set"}) {
+  for (const char* when : {"clock_set", "start_utc", "start_local", "end_utc", "end_local"}) {
     if (object.contains(when) && object[when].is_string() &&
         !std::regex_match(object[when].get<std::string>(), kIsoTime)) {
-      problems += " clock_set;";
+      problems += std::string(" ") + when + ";";
+    }
+  }
+  // A record's image is named by its SHA-256, and each stage by its word with its seconds.
+  if (object["type"] == "update_record") {
+    static const std::regex kSha256("[0-9a-f]{64}");
+    if (!object.value("image_sha256", "").empty() &&
+        !std::regex_match(object.value("image_sha256", ""), kSha256)) {
+      problems += " image_sha256;";
+    }
+    for (const json& stage : object.value("stages", json::array())) {
+      if (!stage.is_object() || !stage.value("stage", json()).is_string() ||
+          !stage.value("seconds", json()).is_number()) {
+        problems += " stages;";
+      }
     }
   }
   return problems;
