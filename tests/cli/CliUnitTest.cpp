@@ -118,7 +118,7 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
   EXPECT_EQ(Parse({"--all", "read", "swap", "f"}).error,
             FormatText(MessageText(msg::kOptionNeedsCommand, 0), "--all", "info, update"));
   EXPECT_EQ(Parse({"list", "--device=0"}).error,
-            FormatText(MessageText(msg::kOptionNeedsCommand, 0), "--device", "info, update, read"));
+            FormatText(MessageText(msg::kOptionNeedsCommand, 0), "--device", "info, update, read, history"));
   EXPECT_EQ(Parse({"info", "--device="}).error,
             FormatText(MessageText(msg::kMissingArgument, 0), "--device"));
 }

@@ -30,6 +30,8 @@
 #include "app/cli/SignalPipe.h"
 #include "app/cli/StationDisplay.h"
 #include "app/cli/JsonOutput.h"
+#include "app/cli/RecordOutput.h"
+#include "app/cli/TextOutput.h"
 #include "app/cli/TerminalView.h"
 #include "base/UniqueFd.h"
 #include "text/Messages.h"
@@ -313,9 +315,14 @@ TEST_F(TerminalViewTest, ASignalAnswersTheConfirmationWithNo) {
 }
 
 // The whole road of an interrupt once the install has been requested: the loader stops, the
-// outcome is an interruption, and what the user is told is that the instrument is installing.
+// outcome is an interruption, what the user is told is that the instrument is installing, and
+// the attempt is on record before the program ends.
 TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
   test::ScopedTempDir dir;
+  Failure failure;
+  std::unique_ptr<AppendFile> file = OpenRecordFile("r.jsonl", &failure);
+  ASSERT_NE(file, nullptr) << failure.text;
+  std::optional<RecordOutput> output;
   RealClock clock;
   sim::LineTiming timing;
   timing.paced = false;  // the transfers take no line time; the install keeps its real seconds
@@ -331,7 +338,8 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
     TerminalStreams streams;
     streams.out = stdout;
     streams.err = stderr;
-    view.emplace(clock, signals, streams, true);
+    output.emplace(std::make_unique<TextOutput>(streams), std::move(file), "r.jsonl");
+    view.emplace(clock, signals, streams, true, *output);
     loader.emplace(*view, *bus, clock);
   }
   sim::SimInstrument& instrument = bus->AttachInstrument();
@@ -355,6 +363,12 @@ TEST(TerminalInterruptTest, InterruptDuringTheInstallSaysTheInstrumentIsBusy) {
   EXPECT_STREQ(InterruptionConsequence(loader->LastOutcome(), Asked::kUpdate),
                Msg(msg::kInstallUnderWay).c_str());
   EXPECT_FALSE(instrument.ClockSet());  // nothing was sent after the interrupt
+  output->Conclude(loader->LastOutcome());
+  const nlohmann::json record = nlohmann::json::parse(dir.Read("r.jsonl"));
+  EXPECT_EQ(record.value("outcome", ""), "interrupted");
+  EXPECT_TRUE(record.value("install_requested", false));
+  EXPECT_EQ(record["stages"].size(), 4u);
+  EXPECT_TRUE(record["new_version"].is_null());
   loader.reset();
 }
 
