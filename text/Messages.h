@@ -187,6 +187,24 @@ enum : int32_t {
   kWatchStarted = 380,
   kStationUpToDate = 381,
   kStationUnplugged = 382,
+  // Lines that fit the terminal: short outcomes, what an update changes, the help's examples.
+  kShortRefused = 400,
+  kShortLinkFailed = 401,
+  kShortNotAnswering = 402,
+  kShortProtocolError = 403,
+  kShortVerifyMismatch = 404,
+  kShortVersionTimeout = 405,
+  kShortClockNotSet = 406,
+  kShortInterrupted = 407,
+  kShortNotFound = 408,
+  kShortFailed = 409,
+  kVersionChange = 410,
+  kSameVersionAgain = 411,
+  kHelpExamples = 412,
+  kExampleUpdate = 413,
+  kExampleDevice = 414,
+  kExampleAll = 415,
+  kExampleReadToStandardOutput = 416,
 };
 }  // namespace msg
 

@@ -74,9 +74,11 @@ CommandResult RunStation(const CommandContext& context);
 // update --all --watch: until Ctrl-C, each instrument as it is plugged in.
 CommandResult RunWatch(const CommandContext& context);
 // Says `note` and asks once, before any instrument is touched, whether to update them all (not
-// with --yes). Nothing when agreed; else how the command ended.
+// with --yes), after `lines` that name what changes (each ending in a line end). Nothing when
+// agreed; else how the command ended.
 std::optional<CommandResult> ConfirmStation(const CommandContext& context,
-                                            const std::string& note);
+                                            const std::string& note,
+                                            const std::string& lines = {});
 
 // Starts an instrument of `station` on each bridge and waits until every one has ended, passing
 // Ctrl-C on to each and showing their progress on `output` when given. True when interrupted.

@@ -30,6 +30,25 @@ std::vector<HelpRow> CommandRows() {
   return rows;
 }
 
+// A few command lines that show the commands at work, each under what it does.
+std::string Examples(const std::string& program) {
+  const struct {
+    int32_t text;
+    const char* arguments;
+  } examples[] = {
+      {msg::kExampleUpdate, "update"},
+      {msg::kExampleDevice, "--device 4410018 update"},
+      {msg::kExampleAll, "update --all"},
+      {msg::kExampleReadToStandardOutput, "read dev_info - > dev_info.bin"},
+  };
+  std::string text = std::string(VXA_MSG(msg::kHelpExamples)) + "\n";
+  for (const auto& example : examples) {
+    text += "  " + WrapText(VXA_MSG(example.text), kHelpWidth, 2, 2) + "\n";
+    text += "    " + program + " " + example.arguments + "\n";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string CliHelp(const std::string& program) {
@@ -38,7 +57,7 @@ std::string CliHelp(const std::string& program) {
   return FormatText(VXA_MSG(msg::kHelpUsage), program.c_str()) + "\n\n" +
          VXA_MSG(msg::kHelpCommands) + "\n" + HelpRows(CommandRows()) + "\n" +
          VXA_MSG(msg::kHelpOptions) + "\n" + HelpRows(options) + "\n" +
-         WrapText(VXA_MSG(msg::kHelpExitCodes), kHelpWidth, 0, 0) + "\n";
+         WrapText(VXA_MSG(msg::kHelpExitCodes), kHelpWidth, 0, 0) + "\n\n" + Examples(program);
 }
 
 }  // namespace vxa::cli

@@ -44,7 +44,8 @@ bool ProgressRenderer::Waited(const vxa::Waited& waited) {
   return true;
 }
 
-std::string ProgressRenderer::Line(Clock::TimePoint now) const {
+std::string ProgressRenderer::Line(Clock::TimePoint now, const std::string& head,
+                                   size_t columns) const {
   ProgressLine line;
   line.stage = stage_;
   line.label = label_;
@@ -52,7 +53,7 @@ std::string ProgressRenderer::Line(Clock::TimePoint now) const {
     line.bytesPerSecond = meter_.BytesPerSecond(now);
     if (!reading_) line.timeLeft = meter_.TimeLeft(total_, now);
   }
-  return FormatProgressLine(line);
+  return FitProgressLine(head, std::move(line), columns);
 }
 
 }  // namespace vxa::cli

@@ -23,8 +23,8 @@ class ProgressRenderer {
 
   const std::string& StageText() const { return stage_; }
   bool HasFigures() const { return !label_.empty(); }
-  // The line as of `now`.
-  std::string Line(Clock::TimePoint now) const;
+  // The line as of `now`, after `head`, fitted to `columns` (FitProgressLine; 0: whole).
+  std::string Line(Clock::TimePoint now, const std::string& head = {}, size_t columns = 0) const;
 
  private:
   std::string stage_;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/HelpText.h"
 #include "app/cli/Console.h"
 #include "app/cli/TerminalText.h"
 #include "text/Messages.h"
@@ -12,6 +13,18 @@ namespace {
 
 // A confirmation answer longer than this is not an answer; the rest of the line is skipped.
 constexpr size_t kMaxAnswerLength = 64;
+
+// `text` wrapped at word boundaries within `columns` (short of the last one: a console may wrap a
+// line that fills it), and `prompt` after its last word, or flush left on a line of its own when
+// it would not fit there.
+std::string WrappedQuestion(const std::string& text, const std::string& prompt, size_t columns) {
+  const size_t width = columns > 1 ? columns - 1 : columns;
+  std::string question = WrapText(PlainTerminalText(text), width, 0, 0);
+  const size_t lineStart = question.rfind('\n') + 1;  // npos + 1 is 0
+  const size_t used = TextWidth(std::string_view(question).substr(lineStart));
+  if (used == 0 || used + TextWidth(prompt) <= width) return question + prompt;
+  return question + "\n" + PlainTerminalText(prompt);
+}
 
 }  // namespace
 
@@ -59,7 +72,8 @@ bool Prompt::AskYesNo(const std::string& text) {
     return false;
   }
   // The question once; after an answer that was neither, the answers that count and the prompt.
-  std::string question = PlainTerminalText(text) + VXA_MSG(msg::kAnswerPrompt);
+  const size_t columns = LineWidth(streams_.err);
+  std::string question = WrappedQuestion(text, VXA_MSG(msg::kAnswerPrompt), columns);
   for (;;) {
     WriteText(streams_.err, question);
     std::string answer;
@@ -70,8 +84,8 @@ bool Prompt::AskYesNo(const std::string& text) {
     }
     if (const std::optional<bool> yes = ParseYesNo(answer)) return *yes;
     // Which answers count, on a line of its own; the prompt after it starts flush left.
-    WriteText(streams_.err, PlainTerminalText(VXA_MSG(msg::kAnswerChoices)) + "\n");
-    question = PlainTerminalText(VXA_MSG(msg::kAnswerPrompt));
+    question = WrappedQuestion(VXA_MSG(msg::kAnswerChoices), {}, columns) + "\n" +
+               PlainTerminalText(VXA_MSG(msg::kAnswerPrompt));
   }
 }
 

@@ -7,6 +7,8 @@
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Prompt.h"
+#include "app/cli/StationDisplay.h"
+#include "app/cli/TerminalText.h"
 #include "app/cli/InterruptWatch.h"
 #include "link/UsbChannel.h"
 #include "text/Messages.h"
@@ -46,16 +48,33 @@ Station MakeStation(const CommandContext& context) {
                  [&backend](const BridgeInfo& bridge) -> Clock& { return backend.ClockOf(bridge); });
 }
 
+// The confirmation's lines, one per instrument: where it is and what its update changes, or why
+// it could not tell. Nothing when the search was interrupted.
+std::optional<std::string> InstrumentLines(const CommandContext& context,
+                                           const std::vector<BridgeInfo>& instruments) {
+  Station station = MakeStation(context);
+  if (RunToEnd(station, instruments, {}, context.signals, nullptr)) return std::nullopt;
+  std::string lines;
+  for (size_t index = 0; index < station.Size(); ++index) {
+    const StationResult& result = station.Result(index);
+    lines += FormatText("%u %s: ", result.bridge.index, PortOf(result.bridge).c_str());
+    lines += result.facts ? VersionChangeText(*result.facts)
+                          : StationOutcomeText(result, Asked::kInfo);
+    lines += '\n';
+  }
+  return lines;
+}
+
 }  // namespace
 
 std::optional<CommandResult> ConfirmStation(const CommandContext& context,
-                                           const std::string& note) {
+                                           const std::string& note, const std::string& lines) {
   context.output.Note(note);
   InterruptWatch interrupts(context.signals);
   Prompt prompt(context.signals, context.streams, context.options.yes,
                 [&interrupts] { return interrupts.Look(); });
   context.output.Interjecting();
-  if (prompt.AskYesNo(StringTableText(str::kConfirmLoad))) return std::nullopt;
+  if (prompt.AskYesNo(lines + StringTableText(str::kConfirmLoad))) return std::nullopt;
   Outcome declined(Outcome::kDeclined);
   if (interrupts.Interrupted()) {
     declined.kind = Outcome::kInterrupted;
@@ -135,7 +154,14 @@ CommandResult RunStation(const CommandContext& context) {
   if (update) {
     const std::string note =
         FormatText(VXA_MSG(msg::kStationAboutToUpdate), static_cast<int>(instruments.size()));
-    if (std::optional<CommandResult> declined = ConfirmStation(context, note)) {
+    // The question names what changes: each instrument is asked who it is first, but only when
+    // someone is there to read the answer.
+    std::optional<std::string> lines = std::string();
+    if (!context.options.yes && context.streams.inputIsTerminal) {
+      lines = InstrumentLines(context, instruments);
+      if (!lines) return {Outcome(Outcome::kInterrupted)};
+    }
+    if (std::optional<CommandResult> declined = ConfirmStation(context, note, *lines)) {
       return *declined;
     }
   }

@@ -1,21 +1,11 @@
 #include "app/cli/StationDisplay.h"
 
-#include "app/cli/TerminalText.h"
 #include "app/cli/Console.h"
 #include "app/cli/TerminalText.h"
 #include "text/Messages.h"
 
 namespace vxa::cli {
-namespace {
 
-// Characters, not bytes: the texts are UTF-8.
-size_t Width(const std::string& text) {
-  size_t characters = 0;
-  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-  return characters;
-}
-
-// A text made plain for a terminal, on one line.
 std::string OneLine(const std::string& text) {
   std::string line = PlainTerminalText(text);
   while (!line.empty() && line.back() == '\n') line.pop_back();
@@ -25,21 +15,17 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
-// How it ended, and whether its bridge has left since: a watched station's instruments come and go.
-std::string Ending(const Station& station, size_t index, const StationProgress& look) {
+std::string StationEnding(const Station& station, size_t index, const StationProgress& look) {
   std::string text = StationOutcomeText(station.Result(index), Asked::kUpdate);
   if (!look.unplugged) return text;
   if (text.ends_with('.')) text.pop_back();
   return text + (text.empty() ? "" : "; ") + VXA_MSG(msg::kStationUnplugged);
-  return text;
 }
 
 std::string PortOf(const BridgeInfo& bridge) {
   if (!bridge.location.empty()) return bridge.location;
   return bridge.serialNumber.empty() ? "-" : bridge.serialNumber;
 }
-
-}  // namespace
 
 std::string MinutesAndSeconds(Clock::Duration duration) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
@@ -68,36 +54,6 @@ std::string StationOutcomeText(const StationResult& result, Asked asked) {
   return result.outcome.kind == Outcome::kFound ? "" : StringTableText(str::kNotConnected);
 }
 
-std::string StationTable(const Station& station) {
-  std::vector<std::vector<std::string>> rows;
-  rows.push_back({VXA_MSG(msg::kColumnSerial), VXA_MSG(msg::kColumnPort),
-                  VXA_MSG(msg::kColumnOutcome), VXA_MSG(msg::kColumnVersion),
-                  VXA_MSG(msg::kColumnTime)});
-  for (size_t index = 0; index < station.Size(); ++index) {
-    const StationResult& result = station.Result(index);
-    rows.push_back({result.serialNumber.empty() ? "-" : OneLine(result.serialNumber),
-                    PortOf(result.bridge), Ending(station, index, station.Look(index)),
-                    result.newVersion.empty() ? "-" : OneLine(result.newVersion),
-                    MinutesAndSeconds(result.elapsed)});
-  }
-  std::vector<size_t> widths(rows.front().size(), 0);
-  for (const auto& row : rows) {
-    for (size_t column = 0; column < row.size(); ++column) {
-      widths[column] = std::max(widths[column], Width(row[column]));
-    }
-  }
-  std::string table;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t column = 0; column < row.size(); ++column) {
-      line += row[column];
-      if (column + 1 < row.size()) line += std::string(widths[column] - Width(row[column]) + 2, ' ');
-    }
-    table += line + "\n";
-  }
-  return table;
-}
-
 StationDisplay::StationDisplay(const Station& station, const TerminalStreams& streams)
     : station_(station), streams_(streams), rows_(station.Size()) {}
 
@@ -111,15 +67,22 @@ std::string StationDisplay::Head(size_t index, const StationProgress& progress) 
   return head + ": ";
 }
 
-std::string StationDisplay::Line(size_t index, const StationProgress& progress) const {
+std::string StationDisplay::Line(size_t index, const StationProgress& progress,
+                                 size_t columns) const {
+  const std::string head = Head(index, progress);
   // The result is complete once the instrument is seen to have finished.
   if (progress.finished) {
-    return Head(index, progress) + Ending(station_, index, progress);
+    std::string line = head + StationEnding(station_, index, progress);
+    // The whole text is in the table's note at the end; here its short form does.
+    if (columns != 0 && TextWidth(line) >= columns) {
+      line = head + ShortEnding(station_, index, progress);
+    }
+    return FitToColumns(line, columns);
   }
   const Row& row = rows_[index];
-  if (progress.stages.empty()) return Head(index, progress) + VXA_MSG(msg::kStationSearching);
+  if (progress.stages.empty()) return FitToColumns(head + VXA_MSG(msg::kStationSearching), columns);
   // Each instrument's rate on its own clock: in virtual time each has one.
-  return Head(index, progress) + row.line.Line(station_.ClockAt(index).Now());
+  return row.line.Line(station_.ClockAt(index).Now(), head, columns);
 }
 
 void StationDisplay::Refresh() {
@@ -151,7 +114,7 @@ void StationDisplay::Refresh() {
       row.ended = true;
       row.unplugged = progress.unplugged;
       changed = true;
-      if (!streams_.errIsTerminal) WriteText(streams_.err, Line(index, progress) + "\n");
+      if (!streams_.errIsTerminal) WriteText(streams_.err, Line(index, progress, 0) + "\n");
     }
     if (row.ended && progress.unplugged && !row.unplugged) {
       row.unplugged = true;
@@ -168,10 +131,10 @@ void StationDisplay::Refresh() {
   // Back up over the lines drawn last time and write each again, cut to the terminal's width so
   // that none wraps and the count of lines to back over stays right.
   std::string text = drawnRows_ > 0 ? CursorUp(static_cast<int>(drawnRows_)) : std::string();
-  const size_t columns = TerminalColumns(streams_.err);
+  const size_t columns = LineWidth(streams_.err);
   for (size_t index = 0; index < rows_.size(); ++index) {
     text += '\r';
-    text += FitToColumns(Line(index, looks[index]), columns);
+    text += Line(index, looks[index], columns);
     text += kClearToLineEnd;
     text += '\n';
   }

@@ -32,8 +32,9 @@ class StationDisplay {
 
   // The instrument at the head of its row: index, port and, once told, serial number.
   std::string Head(size_t index, const StationProgress& progress) const;
-  // The row's line: the instrument, then its stage with its figures, or how it ended.
-  std::string Line(size_t index, const StationProgress& progress) const;
+  // The row's line: the instrument, then its stage with its figures, or how it ended, within
+  // `columns` (0: whole).
+  std::string Line(size_t index, const StationProgress& progress, size_t columns) const;
 
   const Station& station_;
   const TerminalStreams streams_;
@@ -47,9 +48,25 @@ class StationDisplay {
 // interruption with what it means for the instrument (`asked`: a search or an update). One line.
 std::string StationOutcomeText(const StationResult& result, Asked asked);
 
+// How the instrument at `index` ended, and whether its bridge has left since: a watched station's
+// instruments come and go.
+std::string StationEnding(const Station& station, size_t index, const StationProgress& look);
+
+// The outcome in a word or two, from the failure's kind: what fits a column or a narrow row.
+std::string ShortOutcome(const StationResult& result);
+// The short outcome, and whether the bridge has left since, as StationEnding.
+std::string ShortEnding(const Station& station, size_t index, const StationProgress& look);
+
 // The table that ends an update of several instruments: serial number, port, outcome, new version
-// and time, one row per instrument, the columns aligned.
-std::string StationTable(const Station& station);
+// and time, one row per instrument, the columns aligned, within `columns`. The outcome column
+// has the short outcome; each instrument that was not updated has its whole text, with what it
+// means for the instrument, in a numbered note under the table.
+std::string StationTable(const Station& station, size_t columns);
+
+// A text made plain for a terminal, on one line.
+std::string OneLine(const std::string& text);
+// Where an instrument's bridge is: its port, else its bridge's serial number.
+std::string PortOf(const BridgeInfo& bridge);
 
 // "m:ss".
 std::string MinutesAndSeconds(Clock::Duration duration);

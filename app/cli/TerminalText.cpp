@@ -1,5 +1,8 @@
 #include "app/cli/TerminalText.h"
 
+#include <cstdlib>
+
+#include "Version.h"
 #include "app/cli/Console.h"
 #include "text/Messages.h"
 
@@ -110,6 +113,37 @@ std::string FormatProgressLine(const ProgressLine& line) {
   return text;
 }
 
+std::string FitProgressLine(const std::string& head, ProgressLine line, size_t columns) {
+  std::string text = head + FormatProgressLine(line);
+  for (int field = 0; columns != 0 && TextWidth(text) >= columns && field < 3; ++field) {
+    if (field == 0) line.timeLeft.reset();
+    if (field == 1) line.bytesPerSecond.reset();
+    if (field == 2) line.label.clear();
+    text = head + FormatProgressLine(line);
+  }
+  return FitToColumns(text, columns);
+}
+
+size_t TextWidth(std::string_view text) {
+  size_t characters = 0;
+  // A byte 10xxxxxx continues a character; any other starts one.
+  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return characters;
+}
+
+size_t LineWidth(std::FILE* stream) {
+  constexpr size_t kStandardWidth = 80;
+  if (const size_t columns = TerminalColumns(stream); columns > 0) return columns;
+  // Shells set COLUMNS for their own use; exported, it is the next best guess.
+  const char* variable = std::getenv("COLUMNS");
+  if (variable == nullptr) return kStandardWidth;
+  char* end = nullptr;
+  const long columns = std::strtol(variable, &end, 10);
+  return end != variable && *end == '\0' && columns > 0 && columns < 10000
+             ? static_cast<size_t>(columns)
+             : kStandardWidth;
+}
+
 std::string FitToColumns(std::string_view text, size_t columns) {
   if (columns == 0) return std::string(text);
   size_t characters = 0;
@@ -120,6 +154,15 @@ std::string FitToColumns(std::string_view text, size_t columns) {
     }
   }
   return std::string(text);
+}
+
+std::string VersionChangeText(const InstrumentFacts& facts) {
+  if (facts.programVersion == VXA_PRODUCT_VERSION) {
+    return FormatText(VXA_MSG(msg::kSameVersionAgain), facts.serialNumber.c_str(),
+                      facts.programVersion.c_str());
+  }
+  return FormatText(VXA_MSG(msg::kVersionChange), facts.serialNumber.c_str(),
+                    facts.programVersion.c_str(), VXA_PRODUCT_VERSION);
 }
 
 std::string BridgeLine(const BridgeInfo& bridge) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/InstrumentFacts.h"
 #include "app/Outcome.h"
 #include "link/FtDriver.h"
 
@@ -32,11 +33,24 @@ struct ProgressLine {
   std::optional<std::chrono::seconds> timeLeft;
 };
 std::string FormatProgressLine(const ProgressLine& line);
+// `head` and the progress line within `columns` (fewer characters, as FitToColumns): whole fields
+// go, the least needed first (the time left, the rate, then the figures), so that no number is
+// ever shown cut; only a head and stage that alone are too long are cut.
+std::string FitProgressLine(const std::string& head, ProgressLine line, size_t columns);
+
+// The characters of a UTF-8 text (code points): a terminal gives each of them a column.
+size_t TextWidth(std::string_view text);
+// How wide the lines written to `stream` may be: its terminal's width, else COLUMNS, else 80.
+size_t LineWidth(std::FILE* stream);
 
 // The text cut to fewer characters (UTF-8 code points) than `columns`, so that a line redrawn in
 // place never wraps: a wrapped line could not be rubbed out by a carriage return. 0 leaves the
 // text whole (the width is not known).
 std::string FitToColumns(std::string_view text, size_t columns);
+
+// What an update will change on the instrument, for its confirmation: its serial number and its
+// program version now and after (the one this program carries), or that it has that one already.
+std::string VersionChangeText(const InstrumentFacts& facts);
 
 // The line `list` prints for a bridge: its index, description, port and serial number.
 std::string BridgeLine(const BridgeInfo& bridge);

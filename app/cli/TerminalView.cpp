@@ -1,5 +1,6 @@
 #include "app/cli/TerminalView.h"
 
+#include "app/cli/TerminalText.h"
 #include "app/cli/TextOutput.h"
 
 namespace vxa::cli {
@@ -29,6 +30,7 @@ TerminalView::TerminalView(Clock& clock, SignalPipe& signals, TerminalStreams st
 TerminalView::~TerminalView() = default;
 
 void TerminalView::DeviceFound(const DeviceLines& lines, const InstrumentFacts& facts) {
+  facts_ = facts;
   output_.InstrumentFound(who_, lines, facts);
 }
 
@@ -76,10 +78,12 @@ void TerminalView::ProcessEvents(std::chrono::milliseconds maxWait) {
   output_.Idle(who_);
 }
 
-// Only the update's confirmation is asked here, and it has no default: the answer is typed.
+// Only the update's confirmation is asked here, and it has no default: the answer is typed. The
+// design's question comes after a line that names what the update changes.
 bool TerminalView::AskYesNo(const std::string& text, DefaultAnswer) {
   output_.Interjecting();
-  return prompt_.AskYesNo(text);
+  if (!facts_) return prompt_.AskYesNo(text);
+  return prompt_.AskYesNo(VersionChangeText(*facts_) + "\n" + text);
 }
 
 }  // namespace vxa::cli

@@ -72,6 +72,8 @@ class TerminalView final : public LoaderView {
   InterruptWatch interrupts_;
   Prompt prompt_;
   bool terminating_ = false;
+  // The instrument found, for the confirmation to name what the update changes.
+  std::optional<InstrumentFacts> facts_;
   // While the stages run, what is typed neither shows nor stays for the shell.
   std::optional<TypedInputHidden> typingHidden_;
 };

@@ -96,8 +96,7 @@ void TextOutput::Redraw(bool stageChanged, const Who& who) {
 void TextOutput::DrawLine(const Who& who) {
   if (!streams_.errIsTerminal) return;
   lastRedraw_ = std::chrono::steady_clock::now();
-  const std::string text =
-      FitToColumns(line_.Line(who.clock->Now()), TerminalColumns(streams_.err));
+  const std::string text = line_.Line(who.clock->Now(), {}, LineWidth(streams_.err));
   if (lineDrawn_ && text == drawn_) return;
   drawn_ = text;
   // Back to the start of the line, the new text, then clear whatever the old one left behind.
@@ -129,7 +128,7 @@ void TextOutput::StationEnded(const Station& station, bool update, size_t succee
     Print(streams_.err, FormatText("%u: %s", result.bridge.index, result.warning.c_str()));
   }
   if (update) {
-    WriteText(streams_.out, StationTable(station));
+    WriteText(streams_.out, StationTable(station, LineWidth(streams_.out)));
     Print(streams_.out, FormatText(VXA_MSG(msg::kStationSummary), static_cast<int>(succeeded),
                                    static_cast<int>(station.Size())));
     return;

@@ -61,6 +61,13 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// Characters, not bytes.
+size_t Width(const std::string& text) {
+  size_t characters = 0;
+  for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return characters;
+}
+
 bool Contains(const std::string& haystack, const std::string& needle) {
   return haystack.find(needle) != std::string::npos;
 }
@@ -113,6 +120,23 @@ TEST_F(CliProcessTest, VersionAndHelpNeedNoCommand) {
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_EQ(help.out, cli::CliHelp("vxa4410-cli"));
   EXPECT_EQ(help.err, "");
+
+  // In both languages within 80 columns, and ending with examples of the commands at work.
+  for (const char* language : {"ru", "en"}) {
+    ChildResult shown = RunChild(kProgram, {"--lang", language, "--help"});
+    EXPECT_EQ(shown.exitCode, 0);
+    const std::vector<std::string> lines = Lines(shown.out);
+    for (const std::string& line : lines) EXPECT_LE(Width(line), 80u) << line;
+    ASSERT_GE(lines.size(), 9u);
+    const std::vector<std::string> examples(lines.end() - 8, lines.end());
+    for (size_t index = 1; index < examples.size(); index += 2) {
+      EXPECT_TRUE(examples[index].starts_with("    vxa4410-cli ")) << examples[index];
+    }
+    EXPECT_EQ(examples[1], "    vxa4410-cli update");
+    EXPECT_TRUE(Contains(examples[3], " --device ")) << examples[3];
+    EXPECT_TRUE(Contains(examples[5], " --all")) << examples[5];
+    EXPECT_TRUE(Contains(examples[7], " read dev_info - ")) << examples[7];
+  }
 }
 
 // UTF-8 Cyrillic letters start with 0xD0 or 0xD1.
@@ -213,36 +237,63 @@ TEST_F(CliProcessTest, InfoAllShowsEveryInstrumentUnderItsBridge) {
   EXPECT_EQ(Lines(r.out), expected);
 }
 
+// The notes under a table as one text: each note's lines joined by a blank, indents dropped.
+std::string JoinedNotes(const std::vector<std::string>& lines, size_t from, size_t to) {
+  std::string joined;
+  for (size_t index = from; index < to; ++index) {
+    const std::string& line = lines[index];
+    joined += (joined.empty() ? "" : " ") + line.substr(line.find_first_not_of(' '));
+  }
+  return joined;
+}
+
 // update --all: one row per instrument in the table on stdout, exit 0 only when every one was
-// updated. A fault aimed at one instrument ends only that one's update, with its text in its row;
-// the one whose read-back differs never gets the install request (its log has no "kernel").
+// updated. A fault aimed at one instrument ends only that one's update, with its short outcome
+// and a note's number in its row and its text in the note under the table; the one whose
+// read-back differs never gets the install request (its log has no "kernel"). Every line stays
+// within the width (COLUMNS off a terminal, else 80), in both languages.
 TEST_F(CliProcessTest, UpdateAllEndsWithATableOfEveryInstrument) {
-  const std::string updated = Msg(msg::kOutcomeUpdated);
   const struct {
     const char* instruments;
     const char* fault;
     int failing;  // the instrument whose row shows the failure; -1: none
-    std::string failure;
+    int failure;  // its message id; -1: not looked at
+    const char* language;
+    const char* columns;
   } rows[] = {
-      {"3", nullptr, -1, ""},
-      {"4", "corrupt-read-back:1:0:5000@3", 3, Msg(msg::kVerifiedDataMismatch)},
-      {"2", "unplug:1:20@1", 1, ""},
+      {"3", nullptr, -1, -1, "ru", nullptr},
+      {"4", "corrupt-read-back:1:0:5000@3", 3, msg::kVerifiedDataMismatch, "ru", nullptr},
+      {"2", "unplug:1:20@1", 1, -1, "ru", nullptr},
+      {"4", "corrupt-read-back:1:0:5000@2", 2, msg::kVerifiedDataMismatch, "ru", "60"},
+      {"4", "corrupt-read-back:1:0:5000@0", 0, msg::kVerifiedDataMismatch, "en", "60"},
+      {"4", "corrupt-read-back:1:0:5000@1", 1, msg::kVerifiedDataMismatch, "en", "80"},
   };
   const sim::InstrumentConfig config;
+  const int32_t language = CurrentMessageLanguage();
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.fault != nullptr ? row.fault : "no fault");
-    std::vector<std::string> arguments = {"--sim-instruments", row.instruments, "--log", "--yes",
-                                          "update", "--all"};
+    SCOPED_TRACE(std::string(row.fault != nullptr ? row.fault : "no fault") + " " + row.language);
+    SetMessageLanguage(row.language == std::string("en") ? kLanguageEnglish : kLanguageRussian);
+    const std::string updated = Msg(msg::kOutcomeUpdated);
+    std::vector<std::string> arguments = {"--lang", row.language, "--sim-instruments",
+                                          row.instruments, "--log", "--yes", "update", "--all"};
     if (row.fault != nullptr) arguments.insert(arguments.begin(), {"--sim-fault", row.fault});
-    ChildResult r = RunChild(kProgram, Fast(arguments));
+    std::vector<std::string> environment;
+    if (row.columns != nullptr) environment.push_back(std::string("COLUMNS=") + row.columns);
+    ChildResult r = RunChild(kProgram, Fast(arguments), environment);
     EXPECT_EQ(r.exitCode, row.failing < 0 ? 0 : 1) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
     const int count = std::stoi(row.instruments);
-    ASSERT_EQ(lines.size(), static_cast<size_t>(count) + 2) << r.out;
-    EXPECT_TRUE(lines[0].starts_with(Msg(msg::kColumnSerial))) << lines[0];
+    // The rows, then (when one failed) a blank line and its note, then the summary.
+    ASSERT_GE(lines.size(), static_cast<size_t>(count) + (row.failing < 0 ? 2 : 4)) << r.out;
+    const size_t width = row.columns != nullptr ? std::stoul(row.columns) : 80;
+    for (const std::string& line : lines) EXPECT_LT(Width(line), width) << line;
+    // A narrow table has its headers on two lines, each header's first word on the first.
+    const std::string header = Msg(msg::kColumnSerial);
+    EXPECT_TRUE(lines[0].starts_with(header.substr(0, header.find(' ')))) << lines[0];
+    const size_t headerLines = lines[0].starts_with(header) ? 1 : 2;
     for (int index = 0; index < count; ++index) {
       const std::string serial = std::to_string(config.serialNumber + index);
-      const std::string& line = lines[static_cast<size_t>(index) + 1];
+      const std::string& line = lines[static_cast<size_t>(index) + headerLines];
       EXPECT_TRUE(line.starts_with(serial + " ")) << line;
       EXPECT_TRUE(Contains(line, " SIM" + std::to_string(index) + " ")) << line;
       const std::string log = dir_.Read("log_file-" + serial + ".txt");
@@ -251,8 +302,15 @@ TEST_F(CliProcessTest, UpdateAllEndsWithATableOfEveryInstrument) {
       if (index == row.failing) {
         EXPECT_FALSE(Contains(line, updated)) << line;
         EXPECT_FALSE(Contains(line, VXA_PRODUCT_VERSION)) << line;
-        if (!row.failure.empty()) {
-          EXPECT_TRUE(Contains(line, row.failure)) << line;
+        EXPECT_TRUE(Contains(line, " (1) ")) << line;
+        if (row.failure >= 0) {
+          EXPECT_TRUE(Contains(line, Msg(msg::kShortVerifyMismatch) + " (1) ")) << line;
+          const size_t notes = static_cast<size_t>(count) + headerLines + 1;
+          EXPECT_EQ(lines[notes - 1], "");
+          const std::string note = JoinedNotes(lines, notes, lines.size() - 1);
+          EXPECT_TRUE(note.starts_with("1) " + Msg(row.failure))) << note;
+          EXPECT_TRUE(Contains(note, Plain(MessageText(msg::kFirmwareUnchangedRepeat, 0))))
+              << note;
         }
         EXPECT_FALSE(installRequested) << serial;
       } else {
@@ -264,6 +322,7 @@ TEST_F(CliProcessTest, UpdateAllEndsWithATableOfEveryInstrument) {
     const int updatedCount = row.failing < 0 ? count : count - 1;
     EXPECT_EQ(lines.back(), FormatText(MessageText(msg::kStationSummary, 0), updatedCount, count));
   }
+  SetMessageLanguage(language);
 }
 
 // --json: every command's output is JSON Lines that keep to docs/json.md, and nothing else, with
@@ -359,7 +418,10 @@ TEST_F(CliProcessTest, AWatchedShiftUpdatesEachArrivalOnceAndEndsOnCtrlC) {
       EXPECT_EQ(Occurrences(r.err, Msg(msg::kStateWriteRequest)), 4u) << r.err;
       EXPECT_EQ(Occurrences(r.err, ": " + unplugged + "\n"), 2u) << r.err;
       const std::vector<std::string> lines = Lines(r.out);
-      ASSERT_EQ(lines.size(), 7u) << r.out;
+      // The header, five rows, a blank line, the failed one's note, the summary.
+      ASSERT_GE(lines.size(), 9u) << r.out;
+      EXPECT_EQ(lines[6], "");
+      EXPECT_TRUE(lines[7].starts_with("1) ")) << lines[7];
       const char* serials[] = {"4410017", "4410018", "4410019", "4410020", "4410017"};
       for (size_t index = 0; index < 5; ++index) {
         EXPECT_TRUE(lines[index + 1].starts_with(serials[index])) << lines[index + 1];

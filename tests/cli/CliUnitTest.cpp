@@ -1,6 +1,9 @@
 // The pieces of the terminal program that decide things on their own: the command line, the
 // answers to the confirmation, the texts, the rate, the exit status and the file a read fills.
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <fstream>
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "app/FileSink.h"
+#include "app/LoaderView.h"
 #include "app/Outcome.h"
 #include "app/cli/CliApp.h"
 #include "app/cli/CliOptions.h"
@@ -199,6 +203,63 @@ TEST(TerminalTextTest, ALineIsCutShortOfTheTerminalWidth) {
   EXPECT_EQ(FitToColumns("Передача файла", 14), "Передача файл");
   EXPECT_EQ(FitToColumns("abc", 3), "ab");
   EXPECT_EQ(FitToColumns("abc", 1), "");
+}
+
+// At every width from 40 to 200, in both languages, a progress line (a single update's, or a
+// station's row after its head) fits within the width by whole fields: the full line, then
+// without the time left, without the rate, without the figures; only a head and stage too long
+// for the width alone are cut, and the head's numbers stay whole even then.
+TEST(TerminalTextTest, AProgressLineDropsWholeFieldsToFitTheWidth) {
+  const int32_t language = CurrentMessageLanguage();
+  for (const int32_t chosen : {kLanguageRussian, kLanguageEnglish}) {
+    SetMessageLanguage(chosen);
+    const ProgressLine full{MessageText(msg::kStateVerification, 0),
+                            ProgressText({1234567, 2433882}), 262144.0, 754s};
+    for (const std::string head : {"", "3 SIM3 4410020: ", "12 /dev/ttyUSB12 4410020: "}) {
+      std::vector<std::string> whole;  // the lines it may give, widest first
+      ProgressLine line = full;
+      whole.push_back(head + FormatProgressLine(line));
+      line.timeLeft.reset();
+      whole.push_back(head + FormatProgressLine(line));
+      line.bytesPerSecond.reset();
+      whole.push_back(head + FormatProgressLine(line));
+      line.label.clear();
+      whole.push_back(head + FormatProgressLine(line));
+      for (size_t width = 40; width <= 200; ++width) {
+        SCOPED_TRACE(head + std::to_string(width));
+        const std::string fitted = FitProgressLine(head, full, width);
+        EXPECT_LT(TextWidth(fitted), width);
+        const auto widest = std::find_if(whole.begin(), whole.end(), [width](const auto& text) {
+          return TextWidth(text) < width;
+        });
+        if (widest != whole.end()) {
+          EXPECT_EQ(fitted, *widest);
+        } else {
+          EXPECT_TRUE(fitted.starts_with(head) && whole.back().starts_with(fitted)) << fitted;
+        }
+      }
+      EXPECT_EQ(FitProgressLine(head, full, 0), whole.front());
+    }
+  }
+  SetMessageLanguage(language);
+  EXPECT_EQ(TextWidth("Передача → 1"), 12u);
+}
+
+// Off a terminal the width is COLUMNS when it is a number, else the standard 80.
+TEST(TerminalTextTest, TheWidthOffATerminalIsColumnsElseEighty) {
+  const char* saved = std::getenv("COLUMNS");
+  const std::string before = saved != nullptr ? saved : "";
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  for (const auto& [value, width] : {std::pair<const char*, size_t>{"60", 60}, {"132", 132},
+                                     {"", 80}, {"0", 80}, {"wide", 80}, {"60x", 80}}) {
+    ::setenv("COLUMNS", value, 1);
+    EXPECT_EQ(LineWidth(file), width) << value;
+  }
+  ::unsetenv("COLUMNS");
+  EXPECT_EQ(LineWidth(file), 80u);
+  std::fclose(file);
+  if (saved != nullptr) ::setenv("COLUMNS", before.c_str(), 1);
 }
 
 // --- rate and time left ---

@@ -15,12 +15,14 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "Version.h"
 #include "app/Loader.h"
 #include "app/cli/CliApp.h"
 #include "app/cli/TerminalText.h"
@@ -150,21 +152,55 @@ TEST_F(TerminalViewTest, WithoutATerminalTheConfirmationIsRefused) {
             "Чтобы загрузить без вопроса, добавьте --yes.\n");
 }
 
-TEST_F(TerminalViewTest, AsksUntilTheAnswerIsYesOrNo) {
-  TerminalView view(clock_, signals_, Streams(true, false), false);
-  input_.Type("может быть\nДа\n");
-  EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes));
-  // After an answer that is neither, the answers that count, and the prompt flush left.
-  const std::string prompt = Msg(msg::kAnswerPrompt);
-  EXPECT_EQ(err_.Text(), StringTableText(str::kConfirmLoad) + prompt + Msg(msg::kAnswerChoices) +
-                             "\n" + prompt.substr(1));
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
 }
 
+// Each line of `text` shorter than `columns`.
+void ExpectWithin(const std::string& text, size_t columns) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) EXPECT_LT(TextWidth(line), columns) << line;
+}
+
+// The question names what the update changes; it and the answers that count after an answer that
+// is neither are wrapped at the width with every word whole, the prompt after them flush left.
+TEST_F(TerminalViewTest, AsksUntilTheAnswerIsYesOrNo) {
+  ::setenv("COLUMNS", "40", 1);  // no terminal behind the streams: COLUMNS is the width
+  TerminalView view(clock_, signals_, Streams(true, false), false);
+  view.DeviceFound({}, {"VXA-4410", "4410017", "1.0", "1.22.0"});
+  input_.Type("может быть\nДа\n");
+  EXPECT_TRUE(view.AskYesNo(StringTableText(str::kConfirmLoad), DefaultAnswer::kYes));
+  ::unsetenv("COLUMNS");
+  const std::string prompt = Msg(msg::kAnswerPrompt);
+  const std::string err = err_.Text();
+  const size_t asked = err.find(prompt);
+  ASSERT_NE(asked, std::string::npos) << err;
+  const std::string question = err.substr(0, asked);
+  const std::string change =
+      FormatText(Msg(msg::kVersionChange).c_str(), "4410017", "1.22.0", VXA_PRODUCT_VERSION);
+  EXPECT_EQ(Words(question), Words(change + " " + StringTableText(str::kConfirmLoad)));
+  ExpectWithin(question + prompt, 40);
+  const std::string again = "\n" + prompt.substr(1);
+  ASSERT_TRUE(err.ends_with(again)) << err;
+  const std::string choices = err.substr(asked + prompt.size(), err.size() - again.size() - asked - prompt.size());
+  EXPECT_EQ(Words(choices), Words(Msg(msg::kAnswerChoices)));
+  EXPECT_NE(choices.find('\n'), std::string::npos);
+  ExpectWithin(choices, 40);
+}
+
+// No is no; an instrument that has this version already is told so before the question.
 TEST_F(TerminalViewTest, NoMeansNo) {
   TerminalView view(clock_, signals_, Streams(true, false), false);
+  view.DeviceFound({}, {"VXA-4410", "4410017", "1.0", VXA_PRODUCT_VERSION});
   input_.Type("n\n");
   EXPECT_FALSE(view.AskYesNo("?", DefaultAnswer::kYes));
   EXPECT_FALSE(view.ConfirmationRefused());
+  EXPECT_EQ(err_.Text(), FormatText(Msg(msg::kSameVersionAgain).c_str(), "4410017",
+                                    VXA_PRODUCT_VERSION) +
+                             "\n?" + Msg(msg::kAnswerPrompt));
 }
 
 TEST_F(TerminalViewTest, EndOfInputIsNotAYes) {

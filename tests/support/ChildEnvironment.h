@@ -10,14 +10,15 @@ namespace vxa::test {
 
 // The environment a program under test starts with: the test runner's, less the locale variables
 // that choose the program's language (a developer's English desktop must not turn the expected
-// Russian texts English), plus `extra` entries ("LANG=en_US.UTF-8").
+// Russian texts English) and COLUMNS (the width its shell has must not narrow the tables), plus
+// `extra` entries ("LANG=en_US.UTF-8").
 class ChildEnvironment {
  public:
   explicit ChildEnvironment(const std::vector<std::string>& extra = {}) {
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string_view text(*entry);
       if (text.starts_with("LC_ALL=") || text.starts_with("LC_MESSAGES=") ||
-          text.starts_with("LANG=")) {
+          text.starts_with("LANG=") || text.starts_with("COLUMNS=")) {
         continue;
       }
       entries_.emplace_back(text);
