@@ -89,7 +89,7 @@ Outcome Loader::Conclude(Ending ending) {
     Failure& failure = *outcome.failure;
     failure.consequence = Consequence();
     view_.ShowReport({*ending.shownAs, failure.text, CauseOf(failure.kind), failure.detail,
-                      failure.consequence});
+                      failure.consequence, failure.fault, failure.hint});
   }
   if (outcome.Failed() && ending.stopsTraffic) {
     if (session_) session_->Stop();
@@ -132,8 +132,11 @@ Loader::Ending Loader::Search() {
   uint32_t count = 1;
   const FtStatus status = bridge_ ? kFtOk : driver_.CountDevices(&count);
   if (status == kFtDeviceNotFound) {
-    return {Outcome(Outcome::kNoDevice, Failure{FailureKind::kNoDevice,
-                                                VXA_MSG(msg::kNoDeviceConnected)}),
+    // The backend may know why: no such port, no permission on the USB node.
+    return {Outcome(Outcome::kNoDevice,
+                    Failure{.kind = FailureKind::kNoDevice,
+                            .text = VXA_MSG(msg::kNoDeviceConnected),
+                            .fault = bridge_ ? BridgeFault{} : driver_.LastFault()}),
             ReportKind::kWarning, false};
   }
   if (status != kFtOk) {
@@ -165,6 +168,8 @@ Loader::Ending Loader::SearchOne() {
   InstrumentFacts facts;
   if (std::optional<Failure> failure = session_->ReadRecords(SearchBuffer(), logPlan_, &facts)) {
     failure->text = StringTableText(str::kNotConnected);
+    // The one silence the user can cause and cure: an instrument still installing an update.
+    failure->hint = VXA_MSG(msg::kHintInstalling);
     return {Outcome(Outcome::kNotResponding, std::move(failure)), ReportKind::kNotAnswering,
             false};
   }

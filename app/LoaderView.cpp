@@ -17,6 +17,14 @@ ConnErrorKind CauseOf(FailureKind kind) {
   }
 }
 
+std::string ReportBoxText(const Report& report) {
+  std::string text = report.text;
+  for (const std::string* line : {&report.fault.text, &report.hint, &report.consequence}) {
+    if (!line->empty()) text += "\n" + *line;
+  }
+  return text;
+}
+
 const char* StageCode(Stage stage) {
   switch (stage) {
     case Stage::kWriteRequest: return "write_request";

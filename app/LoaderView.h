@@ -55,6 +55,10 @@ struct Report {
   // installing and must stay powered. Every front end adds it below the text; empty when the
   // report is no failure of an update.
   std::string consequence{};
+  // Why a driver call failed, as the bridge's backend knows it, and what the user can do: each a
+  // line under the text, in every front end; empty for most.
+  BridgeFault fault{};
+  std::string hint{};
 };
 
 // Which answer a question takes when the user just confirms it.
@@ -116,6 +120,10 @@ class LoaderView {
 // The kind of link error a failure of this kind came from, for the reports' readers that tell a
 // refusal from a broken link.
 ConnErrorKind CauseOf(FailureKind kind);
+
+// The text of a report as a box shows it: the text, then the cause, the hint and what it means for
+// the instrument, each on a line of its own.
+std::string ReportBoxText(const Report& report);
 
 // A stage's name for other programs: "write_request", "transfer", "verification", "install",
 // "read".

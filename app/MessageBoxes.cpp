@@ -37,9 +37,9 @@ BoxRequest StandardErrorBox(const std::string& text) {
 }
 
 BoxRequest ReportBox(const Report& report, std::string* newFirmware, BoxRequest ownBox) {
-  // The details of where a failure was found are for the log and the terminal.
-  std::string text = report.text;
-  if (!report.consequence.empty()) text += "\n" + report.consequence;
+  // The cause and the hint go under the message; the details of where a failure was found are
+  // for the log and the terminal.
+  std::string text = ReportBoxText(report);
   switch (report.kind) {
     case ReportKind::kError:
       return SystemBox(BoxKind::kError, text);

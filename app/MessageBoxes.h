@@ -49,8 +49,8 @@ BoxRequest SystemBox(BoxKind kind, const std::string& text);
 // The standard error display: an error box captioned with the application's title.
 BoxRequest StandardErrorBox(const std::string& text);
 
-// The box a window shows for a report. It keeps the report's message as it is, with what a
-// failure means for the instrument as its last line; the success box says first what the
+// The box a window shows for a report. It keeps the report's message as it is, with the cause
+// and the hint under it and what a failure means for the instrument as its last line; the success box says first what the
 // instrument now reports (`newFirmware`, taken only by that box). `ownBox` is the window's own
 // box, shown for the instrument that does not answer.
 BoxRequest ReportBox(const Report& report, std::string* newFirmware, BoxRequest ownBox);

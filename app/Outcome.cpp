@@ -8,7 +8,7 @@ Failure FailureOf(const TVXA4410ConnError& error) {
   FailureKind kind = FailureKind::kProtocolError;
   if (error.Kind() == ConnErrorKind::kRefused) kind = FailureKind::kRefused;
   if (error.Kind() == ConnErrorKind::kLink) kind = FailureKind::kLinkFailed;
-  return {kind, error.Text()};
+  return {.kind = kind, .text = error.Text(), .fault = error.Fault()};
 }
 
 namespace {

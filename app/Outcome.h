@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "link/BridgeFault.h"
+
 namespace vxa {
 
 class TVXA4410ConnError;
@@ -35,6 +37,10 @@ struct Failure {
   std::string text{};         // as the user is to read it
   std::string detail{};       // where it was found, for those who read the details; mostly empty
   std::string consequence{};  // what a failed update means for the instrument; empty otherwise
+  // Why a driver call failed, as far as the bridge's backend can tell; kNone for the rest.
+  BridgeFault fault{};
+  // What the user can do about it, a line of its own; mostly empty.
+  std::string hint{};
 };
 
 // The failure a link or protocol error stands for: a refusal, a broken link, or a breach of the

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "link/BridgeFault.h"
+
 namespace vxa {
 
 // What went wrong, for a front end that treats a refusal differently from a broken cable: the
@@ -16,19 +18,25 @@ enum class ConnErrorKind : uint8_t {
 
 // Every failure of the device link and of the transfer protocol. It carries the text the user is
 // to see and what kind of failure it is: a driver status, where there is one, is part of the text.
+// A failed driver call also carries what the backend knows of its cause.
 class TVXA4410ConnError : public std::runtime_error {
  public:
-  explicit TVXA4410ConnError(const char* text, ConnErrorKind kind = ConnErrorKind::kOther);
+  explicit TVXA4410ConnError(const char* text, ConnErrorKind kind = ConnErrorKind::kOther,
+                             BridgeFault fault = {});
   // The code is appended in decimal with no separator: the Russian texts used this way end with a
   // space, the English ones do not.
-  TVXA4410ConnError(const char* text, int32_t code, ConnErrorKind kind = ConnErrorKind::kOther);
-  explicit TVXA4410ConnError(const std::string& text, ConnErrorKind kind = ConnErrorKind::kOther);
+  TVXA4410ConnError(const char* text, int32_t code, ConnErrorKind kind = ConnErrorKind::kOther,
+                    BridgeFault fault = {});
+  explicit TVXA4410ConnError(const std::string& text, ConnErrorKind kind = ConnErrorKind::kOther,
+                             BridgeFault fault = {});
 
   const char* Text() const noexcept { return what(); }
   ConnErrorKind Kind() const noexcept { return kind_; }
+  const BridgeFault& Fault() const noexcept { return fault_; }
 
  private:
   ConnErrorKind kind_;
+  BridgeFault fault_;
 };
 
 // Failures of the boot image buffer. A type of its own, so that a handler for link failures never

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "link/BridgeFault.h"
+
 namespace vxa {
 
 // Status numbers as the bridge vendor's library returns them; 0 is success, anything else failure.
@@ -51,6 +53,14 @@ inline constexpr uint16_t kFtDivisor3M = 0;
 inline constexpr uint16_t kFtDivisor1M5 = 2;
 uint32_t BaudRateOfDivisor(uint16_t divisor);
 
+// The cause a bare status stands for, for a backend that gives nothing but the status (the vendor's
+// library, the simulated bridge). On an open bridge FT_IO_ERROR, FT_DEVICE_NOT_FOUND and
+// FT_DEVICE_NOT_OPENED are what the vendor's library answers once the bridge has been unplugged;
+// `opening` is the request to open it, where they mean what they say.
+BridgeFault FaultOfStatus(FtStatus status, bool opening);
+// The vendor's name of a status ("FT_IO_ERROR"), or null for one it has no name for.
+const char* StatusName(FtStatus status);
+
 // One open bridge: what a device handle stands for. Calls on one device come from one thread at a
 // time (the connection's lock sees to that), except Abort.
 class FtDevice {
@@ -77,6 +87,8 @@ class FtDevice {
   // ends at once, and every later Read and Write ends at once having moved nothing, all with
   // kFtAborted. For good: a device is aborted when its user gives up on it.
   virtual void Abort() = 0;
+  // The cause of its latest failure, when the backend knows more than the status it returned.
+  virtual BridgeFault LastFault() const { return {}; }
 };
 
 // One attached bridge as a listing shows it, with what tells it from other bridges of the same
@@ -99,6 +111,8 @@ class FtDriver {
   // user to group dialout"); empty while nothing has failed or when it has nothing to add. May be
   // asked from another thread than the one that made the call.
   virtual std::string LastError() const = 0;
+  // The same with its kind. By default the words alone, of no known kind.
+  virtual BridgeFault LastFault() const;
 
   // Number of attached bridges of any description. None attached gives kFtDeviceNotFound.
   virtual FtStatus CountDevices(uint32_t* count) = 0;

@@ -37,9 +37,25 @@ void TUsbChannel::Abort() {
   if (FtHandle) FtHandle->Abort();
 }
 
-void TUsbChannel::Fail(const char* text) {
+void TUsbChannel::Fail(const char* text, BridgeFault fault) {
   CloseDevice();
-  throw TVXA4410ConnError(text, ConnErrorKind::kLink);
+  throw TVXA4410ConnError(text, ConnErrorKind::kLink, std::move(fault));
+}
+
+void TUsbChannel::Check(FtStatus status, const char* text) {
+  if (status != kFtOk) Fail(text, DeviceFault(status));
+}
+
+BridgeFault TUsbChannel::DeviceFault(FtStatus status) const {
+  if (FtHandle) {
+    if (BridgeFault fault = FtHandle->LastFault(); fault.Known()) return fault;
+  }
+  return FaultOfStatus(status, false);
+}
+
+void TUsbChannel::FailLink(int32_t text, FtStatus status) {
+  throw TVXA4410ConnError(VXA_MSG(text), static_cast<int32_t>(status), ConnErrorKind::kLink,
+                          DeviceFault(status));
 }
 
 bool TUsbChannel::Open(const BridgeInfo* bridge) {
@@ -49,7 +65,10 @@ bool TUsbChannel::Open(const BridgeInfo* bridge) {
   std::unique_ptr<FtDevice> opened;
   openStatus_ = bridge != nullptr ? driver_.OpenBridge(*bridge, &opened)
                                   : driver_.OpenByDescription(kDeviceDescription, &opened);
-  if (openStatus_ != kFtOk || !opened) Fail("FT_Open failed");
+  if (openStatus_ != kFtOk || !opened) {
+    BridgeFault fault = driver_.LastFault();
+    Fail("FT_Open failed", fault.Known() ? std::move(fault) : FaultOfStatus(openStatus_, true));
+  }
   {
     std::lock_guard lock(handleMutex_);
     FtHandle = std::move(opened);
@@ -57,25 +76,20 @@ bool TUsbChannel::Open(const BridgeInfo* bridge) {
     if (aborted_.load()) FtHandle->Abort();
   }
   FtDevice& dev = *FtHandle;
-  if (dev.ResetDevice() != kFtOk) Fail("FT_ResetDevice failed");
-  if (dev.SetLatencyTimer(kLatencyTimerMs) != kFtOk) Fail("FT_SetLatencyTimer failed");
-  if (dev.SetUSBParameters(kUsbTransferSize, kUsbTransferSize) != kFtOk) {
-    Fail("FT_SetUSBParameters failed");
-  }
-  if (dev.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs) != kFtOk) Fail("FT_SetTimeouts failed");
-  if (dev.SetDataCharacteristics(kFtBits8, kFtStopBits2, kFtParityNone) != kFtOk) {
-    Fail("FT_SetDataCharacteristics failed");
-  }
+  Check(dev.ResetDevice(), "FT_ResetDevice failed");
+  Check(dev.SetLatencyTimer(kLatencyTimerMs), "FT_SetLatencyTimer failed");
+  Check(dev.SetUSBParameters(kUsbTransferSize, kUsbTransferSize), "FT_SetUSBParameters failed");
+  Check(dev.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs), "FT_SetTimeouts failed");
+  Check(dev.SetDataCharacteristics(kFtBits8, kFtStopBits2, kFtParityNone),
+        "FT_SetDataCharacteristics failed");
   uint32_t modemStatus = 0;
-  if (dev.GetModemStatus(&modemStatus) != kFtOk) Fail("FT_GetModemStatus failed");
+  Check(dev.GetModemStatus(&modemStatus), "FT_GetModemStatus failed");
   // An instrument that can hold the line back with CTS gets the full rate; without flow control
   // its receiver could be overrun at 3 Mbaud, so it gets half.
   const bool cts = (modemStatus & kFtModemCts) != 0;
-  if (dev.SetFlowControl(cts ? kFtFlowRtsCts : kFtFlowNone, 0, 0) != kFtOk) {
-    Fail("FT_SetFlowControl failed");
-  }
-  if (dev.SetDivisor(cts ? kFtDivisor3M : kFtDivisor1M5) != kFtOk) Fail("FT_SetDivisor failed");
-  if (dev.Purge(kFtPurgeRx | kFtPurgeTx) != kFtOk) Fail("FT_Purge failed");
+  Check(dev.SetFlowControl(cts ? kFtFlowRtsCts : kFtFlowNone, 0, 0), "FT_SetFlowControl failed");
+  Check(dev.SetDivisor(cts ? kFtDivisor3M : kFtDivisor1M5), "FT_SetDivisor failed");
+  Check(dev.Purge(kFtPurgeRx | kFtPurgeTx), "FT_Purge failed");
   Opened = true;
   return true;
 }
@@ -116,10 +130,7 @@ void TUsbChannel::SendPacket() {
   const FtStatus status = dev->Write(TxBuffer.get(), TxLength, &written);
   // Given up on meanwhile: what did not go out is not a failure of the link.
   if (aborted_.load()) return;
-  if (status != kFtOk) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiWriteError), static_cast<int32_t>(status),
-                            ConnErrorKind::kLink);
-  }
+  if (status != kFtOk) FailLink(msg::kFtdiWriteError, status);
   if (written != TxLength) {
     throw TVXA4410ConnError(VXA_MSG(msg::kFtdiOverflow), ConnErrorKind::kLink);
   }
@@ -135,10 +146,7 @@ int32_t TUsbChannel::ReceivePacket() {
   FtStatus status = dev->Read(RxHeader, kHeaderSize, &got);
   // An abort ends the read in flight: no answer, and no failure of the link either.
   if (aborted_.load()) return kRxNoHeader;
-  if (status != kFtOk) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status),
-                            ConnErrorKind::kLink);
-  }
+  if (status != kFtOk) FailLink(msg::kFtdiReadError, status);
   if (got < kHeaderSize) return kRxNoHeader;
   PacketHeader header(RxHeader);
   if (header.StartMark() != kStartMark) return kRxBadStartMark;
@@ -158,10 +166,7 @@ int32_t TUsbChannel::ReceivePacket() {
   if (aborted_.load()) return kRxShortBody;
   status = dev->Read(RxBuffer.get(), length, &got);
   if (aborted_.load()) return kRxShortBody;
-  if (status != kFtOk) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiReadError), static_cast<int32_t>(status),
-                            ConnErrorKind::kLink);
-  }
+  if (status != kFtOk) FailLink(msg::kFtdiReadError, status);
   if (got < length) return kRxShortBody;
   if (length <= kCrcSize) return kRxLengthTooSmall;
   if (Crc32Jam(RxBuffer.get(), length) != 0) return kRxBadCrc;
@@ -205,10 +210,7 @@ int32_t TUsbChannel::Exchange(uint32_t delayMs) {
     if (clock_.Now() - start >= kDrainLimit || aborted_.load()) break;
     PauseUnlessAborted(kDrainPauseMs);
   }
-  if (status != kFtOk) {
-    throw TVXA4410ConnError(VXA_MSG(msg::kFtdiStatusError), static_cast<int32_t>(status),
-                            ConnErrorKind::kLink);
-  }
+  if (status != kFtOk) FailLink(msg::kFtdiStatusError, status);
   return result;
 }
 

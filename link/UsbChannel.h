@@ -101,7 +101,13 @@ class TUsbChannel : public TDiagnosticFiles {
   mutable std::mutex RxMutex;
 
  private:
-  [[noreturn]] void Fail(const char* text);
+  [[noreturn]] void Fail(const char* text, BridgeFault fault);
+  // A step of opening failed unless `status` is kFtOk: the bridge is closed again.
+  void Check(FtStatus status, const char* text);
+  // A driver call of an exchange failed: catalogue message `text` with the call's status.
+  [[noreturn]] void FailLink(int32_t text, FtStatus status);
+  // What the open bridge's backend says of its latest failure, or what `status` stands for.
+  BridgeFault DeviceFault(FtStatus status) const;
   void CloseDevice();
 
   FtDriver& driver_;

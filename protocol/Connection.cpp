@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "text/Cp1251.h"
 #include "text/Messages.h"
@@ -30,13 +31,15 @@ void TVXA4410Connection::CheckError() {
   if (!error_.load()) return;
   std::string text;
   ConnErrorKind kind = ConnErrorKind::kOther;
+  BridgeFault fault;
   {
     std::lock_guard lock(RxMutex);
     if (!error_.load()) return;
     text = errorText_;
     kind = errorKind_;
+    fault = errorFault_;
   }
-  throw TVXA4410ConnError(text, kind);
+  throw TVXA4410ConnError(text, kind, std::move(fault));
 }
 
 void TVXA4410Connection::EnterState(RxHandler rx, TxHandler tx) {
@@ -46,9 +49,10 @@ void TVXA4410Connection::EnterState(RxHandler rx, TxHandler tx) {
 
 void TVXA4410Connection::GoIdle() { EnterState(RxHandler::kIdle, TxHandler::kIdle); }
 
-void TVXA4410Connection::Fail(const std::string& text, ConnErrorKind kind) {
+void TVXA4410Connection::Fail(const std::string& text, ConnErrorKind kind, BridgeFault fault) {
   errorText_ = text;
   errorKind_ = kind;
+  errorFault_ = std::move(fault);
   GoIdle();
   error_.store(true);
   if (outcomeListener_) outcomeListener_();
@@ -191,7 +195,7 @@ int TVXA4410Connection::TrafficStep() {
     if (Exchange(0) == kRxOk) RunReceiveHandler();
     CheckProgress();
   } catch (const TVXA4410ConnError& e) {
-    Fail(e.Text(), e.Kind());
+    Fail(e.Text(), e.Kind(), e.Fault());
   } catch (const std::exception& e) {
     Fail(e.what());
   } catch (...) {

@@ -94,7 +94,8 @@ class TVXA4410Connection final : public TUsbChannel {
   enum class TxHandler : uint8_t { kIdle, kWrite, kRead };
 
   void GoIdle();
-  void Fail(const std::string& text, ConnErrorKind kind = ConnErrorKind::kOther);
+  void Fail(const std::string& text, ConnErrorKind kind = ConnErrorKind::kOther,
+            BridgeFault fault = {});
   void FinishTransfer();
   void EnterState(RxHandler rx, TxHandler tx);
 
@@ -135,6 +136,7 @@ class TVXA4410Connection final : public TUsbChannel {
   std::atomic<uint64_t> transferNumber_{0};
   std::string errorText_;
   ConnErrorKind errorKind_ = ConnErrorKind::kOther;
+  BridgeFault errorFault_;
   TBasicTransBuffer* bound_ = nullptr;
   std::atomic<RxHandler> rxHandler_{RxHandler::kIdle};
   TxHandler txHandler_ = TxHandler::kIdle;

@@ -169,6 +169,16 @@ inline constexpr CatalogueEntry kOwnRows[] = {
      "update every instrument attached at once:"},
     {msg::kExampleReadToStandardOutput, "прочитать dev_info прибора на стандартный вывод, в файл:",
      "read the instrument's dev_info to standard output, into a file:"},
+    {msg::kCauseDisconnected, "прибор или его кабель USB был отсоединён", "the instrument or its USB cable was disconnected"},
+    {msg::kCausePortSpeed, "порт %s не работает на скорости %u бод, а прибору нужны 3 или 1,5 Мбод: укажите порт USB-кабеля прибора", "port %s cannot run at %u baud, and the instrument needs 3 or 1.5 Mbaud: name the port of the instrument's USB cable"},
+    {msg::kCausePortSpeedReported, "порт %s работает на скорости %u бод вместо %u, а прибору нужны 3 или 1,5 Мбод: укажите порт USB-кабеля прибора", "port %s runs at %u baud instead of %u, and the instrument needs 3 or 1.5 Mbaud: name the port of the instrument's USB cable"},
+    {msg::kCauseBridgeSpeed, "мост не работает на скорости 3 или 1,5 Мбод, нужной прибору", "the bridge cannot run at 3 or 1.5 Mbaud, which the instrument needs"},
+    {msg::kCausePortSetting, "порт %s не поддерживает эту настройку линии: %s", "port %s does not support this line setting: %s"},
+    {msg::kCauseBridgeBusy, "мост занят другой программой или драйвером системы: закройте то, что его использует, и повторите", "the bridge is held by another program or by a driver of the system: close what uses it and try again"},
+    {msg::kCauseDriverStatus, "драйвер вернул %s (%u)", "the driver returned %s (%u)"},
+    {msg::kCauseBridgeError, "мост \"%s\": %s (код %d)", "the bridge \"%s\": %s (code %d)"},
+    {msg::kHintSeveralDevices, "Или выберите один: vxa4410-cli list покажет их, --device ПРИБОР выберет один\n(по номеру из списка, порту или серийному номеру), --all возьмёт все сразу.", "Or choose one: vxa4410-cli list shows them, --device SEL picks one of them\n(by its index, port or serial number), --all takes all of them at once."},
+    {msg::kHintInstalling, "Прибор, который устанавливает программу, не отвечает, пока не закончит:\nдождитесь сообщения на его экране и только потом отсоединяйте его.", "An instrument that is installing its program does not answer until it has\nfinished: wait for its display to say so before unplugging it."},
 };
 
 static_assert(RowsWhole(kOwnRows), "a message lacks a language");

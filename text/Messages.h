@@ -205,6 +205,17 @@ enum : int32_t {
   kExampleDevice = 414,
   kExampleAll = 415,
   kExampleReadToStandardOutput = 416,
+  // Causes of a failed driver call, and hints.
+  kCauseDisconnected = 420,
+  kCausePortSpeed = 421,
+  kCausePortSpeedReported = 422,
+  kCauseBridgeSpeed = 423,
+  kCausePortSetting = 424,
+  kCauseBridgeBusy = 425,
+  kCauseDriverStatus = 426,
+  kCauseBridgeError = 427,
+  kHintSeveralDevices = 428,
+  kHintInstalling = 429,
 };
 }  // namespace msg
 

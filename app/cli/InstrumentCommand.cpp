@@ -107,11 +107,11 @@ CommandResult RunOnOne(const CommandContext& context, const std::optional<Bridge
   loader->SetSearchBuffer(sink.get());
   if (chosen) loader->SetBridge(*chosen);
 
-  const Outcome::Kind found = loader->Find().kind;
-  // No instrument, or a bridge or port that could not be listed or used: the driver knows why.
-  if (found == Outcome::kNoDevice || found == Outcome::kFailed) {
-    const std::string cause = context.backend.Driver().LastError();
-    if (!cause.empty()) context.output.Note(cause);
+  const Outcome search = loader->Find();
+  const Outcome::Kind found = search.kind;
+  // The design's text asks to unplug the others; here one can be chosen instead.
+  if (search.FailedAs(FailureKind::kSeveralDevices)) {
+    context.output.Note(VXA_MSG(msg::kHintSeveralDevices));
   }
   // The search waits for the instrument without polling: a Ctrl-C meanwhile is seen here.
   view.ProcessEvents(std::chrono::milliseconds(0));

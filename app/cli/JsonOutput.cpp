@@ -20,6 +20,14 @@ constexpr std::chrono::milliseconds kProgressInterval{500};
 
 json TextOrNull(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
 
+// Why a driver call failed (its words and a stable word for its kind) and what to do about it.
+void AddCause(json& object, const BridgeFault& fault, const std::string& hint) {
+  const char* code = fault.Known() ? BridgeCauseCode(fault.kind) : nullptr;
+  object["cause"] = code != nullptr ? json(fault.text) : json(nullptr);
+  object["cause_code"] = code != nullptr ? json(code) : json(nullptr);
+  object["hint"] = TextOrNull(hint);
+}
+
 const char* ReportLevel(ReportKind kind) {
   switch (kind) {
     case ReportKind::kError: return "error";
@@ -147,6 +155,7 @@ void JsonOutput::Reported(const Who& who, const Report& report) {
   object["text"] = report.text;
   object["detail"] = TextOrNull(report.detail);
   object["consequence"] = TextOrNull(report.consequence);
+  AddCause(object, report.fault, report.hint);
   Write(std::move(object));
 }
 
@@ -179,6 +188,8 @@ void JsonOutput::WriteOutcome(size_t index, Instrument& instrument, const Outcom
   object["text"] = failure != nullptr ? TextOrNull(failure->text) : TextOrNull(instrument.successText);
   object["detail"] = failure != nullptr ? TextOrNull(failure->detail) : json(nullptr);
   object["consequence"] = failure != nullptr ? TextOrNull(failure->consequence) : json(nullptr);
+  AddCause(object, failure != nullptr ? failure->fault : BridgeFault{},
+           failure != nullptr ? failure->hint : std::string());
   object["install_requested"] = outcome.kernelRequested;
   object["new_version"] = TextOrNull(instrument.newVersion);
   object["clock_set"] = ClockText(instrument.clockSet);

@@ -44,6 +44,10 @@ std::string StationOutcomeText(const StationResult& result, Asked asked) {
   if (!result.FailureText().empty()) {
     // With what it means for this instrument: unchanged, or installing and to be left alone.
     std::string text = OneLine(result.FailureText());
+    // Why the driver call failed, where the backend knows: an unplugged one says so.
+    if (const BridgeFault& fault = result.outcome.failure->fault; fault.Known()) {
+      text += "; " + OneLine(fault.text);
+    }
     const std::string& consequence = result.outcome.failure->consequence;
     if (!consequence.empty()) {
       text += text.ends_with('.') ? " " : ". ";

@@ -34,8 +34,10 @@ void TextOutput::InstrumentFound(const Who&, const DeviceLines& lines, const Ins
 void TextOutput::Reported(const Who&, const Report& report) {
   std::FILE* stream = report.kind == ReportKind::kInformation ? streams_.out : streams_.err;
   Print(stream, report.text);
-  if (!report.detail.empty()) Print(stream, report.detail);
-  if (!report.consequence.empty()) Print(stream, report.consequence);
+  for (const std::string* line :
+       {&report.fault.text, &report.hint, &report.detail, &report.consequence}) {
+    if (!line->empty()) Print(stream, *line);
+  }
 }
 
 void TextOutput::LogUnavailable(const Who&, const std::string& why) { Print(streams_.err, why); }
@@ -142,11 +144,21 @@ void TextOutput::StationEnded(const Station& station, bool update, size_t succee
     } else {
       Print(streams_.err, FormatText("%u: %s", result.bridge.index,
                                      StationOutcomeText(result, Asked::kInfo).c_str()));
+      if (const std::optional<Failure>& failure = result.outcome.failure) {
+        for (const std::string* line : {&failure->fault.text, &failure->hint}) {
+          if (!line->empty()) Print(streams_.err, *line);
+        }
+      }
     }
   }
 }
 
-void TextOutput::Failed(const Failure& failure) { Print(streams_.err, failure.text); }
+void TextOutput::Failed(const Failure& failure) {
+  Print(streams_.err, failure.text);
+  for (const std::string* line : {&failure.fault.text, &failure.hint}) {
+    if (!line->empty()) Print(streams_.err, *line);
+  }
+}
 
 void TextOutput::Note(const std::string& text) { Print(streams_.err, text); }
 

@@ -13,18 +13,25 @@ namespace vxa {
 // that made the call.
 class ErrorNote final {
  public:
-  void Set(std::string text) {
+  // Words of no known kind: a check of the program's own arguments, a listing's findings.
+  void Set(std::string text) { Set(BridgeCause::kOther, std::move(text)); }
+  void Set(BridgeCause kind, std::string text) {
     std::lock_guard lock(mutex_);
-    text_ = std::move(text);
+    fault_ = {kind, std::move(text)};
   }
+  void Set(BridgeFault fault) { Set(fault.kind, std::move(fault.text)); }
   std::string Get() const {
     std::lock_guard lock(mutex_);
-    return text_;
+    return fault_.text;
+  }
+  BridgeFault Fault() const {
+    std::lock_guard lock(mutex_);
+    return fault_;
   }
 
  private:
   mutable std::mutex mutex_;
-  std::string text_;
+  BridgeFault fault_;
 };
 
 // Arguments both backends refuse before they touch the bridge. Each check gives kFtOk, or

@@ -19,7 +19,8 @@ FtStatus ComPortDriver::List(std::vector<ComPort>* ports) {
   }
   *ports = ListFtdiComPorts();
   if (ports->empty()) {
-    error_.Set(FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "COM, USB VID 0403"));
+    error_.Set(BridgeCause::kNoSuchPort,
+               FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "COM, USB VID 0403"));
     return kFtDeviceNotFound;
   }
   return kFtOk;
@@ -29,7 +30,7 @@ FtStatus ComPortDriver::OpenListed(const ComPort& port, std::unique_ptr<FtDevice
   serial::Failure failure;
   std::unique_ptr<SerialLine> opened = SerialLine::Open(PortLocation{.path = port.name}, &failure);
   if (!opened) {
-    error_.Set(std::move(failure.text));
+    error_.Set(failure.cause, std::move(failure.text));
     return failure.status;
   }
   *device = std::move(opened);

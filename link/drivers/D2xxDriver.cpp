@@ -201,7 +201,8 @@ FtStatus D2xxDriver::CountDevices(uint32_t* count) {
   // None attached: the library's usual answer is success with a count of 0, and status 2 its
   // other way of saying so. The program hears one, whichever the library chose.
   if ((status == kFtOk && *count == 0) || status == kFtDeviceNotFound) {
-    error_.Set(FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), library_->name.c_str()));
+    error_.Set(BridgeCause::kNoSuchPort,
+               FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), library_->name.c_str()));
     return kFtDeviceNotFound;
   }
   return Note("FT_ListDevices", status);
@@ -255,10 +256,14 @@ FtStatus D2xxDriver::OpenEx(void* what, d2xx::ULong flags, std::unique_ptr<FtDev
   device->reset();
   d2xx::Handle handle = nullptr;
   const FtStatus status = library_->call.OpenEx(what, flags, &handle);
-  if (status != kFtOk) return Note("FT_OpenEx", status);
-  if (handle == nullptr) return Note("FT_OpenEx", kFtInvalidHandle);
-  *device = std::make_unique<D2xxDevice>(library_, handle);
-  return kFtOk;
+  if (status == kFtOk && handle != nullptr) {
+    *device = std::make_unique<D2xxDevice>(library_, handle);
+    return kFtOk;
+  }
+  // The library gives a number alone; what it means on opening is all there is to say.
+  const FtStatus failed = status != kFtOk ? status : kFtInvalidHandle;
+  error_.Set(FaultOfStatus(failed, true));
+  return failed;
 }
 
 }  // namespace vxa

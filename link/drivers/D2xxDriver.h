@@ -38,6 +38,7 @@ class D2xxDriver final : public FtDriver {
 
   // The library reports status numbers only; the text says which call gave which.
   std::string LastError() const override { return error_.Get(); }
+  BridgeFault LastFault() const override { return error_.Fault(); }
 
  private:
   explicit D2xxDriver(std::shared_ptr<const Library> library);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/Deadline.h"
+#include "text/Messages.h"
 
 namespace vxa {
 namespace {
@@ -50,16 +51,19 @@ FtStatus LibFtdiDevice::NotOpen() {
   return kFtInvalidHandle;
 }
 
-FtStatus LibFtdiDevice::Fail(int result, const char* operation) {
-  std::string text = std::string(operation) + " on the FTDI bridge \"" + name_ + "\" failed (" +
-                     link_->ErrorString() + ", code " + std::to_string(result) + ")";
-  if (result == ftdi::kUsbErrorNoDevice) text += ": it was unplugged";
-  error_.Set(std::move(text));
+FtStatus LibFtdiDevice::Fail(int result) {
+  if (result == ftdi::kUsbErrorNoDevice) {
+    error_.Set(BridgeCause::kDisconnected, VXA_MSG(msg::kCauseDisconnected));
+  } else {
+    // libftdi's own words, which are English whatever the language.
+    error_.Set(BridgeCause::kOther, FormatText(VXA_MSG(msg::kCauseBridgeError), name_.c_str(),
+                                               link_->ErrorString().c_str(), result));
+  }
   return kFtIoError;
 }
 
-FtStatus LibFtdiDevice::Check(int result, const char* operation) {
-  return result < 0 ? Fail(result, operation) : kFtOk;
+FtStatus LibFtdiDevice::Check(int result) {
+  return result < 0 ? Fail(result) : kFtOk;
 }
 
 void LibFtdiDevice::ApplyUsbTimeouts() {
@@ -78,7 +82,7 @@ uint32_t LibFtdiDevice::TakeHeld(uint8_t* out, uint32_t count) {
 FtStatus LibFtdiDevice::ResetDevice() {
   if (!link_) return NotOpen();
   DropHeld();
-  return Check(link_->Reset(), "reset");
+  return Check(link_->Reset());
 }
 
 FtStatus LibFtdiDevice::SetLatencyTimer(uint8_t milliseconds) {
@@ -86,7 +90,7 @@ FtStatus LibFtdiDevice::SetLatencyTimer(uint8_t milliseconds) {
   if (const FtStatus status = CheckLatencyTimer(milliseconds, error_); status != kFtOk) {
     return status;
   }
-  return Check(link_->SetLatencyTimer(milliseconds), "setting the latency timer");
+  return Check(link_->SetLatencyTimer(milliseconds));
 }
 
 FtStatus LibFtdiDevice::SetUSBParameters(uint32_t inTransferSize, uint32_t outTransferSize) {
@@ -96,8 +100,7 @@ FtStatus LibFtdiDevice::SetUSBParameters(uint32_t inTransferSize, uint32_t outTr
     error_.Set("USB transfer sizes must lie between 64 and 65536 bytes");
     return kFtInvalidParameter;
   }
-  return Check(link_->SetChunkSizes(std::min(inTransferSize, kMaxReadChunk), outTransferSize),
-               "setting the USB transfer sizes");
+  return Check(link_->SetChunkSizes(std::min(inTransferSize, kMaxReadChunk), outTransferSize));
 }
 
 FtStatus LibFtdiDevice::SetTimeouts(uint32_t readTimeoutMs, uint32_t writeTimeoutMs) {
@@ -116,7 +119,7 @@ FtStatus LibFtdiDevice::SetDataCharacteristics(uint8_t wordLength, uint8_t stopB
     return status;
   }
   // The vendor's numbers for data bits, stop bits and parity are libftdi's enumerators.
-  return Check(link_->SetLineProperty(wordLength, stopBits, parity), "setting the line format");
+  return Check(link_->SetLineProperty(wordLength, stopBits, parity));
 }
 
 FtStatus LibFtdiDevice::GetModemStatus(uint32_t* modemStatus) {
@@ -125,7 +128,7 @@ FtStatus LibFtdiDevice::GetModemStatus(uint32_t* modemStatus) {
   if (!link_) return NotOpen();
   uint16_t status = 0;
   if (const int result = link_->PollModemStatus(&status); result < 0) {
-    return Fail(result, "reading the modem lines");
+    return Fail(result);
   }
   // Low byte: the modem lines in the vendor's bits (its low nibble is reserved); high byte: the
   // line status, where the vendor's library also puts it.
@@ -152,12 +155,12 @@ FtStatus LibFtdiDevice::SetFlowControl(uint16_t mode, uint8_t, uint8_t) {
     default:
       return RefuseFlowControl(error_);
   }
-  return Check(link_->SetFlowControl(sioMode), "setting flow control");
+  return Check(link_->SetFlowControl(sioMode));
 }
 
 FtStatus LibFtdiDevice::SetDivisor(uint16_t divisor) {
   if (!link_) return NotOpen();
-  return Check(link_->SetDivisor(divisor), "setting the baud rate divisor");
+  return Check(link_->SetDivisor(divisor));
 }
 
 FtStatus LibFtdiDevice::Purge(uint32_t mask) {
@@ -167,7 +170,7 @@ FtStatus LibFtdiDevice::Purge(uint32_t mask) {
   const bool output = (mask & kFtPurgeTx) != 0;
   if (!input && !output) return kFtOk;
   if (input) DropHeld();
-  return Check(link_->Flush(input, output), "purge");
+  return Check(link_->Flush(input, output));
 }
 
 FtStatus LibFtdiDevice::Write(const void* buffer, uint32_t count, uint32_t* written) {
@@ -196,7 +199,7 @@ FtStatus LibFtdiDevice::Write(const void* buffer, uint32_t count, uint32_t* writ
     if (result < 0) {
       // libftdi reports a timed-out transfer like any other failure; the deadline tells them
       // apart. A slice cut short counts as not written.
-      if (!Expired(deadline)) status = Fail(result, "write");
+      if (!Expired(deadline)) status = Fail(result);
       break;
     }
     if (result == 0) break;  // cannot happen for a non-empty slice; never loop on it
@@ -226,7 +229,7 @@ FtStatus LibFtdiDevice::Read(void* buffer, uint32_t count, uint32_t* read) {
     if (result == ftdi::kUsbErrorTimeout) continue;
     if (result < 0) {
       *read = got;
-      return Fail(result, "read");
+      return Fail(result);
     }
     got += static_cast<uint32_t>(result);
     if (result == 0 && SteadyClock::now() - started < kInstantReturn) {
@@ -254,7 +257,7 @@ FtStatus LibFtdiDevice::GetStatus(uint32_t* rxQueue, uint32_t* txQueue, uint32_t
   if (heldLength_ < kHoldCapacity) {
     const int result =
         link_->ReadData(held_.data() + heldLength_, static_cast<int>(kHoldCapacity - heldLength_));
-    if (result < 0 && result != ftdi::kUsbErrorTimeout) return Fail(result, "status");
+    if (result < 0 && result != ftdi::kUsbErrorTimeout) return Fail(result);
     if (result > 0) heldLength_ += static_cast<uint32_t>(result);
   }
   *rxQueue = heldLength_ + link_->Buffered();

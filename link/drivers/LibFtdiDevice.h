@@ -57,10 +57,11 @@ class LibFtdiDevice final : public FtDevice {
 
   // The cause of the latest failure; empty while nothing has failed.
   std::string LastError() const { return error_.Get(); }
+  BridgeFault LastFault() const override { return error_.Fault(); }
 
  private:
-  FtStatus Check(int result, const char* operation);
-  FtStatus Fail(int result, const char* operation);
+  FtStatus Check(int result);
+  FtStatus Fail(int result);
   FtStatus NotOpen();
   uint32_t TakeHeld(uint8_t* out, uint32_t count);
   void DropHeld() { heldStart_ = heldLength_ = 0; }

@@ -39,14 +39,15 @@ FtStatus LibFtdiDriver::List(std::vector<ftdi::FtdiUsbDevice>* devices) {
     devices->insert(devices->end(), found.begin(), found.end());
   }
   if (devices->empty()) {
-    error_.Set(FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "USB VID 0403"));
+    error_.Set(BridgeCause::kNoSuchPort, FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "USB VID 0403"));
     return kFtDeviceNotFound;
   }
   // Every bridge counts, even one whose description could not be read; opening it will fail
   // and say why, but the note is useful already.
   for (const ftdi::FtdiUsbDevice& device : *devices) {
     if (device.stringsResult != 0 && !bus_->MayOpen(device.node)) {
-      error_.Set(FormatText(VXA_MSG(msg::kUsbNodePermission), device.node.c_str()));
+      error_.Set(BridgeCause::kPermission,
+                 FormatText(VXA_MSG(msg::kUsbNodePermission), device.node.c_str()));
     }
   }
   return kFtOk;
@@ -106,9 +107,9 @@ FtStatus LibFtdiDriver::OpenFailed(int failure, const std::string& failureText) 
           ? NodesWithoutPermission()
           : std::string();
   if (!nodes.empty()) {
-    error_.Set(FormatText(VXA_MSG(msg::kUsbNodePermission), nodes.c_str()));
+    error_.Set(BridgeCause::kPermission, FormatText(VXA_MSG(msg::kUsbNodePermission), nodes.c_str()));
   } else if (failure == kOpenClaimFailed || failure == kOpenNotFoundOrUnconfigured) {
-    error_.Set(FormatText(VXA_MSG(msg::kBridgeHeld), cause.c_str()));
+    error_.Set(BridgeCause::kBusy, FormatText(VXA_MSG(msg::kBridgeHeld), cause.c_str()));
   } else {
     error_.Set(cause);
   }

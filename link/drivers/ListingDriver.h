@@ -67,13 +67,14 @@ class ListingDriver : public FtDriver {
     });
     if (match == now.end()) {
       const std::string& which = bridge.location.empty() ? bridge.serialNumber : bridge.location;
-      error_.Set(FormatText(VXA_MSG(msg::kBridgeGone), which.c_str()));
+      error_.Set(BridgeCause::kDisconnected, FormatText(VXA_MSG(msg::kBridgeGone), which.c_str()));
       return kFtDeviceNotFound;
     }
     return OpenListed(*match, device);
   }
 
   std::string LastError() const final { return error_.Get(); }
+  BridgeFault LastFault() const final { return error_.Fault(); }
 
  protected:
   // `bridgeWord` is what the backend's texts call one listed bridge ("port", "bridge").
@@ -111,7 +112,8 @@ class ListingDriver : public FtDriver {
       found += (found.empty() ? "" : ", ") + Describe(bridge).location + " \"" +
                bridge.description + "\"";
     }
-    error_.Set(FormatText(VXA_MSG(msg::kNoDeviceDescribed), description.c_str(), found.c_str()));
+    error_.Set(BridgeCause::kNoSuchPort,
+               FormatText(VXA_MSG(msg::kNoDeviceDescribed), description.c_str(), found.c_str()));
     return kFtDeviceNotFound;
   }
 

@@ -1,5 +1,7 @@
 #include "link/drivers/SerialLine.h"
 
+#include "text/Messages.h"
+
 namespace vxa {
 namespace {
 
@@ -11,12 +13,17 @@ constexpr uint32_t kSpeedTolerancePerMille = 10;
 
 namespace serial {
 
-Failure DescribeIoFailure(unsigned long code, const std::string& port, const char* operation) {
+Failure DescribeIoFailure(unsigned long code, const std::string& port, bool setting) {
+  // A pseudo-terminal whose other side closed is gone the same way as an unplugged bridge.
   if (IsGone(code)) {
-    return {kFtIoError, std::string(operation) + " on " + port +
-                            " failed: the bridge was unplugged or the other side closed"};
+    return {kFtIoError, VXA_MSG(msg::kCauseDisconnected), BridgeCause::kDisconnected};
   }
-  return {kFtIoError, std::string(operation) + " on " + port + " failed: " + SystemErrorText(code)};
+  const std::string words = SystemErrorText(code);
+  if (setting) {
+    return {kFtIoError, FormatText(VXA_MSG(msg::kCausePortSetting), port.c_str(), words.c_str()),
+            BridgeCause::kNotSupported};
+  }
+  return {kFtIoError, FormatText(VXA_MSG(msg::kComPortFailed), port.c_str(), words.c_str())};
 }
 
 }  // namespace serial
@@ -34,18 +41,16 @@ std::unique_ptr<SerialLine> SerialLine::Open(const PortLocation& where, serial::
 SerialLine::SerialLine(std::unique_ptr<SerialPortIo> port, std::string name)
     : port_(std::move(port)), name_(std::move(name)) {}
 
-FtStatus SerialLine::Apply(const LineSettings& line, const char* operation) {
-  if (!port_) return NotOpen();
+unsigned long SerialLine::Apply(const LineSettings& line) {
   unsigned long code = port_->Apply(line);
   if (code == 0 && line.baud != 0) code = port_->Speed(&lineSpeed_);
-  if (code != 0) return Fail({code, operation});
-  line_ = line;
-  return kFtOk;
+  if (code == 0) line_ = line;
+  return code;
 }
 
-FtStatus SerialLine::Fail(PortError error) {
-  serial::Failure failure = serial::DescribeIoFailure(error.code, name_, error.operation);
-  error_.Set(std::move(failure.text));
+FtStatus SerialLine::Fail(PortError error, bool setting) {
+  serial::Failure failure = serial::DescribeIoFailure(error.code, name_, setting);
+  error_.Set(failure.cause, std::move(failure.text));
   return failure.status;
 }
 
@@ -61,7 +66,8 @@ FtStatus SerialLine::ResetDevice() {
   if (const unsigned long code = port_->Flush(true, true); code != 0) {
     return Fail({code, "reset (flush)"});
   }
-  return Apply(line_, "reset (settings)");
+  if (const unsigned long code = Apply(line_); code != 0) return Fail({code, "reset (settings)"});
+  return kFtOk;
 }
 
 FtStatus SerialLine::SetLatencyTimer(uint8_t milliseconds) {
@@ -98,7 +104,10 @@ FtStatus SerialLine::SetDataCharacteristics(uint8_t wordLength, uint8_t stopBits
   line.wordLength = wordLength;
   line.stopBits = stopBits;
   line.parity = parity;
-  return Apply(line, "setting the line format");
+  if (const unsigned long code = Apply(line); code != 0) {
+    return Fail({code, "setting the line format"}, true);
+  }
+  return kFtOk;
 }
 
 FtStatus SerialLine::GetModemStatus(uint32_t* modemStatus) {
@@ -115,7 +124,8 @@ FtStatus SerialLine::GetModemStatus(uint32_t* modemStatus) {
 FtStatus SerialLine::SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) {
   if (!port_) return NotOpen();
   if (mode == kFtFlowDtrDsr) {
-    error_.Set(std::string("DTR/DSR flow control is not available on a ") + serial::kPortKind);
+    error_.Set(BridgeCause::kNotSupported,
+               std::string("DTR/DSR flow control is not available on a ") + serial::kPortKind);
     return kFtNotSupported;
   }
   if (mode != kFtFlowNone && mode != kFtFlowRtsCts && mode != kFtFlowXonXoff) {
@@ -125,21 +135,30 @@ FtStatus SerialLine::SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) {
   line.flow = mode;
   line.xon = xon;
   line.xoff = xoff;
-  return Apply(line, "setting flow control");
+  if (const unsigned long code = Apply(line); code != 0) {
+    return Fail({code, "setting flow control"}, true);
+  }
+  return kFtOk;
 }
 
 FtStatus SerialLine::SetDivisor(uint16_t divisor) {
   if (!port_) return NotOpen();
   LineSettings line = line_;
   line.baud = BaudRateOfDivisor(divisor);
-  if (const FtStatus status = Apply(line, "setting the speed"); status != kFtOk) return status;
+  const unsigned asked = line.baud;
+  if (const unsigned long code = Apply(line); code != 0) {
+    if (serial::IsGone(code)) return Fail({code, "setting the speed"});
+    // A port that refuses the rate outright: a plain serial port, which tops out far below it.
+    error_.Set(BridgeCause::kNotSupported,
+               FormatText(VXA_MSG(msg::kCausePortSpeed), name_.c_str(), asked));
+    return kFtInvalidBaudRate;
+  }
   // The driver may have settled for another rate than asked: Apply read back what it runs at.
-  const uint64_t asked = line.baud;
-  const uint64_t got = lineSpeed_;
+  const unsigned got = lineSpeed_;
   const uint64_t off = asked > got ? asked - got : got - asked;
-  if (off * 1000 > asked * kSpeedTolerancePerMille) {
-    error_.Set(name_ + " does not run at " + std::to_string(asked) + " baud (it reports " +
-               std::to_string(got) + ")");
+  if (off * 1000 > uint64_t{asked} * kSpeedTolerancePerMille) {
+    error_.Set(BridgeCause::kNotSupported,
+               FormatText(VXA_MSG(msg::kCausePortSpeedReported), name_.c_str(), got, asked));
     return kFtInvalidBaudRate;
   }
   return kFtOk;

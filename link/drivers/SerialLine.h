@@ -49,13 +49,16 @@ class SerialLine final : public FtDevice {
 
   // The cause of the latest failure; empty while nothing has failed.
   std::string LastError() const { return error_.Get(); }
+  BridgeFault LastFault() const override { return error_.Fault(); }
   // The speed the port reported after the last SetDivisor; 0 before the first.
   uint32_t LineSpeed() const { return lineSpeed_; }
 
  private:
-  // Applies `line` to the port; on success it becomes the current line.
-  FtStatus Apply(const LineSettings& line, const char* operation);
-  FtStatus Fail(PortError error);
+  // Applies `line` to the open port; on success it becomes the current line. The system's error,
+  // or 0.
+  unsigned long Apply(const LineSettings& line);
+  // `setting`: the port refused a setting of the line, which it then does not support.
+  FtStatus Fail(PortError error, bool setting = false);
   FtStatus NotOpen();
 
   std::unique_ptr<SerialPortIo> port_;

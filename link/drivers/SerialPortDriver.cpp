@@ -81,7 +81,8 @@ FtStatus SerialPortDriver::List(std::vector<SerialPort>* ports) {
   if (!options_.port.empty()) {
     std::error_code ec;
     if (!fs::exists(options_.port, ec)) {
-      error_.Set(FormatText(VXA_MSG(msg::kComPortMissing), options_.port.c_str()));
+      error_.Set(BridgeCause::kNoSuchPort,
+                 FormatText(VXA_MSG(msg::kComPortMissing), options_.port.c_str()));
       return kFtDeviceNotFound;
     }
     ports->push_back({UsbSerialNameOf(options_.port), options_.port, kExplicitPortDescription, {}});
@@ -89,7 +90,7 @@ FtStatus SerialPortDriver::List(std::vector<SerialPort>* ports) {
   }
   *ports = ScanSysfs();
   if (ports->empty()) {
-    error_.Set(FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "/dev/ttyUSB*"));
+    error_.Set(BridgeCause::kNoSuchPort, FormatText(VXA_MSG(msg::kNoFtdiDeviceFound), "/dev/ttyUSB*"));
     return kFtDeviceNotFound;
   }
   return kFtOk;
@@ -104,7 +105,7 @@ FtStatus SerialPortDriver::OpenListed(const SerialPort& port, std::unique_ptr<Ft
   std::unique_ptr<SerialLine> opened =
       SerialLine::Open(PortLocation{port.path, port.ttyName, options_.sysRoot}, &failure);
   if (!opened) {
-    error_.Set(std::move(failure.text));
+    error_.Set(failure.cause, std::move(failure.text));
     return failure.status;
   }
   *device = std::move(opened);

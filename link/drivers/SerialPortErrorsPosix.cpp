@@ -46,17 +46,21 @@ Failure DescribeOpenFailure(unsigned long code, const std::string& path) {
     // A node with nothing behind it is a port that is not there (an unplugged bridge).
     case ENXIO:
     case ENODEV:
-      return {kFtDeviceNotFound, FormatText(VXA_MSG(msg::kComPortMissing), where)};
+      return {kFtDeviceNotFound, FormatText(VXA_MSG(msg::kComPortMissing), where),
+              BridgeCause::kNoSuchPort};
     case EACCES:
     case EPERM:
       return {kFtDeviceNotOpened,
-              FormatText(VXA_MSG(msg::kPortPermission), where, GroupOf(path).c_str())};
+              FormatText(VXA_MSG(msg::kPortPermission), where, GroupOf(path).c_str()),
+              BridgeCause::kPermission};
     case EBUSY:
     case EWOULDBLOCK:  // another program holds the port's lock
-      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortBusy), where)};
+      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortBusy), where),
+              BridgeCause::kBusy};
     case ENOTTY:
     case EINVAL:
-      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kNotSerialPort), where)};
+      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kNotSerialPort), where),
+              BridgeCause::kNotSupported};
     default:
       return {kFtDeviceNotOpened,
               FormatText(VXA_MSG(msg::kComPortFailed), where, SystemErrorText(code).c_str())};

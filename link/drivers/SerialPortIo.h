@@ -69,11 +69,12 @@ class SerialPortIo {
 
 namespace serial {
 
-// What a failure means for the program: the status the link expects and a sentence that names
-// the cause and what to do about it.
+// What a failure means for the program: the status the link expects, and a sentence that names
+// the cause and what to do about it, with its kind.
 struct Failure {
   FtStatus status = kFtOk;
   std::string text;
+  BridgeCause cause = BridgeCause::kOther;
 };
 
 // Opens the port exclusively (no other program may use it while it is open) and makes it raw.
@@ -81,8 +82,9 @@ struct Failure {
 std::unique_ptr<SerialPortIo> OpenPort(const PortLocation& where, Failure* failure);
 // Opening `port` failed with the system's `code`, or making it a port did.
 Failure DescribeOpenFailure(unsigned long code, const std::string& port);
-// `operation` ("read", "write", ...) failed with `code` on the open `port`.
-Failure DescribeIoFailure(unsigned long code, const std::string& port, const char* operation);
+// A call failed with `code` on the open `port`: the port is gone, or the system says why. A
+// `setting` of the line that the port refuses is one it does not support.
+Failure DescribeIoFailure(unsigned long code, const std::string& port, bool setting);
 // The device behind the port is gone: unplugged bridge, or the far side of a pseudo-terminal
 // closed. Nothing done on the port will work again.
 bool IsGone(unsigned long code);

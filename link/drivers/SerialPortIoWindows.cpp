@@ -235,10 +235,12 @@ Failure DescribeOpenFailure(unsigned long code, const std::string& port) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-      return {kFtDeviceNotFound, FormatText(VXA_MSG(msg::kComPortMissing), port.c_str())};
+      return {kFtDeviceNotFound, FormatText(VXA_MSG(msg::kComPortMissing), port.c_str()),
+              BridgeCause::kNoSuchPort};
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortBusy), port.c_str())};
+      return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortBusy), port.c_str()),
+              BridgeCause::kBusy};
     default:
       return {kFtDeviceNotOpened, FormatText(VXA_MSG(msg::kComPortFailed), port.c_str(),
                                              SystemErrorText(code).c_str())};

@@ -178,10 +178,49 @@ TEST_F(LoaderTest, AnInstrumentThatDoesNotAnswerIsReportedAsNotConnected) {
   EXPECT_EQ(LastBox().kind, ReportKind::kNotAnswering);
   EXPECT_EQ(LastBox().text, "Прибор не подключен к USB порту");
   EXPECT_EQ(LastBox().cause, ConnErrorKind::kLink);
+  EXPECT_EQ(LastBox().hint, Msg(msg::kHintInstalling));
+  EXPECT_EQ(LastBox().fault.kind, BridgeCause::kNone);  // silent, not gone
   EXPECT_FALSE(view_.loadEnabled);
   EXPECT_EQ(view_.memo.size(), 4u);  // still the earlier instrument's lines
   EXPECT_EQ(loader.LastOutcome(), Outcome::kNotResponding);
   EXPECT_EQ(bus_.OpenHandles(), 1);  // open until the next search
+}
+
+// A bridge that gives a bare status for a step of opening: the step's text, and under it what
+// the status stands for.
+TEST_F(LoaderTest, EachFailedStepOfOpeningIsShownWithItsCause) {
+  const struct {
+    sim::Call call;
+    FtStatus status;
+    const char* text;
+    BridgeCause cause;
+    std::string causeText;
+  } rows[] = {
+      {sim::Call::SetDivisor, kFtInvalidBaudRate, "FT_SetDivisor failed",
+       BridgeCause::kNotSupported, Msg(msg::kCauseBridgeSpeed)},
+      {sim::Call::ResetDevice, kFtIoError, "FT_ResetDevice failed", BridgeCause::kDisconnected,
+       Msg(msg::kCauseDisconnected)},
+      {sim::Call::Purge, kFtDeviceNotOpened, "FT_Purge failed", BridgeCause::kDisconnected,
+       Msg(msg::kCauseDisconnected)},
+      {sim::Call::SetFlowControl, kFtNotSupported, "FT_SetFlowControl failed", BridgeCause::kOther,
+       FormatText(Msg(msg::kCauseDriverStatus).c_str(), "FT_NOT_SUPPORTED", 17u)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    sim::SimBus bus{clock_};
+    bus.AttachInstrument().FailNextCall(row.call, row.status);
+    test::RecordingView view;
+    Loader loader(view, bus, clock_);
+    EXPECT_EQ(loader.Find(), Outcome::kFailed);
+    ASSERT_FALSE(view.boxes.empty());
+    const Box& box = view.boxes.back();
+    EXPECT_EQ(box.kind, ReportKind::kStandardError);
+    EXPECT_EQ(box.text, row.text);
+    EXPECT_EQ(box.fault.kind, row.cause);
+    EXPECT_EQ(box.fault.text, row.causeText);
+    EXPECT_EQ(ReportBoxText(box), std::string(row.text) + "\n" + row.causeText);
+    EXPECT_EQ(bus.OpenHandles(), 0);  // closed again
+  }
 }
 
 TEST_F(LoaderTest, AFailedListingEndsTheProgram) {
@@ -199,6 +238,7 @@ struct UpdateFailure {
   ConnErrorKind cause;
   // For a failed verification: where the first byte differs, and how many bytes were compared.
   std::optional<std::pair<uint32_t, uint32_t>> difference = std::nullopt;
+  BridgeCause bridgeCause = BridgeCause::kNone;  // what the bridge's failure is put down to
 };
 void PrintTo(const UpdateFailure& failure, std::ostream* out) { *out << failure.name; }
 
@@ -216,6 +256,10 @@ TEST_P(UpdateFailureTest, EndsWithItsErrorBoxAndNeverRequestsTheInstall) {
   EXPECT_EQ(LastBox().text, GetParam().text);
   EXPECT_EQ(LastBox().cause, GetParam().cause);
   EXPECT_EQ(LastBox().consequence, Msg(msg::kFirmwareUnchangedRepeat));
+  EXPECT_EQ(LastBox().fault.kind, GetParam().bridgeCause);
+  if (GetParam().bridgeCause == BridgeCause::kDisconnected) {
+    EXPECT_EQ(LastBox().fault.text, Msg(msg::kCauseDisconnected));
+  }
   if (const auto& difference = GetParam().difference) {
     EXPECT_EQ(LastBox().detail, FormatText(Msg(msg::kVerifyMismatchAt).c_str(), difference->first,
                                            difference->second));
@@ -252,7 +296,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "Ошибка связи с прибором", ConnErrorKind::kLink},
         UpdateFailure{"UnpluggedDuringRead",
                       FaultSpec{.fault = Fault::Unplug, .skip = 3, .onCommand = kCmdReadAck},
-                      "Ошибка чтения файла FTDI код 4", ConnErrorKind::kLink}),
+                      "Ошибка чтения файла FTDI код 4", ConnErrorKind::kLink, std::nullopt,
+                      BridgeCause::kDisconnected}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LoaderTest, ARefusedVerificationLeavesTheWindowStuckWithItsReason) {

@@ -362,7 +362,13 @@ TEST_F(CliProcessTest, JsonOutputKeepsToItsSchemaForEveryCommand) {
     EXPECT_EQ(objects.back().value("exit_status", -1), row.exitCode) << name;
     EXPECT_EQ(objects.back().value("instruments", 0u), row.instruments) << name;
     std::vector<std::string> outcomes;
-    for (const auto& outcome : OfType(objects, "outcome")) outcomes.push_back(outcome["outcome"]);
+    for (const auto& outcome : OfType(objects, "outcome")) {
+      outcomes.push_back(outcome["outcome"]);
+      // The unplugged one's cause is named for programs too; the others have none.
+      const bool unplugged = outcome["outcome"] == "link_failed";
+      EXPECT_EQ(outcome["cause_code"], unplugged ? nlohmann::json("disconnected") : nullptr)
+          << name;
+    }
     std::sort(outcomes.begin(), outcomes.end());
     std::vector<std::string> expected = row.outcomes;
     std::sort(expected.begin(), expected.end());
@@ -916,11 +922,16 @@ TEST_F(CliProcessTest, NoInstrumentExitsThree) {
   }
 }
 
+// The design's text asks to unplug the others; the next line says how to choose one instead.
 TEST_F(CliProcessTest, TwoInstrumentsExitThree) {
-  ChildResult r = RunChild(kProgram, Fast({"--sim-instruments", "2", "update", "--yes"}));
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, Msg(msg::kMoreThanOneDevice) + "\n");
+  for (const char* command : {"info", "update", "read"}) {
+    std::vector<std::string> args = {"--sim-instruments", "2", "--yes", command};
+    if (std::string(command) == "read") args.insert(args.end(), {"kernel", "k.bin"});
+    ChildResult r = RunChild(kProgram, Fast(args));
+    EXPECT_EQ(r.exitCode, 3) << command;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, Msg(msg::kMoreThanOneDevice) + "\n" + Msg(msg::kHintSeveralDevices) + "\n");
+  }
 }
 
 TEST_F(CliProcessTest, PortThatDoesNotExistExitsThree) {
@@ -945,11 +956,19 @@ TEST_F(CliProcessTest, PortThatCannotBeUsedExitsOneWithItsCause) {
   }
 }
 
+// One that does not answer may be installing still: the line under the design's text says so,
+// alone and among several.
 TEST_F(CliProcessTest, SilentInstrumentFailsWithTheNotConnectedText) {
+  const std::string hint = Msg(msg::kHintInstalling) + "\n";
   ChildResult r = RunChild(kProgram, Fast({"--sim-fault", "silent", "info"}));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, StringTableText(str::kNotConnected) + "\n");
+  EXPECT_EQ(r.err, StringTableText(str::kNotConnected) + "\n" + hint);
+
+  r = RunChild(kProgram,
+               Fast({"--sim-instruments", "2", "--sim-fault", "silent@1", "info", "--all"}));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Contains(r.err, "1: " + StringTableText(str::kNotConnected) + "\n" + hint)) << r.err;
 }
 
 TEST_F(CliProcessTest, VerificationMismatchFailsWithoutTheInstallRequest) {
@@ -986,6 +1005,10 @@ TEST_F(CliProcessTest, UnplugDuringTheTransferFails) {
   ChildResult r = RunChild(kProgram, Fast({"--sim-fault", "unplug:1:20", "update", "--yes"}));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(Contains(r.err, Msg(msg::kStateFileTransfer)));
+  // The bridge's bare status, and what it stands for, over what it means for the instrument.
+  EXPECT_TRUE(Contains(r.err, Msg(msg::kFtdiReadError) + "4\n" + Msg(msg::kCauseDisconnected) +
+                                  "\n" + Msg(msg::kFirmwareUnchangedRepeat) + "\n"))
+      << r.err;
   EXPECT_FALSE(Contains(r.out, Msg(msg::kFirmwareCompleted)));
 }
 

@@ -3,8 +3,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -198,7 +201,8 @@ TEST_F(SerialLineTest, ReadEndsPromptlyWhenTheOtherSideCloses) {
   // From now on the port is dead, and says so.
   uint32_t rx = 0, tx = 0, events = 0;
   EXPECT_EQ(device_->GetStatus(&rx, &tx, &events), kFtIoError);
-  EXPECT_NE(device_->LastError().find(pty_.SlavePath()), std::string::npos);
+  EXPECT_EQ(device_->LastFault().kind, BridgeCause::kDisconnected);
+  EXPECT_EQ(device_->LastError(), MessageText(msg::kCauseDisconnected, 0));
   uint32_t written = 0;
   EXPECT_EQ(device_->Write("x", 1, &written), kFtIoError);
 }
@@ -247,6 +251,69 @@ TEST_F(SerialLineTest, EveryCallFailsAfterClose) {
   // ...and the port is free for the next one.
   std::unique_ptr<FtDevice> again;
   EXPECT_EQ(driver_.OpenByDescription(SerialPortDriver::kExplicitPortDescription, &again), kFtOk);
+}
+
+// A port of the system that refuses or bends what it is asked: how each refusal is named.
+class RefusingPort final : public SerialPortIo {
+ public:
+  unsigned long applyError = 0;  // for a line with a speed, or for any with `everyApply`
+  bool everyApply = false;
+  uint32_t runsAt = 0;  // the speed it reports; 0: the one asked
+
+  unsigned long Apply(const LineSettings& line) override {
+    if (everyApply || line.baud != 0) return applyError;
+    return 0;
+  }
+  unsigned long Speed(uint32_t* baud) override {
+    *baud = runsAt != 0 ? runsAt : BaudRateOfDivisor(kFtDivisor3M);
+    return 0;
+  }
+  unsigned long SetLatency(uint8_t) override { return 0; }
+  void SetQueueSizes(uint32_t, uint32_t) override {}
+  unsigned long ModemLines(uint32_t* lines) override { return *lines = 0; }
+  unsigned long Flush(bool, bool) override { return 0; }
+  PortError Write(const uint8_t*, uint32_t, uint32_t, uint32_t*) override { return {}; }
+  PortError Read(uint8_t*, uint32_t, uint32_t, uint32_t*) override { return {}; }
+  PortError Queues(uint32_t*, uint32_t*) override { return {}; }
+  void Abort() override {}
+};
+
+TEST(SerialLineCauseTest, ARefusedSpeedOrSettingIsNamedWithItsKind) {
+  const char* const port = "/dev/ttyS0";
+  const std::string einval = std::generic_category().message(EINVAL);
+  const struct {
+    const char* name;
+    unsigned long applyError;
+    bool everyApply;
+    uint32_t runsAt;
+    bool divisor;  // SetDivisor, or else SetFlowControl
+    FtStatus status;
+    BridgeCause cause;
+    std::string text;
+  } rows[] = {
+      {"falls back to 9600", 0, false, 9600, true, kFtInvalidBaudRate, BridgeCause::kNotSupported,
+       FormatText(MessageText(msg::kCausePortSpeedReported, 0), port, 9600u, 3000000u)},
+      {"refuses the rate", EINVAL, false, 0, true, kFtInvalidBaudRate, BridgeCause::kNotSupported,
+       FormatText(MessageText(msg::kCausePortSpeed, 0), port, 3000000u)},
+      {"gone at the rate", EIO, false, 0, true, kFtIoError, BridgeCause::kDisconnected,
+       MessageText(msg::kCauseDisconnected, 0)},
+      {"refuses flow control", EINVAL, true, 0, false, kFtIoError, BridgeCause::kNotSupported,
+       FormatText(MessageText(msg::kCausePortSetting, 0), port, einval.c_str())},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto io = std::make_unique<RefusingPort>();
+    io->applyError = row.applyError;
+    io->everyApply = row.everyApply;
+    io->runsAt = row.runsAt;
+    SerialLine line(std::move(io), port);
+    EXPECT_EQ(line.LastFault().kind, BridgeCause::kNone);
+    const FtStatus status = row.divisor ? line.SetDivisor(kFtDivisor3M)
+                                        : line.SetFlowControl(kFtFlowRtsCts, 0, 0);
+    EXPECT_EQ(status, row.status);
+    EXPECT_EQ(line.LastFault().kind, row.cause);
+    EXPECT_EQ(line.LastError(), row.text);
+  }
 }
 
 }  // namespace

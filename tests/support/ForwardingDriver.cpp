@@ -46,6 +46,7 @@ class ForwardedDevice final : public FtDevice {
   }
   FtStatus Close() override { return inner_->Close(); }
   void Abort() override { inner_->Abort(); }
+  BridgeFault LastFault() const override { return inner_->LastFault(); }
 
  private:
   template <typename Call>

@@ -25,6 +25,7 @@ class ForwardingDriver : public FtDriver {
   }
   FtStatus OpenBridge(const BridgeInfo& bridge, std::unique_ptr<FtDevice>* device) override;
   std::string LastError() const override { return inner_.LastError(); }
+  BridgeFault LastFault() const override { return inner_.LastFault(); }
 
   // Before every call on an opened bridge but Close; `write` says whether it is a Write.
   virtual void BeforeDeviceCall(bool write) = 0;

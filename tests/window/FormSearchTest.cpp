@@ -54,8 +54,10 @@ TEST_F(FormSearchTest, AForeignDeviceAloneFailsToOpenInTheStandardErrorDisplay) 
   MakeForm();
   Find();
   ASSERT_EQ(boxes.shown.size(), 1u);
+  // The bridge gave a bare status: under the text, what it stands for.
   ExpectBox(boxes.shown[0], BoxSource::kStandardError, BoxSymbol::kError, "LoaderVXA4410",
-            "FT_Open failed");
+            "FT_Open failed\n" + FormatText(MessageText(msg::kCauseDriverStatus, 0),
+                                            "FT_DEVICE_NOT_FOUND", 2u));
   EXPECT_EQ(boxes.shown[0].owner, nullptr);
   EXPECT_FALSE(LoadEnabled());
   EXPECT_FALSE(form->Terminating());
@@ -80,7 +82,7 @@ TEST_F(FormSearchTest, FoundInstrumentFillsTheMemoAndASilentOneLeavesItAsItWas) 
   Find();
   ASSERT_EQ(boxes.shown.size(), 1u);
   ExpectBox(boxes.shown[0], BoxSource::kApplication, BoxSymbol::kWarning, Caption(),
-            StringTableText(str::kNotConnected));
+            StringTableText(str::kNotConnected) + "\n" + MessageText(msg::kHintInstalling, 0));
   EXPECT_EQ(boxes.shown[0].owner, form.get());
   EXPECT_EQ(Caption(), MessageText(msg::kWindowCaption, 0));
   EXPECT_FALSE(LoadEnabled());

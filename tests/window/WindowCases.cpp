@@ -2,6 +2,7 @@
 
 #include "app/LoaderView.h"
 #include "link/Clock.h"
+#include "link/Packet.h"
 
 namespace vxa::test {
 namespace {
@@ -30,6 +31,9 @@ ExpectedBox Confirmation() {
 ExpectedBox Failure(const std::string& text) {
   return {BoxSource::kSystem, BoxSymbol::kError, text + "\n" + Msg(msg::kFirmwareUnchangedRepeat)};
 }
+
+// A driver call that failed, with its cause on the line under it.
+ExpectedBox Failed(const std::string& text, int32_t cause) { return Failure(text + "\n" + Msg(cause)); }
 
 ExpectedBox Success() {
   return {BoxSource::kSystem, BoxSymbol::kInformation, kSuccessBox};
@@ -115,17 +119,26 @@ std::vector<WindowCase> WindowCases() {
   const ExpectedBox noDevice{BoxSource::kSystem, BoxSymbol::kWarning, Msg(msg::kNoDeviceConnected)};
   const ExpectedBox several{BoxSource::kSystem, BoxSymbol::kWarning, Msg(msg::kMoreThanOneDevice)};
   const ExpectedBox notAnswering{BoxSource::kApplication, BoxSymbol::kWarning,
-                                 StringTableText(str::kNotConnected)};
+                                 StringTableText(str::kNotConnected) + "\n" +
+                                     Msg(msg::kHintInstalling)};
+  const ExpectedBox slowBridge{BoxSource::kStandardError, BoxSymbol::kError,
+                               "FT_SetDivisor failed\n" + Msg(msg::kCauseBridgeSpeed)};
   ExpectedBox interrupt{BoxSource::kApplication, BoxSymbol::kQuestion, Msg(msg::kInterruptLoad)};
   ExpectedBox installing{BoxSource::kApplication, BoxSymbol::kQuestion,
                          Msg(msg::kCloseDuringInstall), BoxAnswer::kNo};
   const sim::FaultSpec silent{.fault = sim::Fault::Silent};
   const sim::FaultSpec refused{.fault = sim::Fault::RefuseBlock, .text = "Нет места"};
   const sim::FaultSpec mismatch{.fault = sim::Fault::CorruptReadBack, .value = 100000};
+  const sim::FaultSpec unplug{.fault = sim::Fault::Unplug, .skip = 2, .onCommand = kCmdWriteBlock};
   return {
       {.name = "no instrument", .instruments = 0, .boxes = {noDevice}},
       {.name = "two instruments", .instruments = 2, .boxes = {several}},
       {.name = "one that does not answer", .faults = {silent}, .boxes = {notAnswering}},
+      {.name = "a bridge that cannot run at the rate",
+       .failCall = sim::Call::SetDivisor,
+       .failStatus = kFtInvalidBaudRate,
+       .boxes = {slowBridge},
+       .exitStatus = 1},
       {.name = "one found", .loadEnabled = true},
       {.name = "a whole update",
        .load = true,
@@ -141,6 +154,12 @@ std::vector<WindowCase> WindowCases() {
        .faults = {refused},
        .load = true,
        .boxes = {Confirmation(), Failure("Нет места")},
+       .terminating = true,
+       .exitStatus = 1},
+      {.name = "unplugged during the write",
+       .faults = {unplug},
+       .load = true,
+       .boxes = {Confirmation(), Failed(Msg(msg::kFtdiReadError) + "4", msg::kCauseDisconnected)},
        .terminating = true,
        .exitStatus = 1},
       {.name = "a verification mismatch",
@@ -187,6 +206,7 @@ void RunWindowCase(const WindowCase& c, WindowDriver& window) {
   sim::SimBus bus{clock};
   std::vector<sim::SimInstrument*> instruments;
   for (int i = 0; i < c.instruments; ++i) instruments.push_back(&bus.AttachInstrument());
+  if (c.failStatus != kFtOk) instruments.front()->FailNextCall(c.failCall, c.failStatus);
   GatedDriver gate{bus};
   ScriptedBoxes boxes;
   window.Make(gate, clock, boxes);

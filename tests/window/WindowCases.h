@@ -132,6 +132,9 @@ struct WindowCase {
   const char* name;
   int instruments = 1;
   std::vector<sim::FaultSpec> faults{};  // injected into the first instrument before the search
+  // A call of the first instrument's bridge that fails once with `failStatus`, before the search.
+  sim::Call failCall = sim::Call::Close;
+  FtStatus failStatus = kFtOk;
   bool load = false;                     // Load after a search that found one
   int closeAtStage = -1;    // the message id of the stage whose start asks the window to close
   bool stopOnClose = true;  // the answer to the close question
