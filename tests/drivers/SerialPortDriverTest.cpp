@@ -161,9 +161,12 @@ TEST(SerialPortErrorsTest, FailuresNameTheirCause) {
   EXPECT_EQ(serial::DescribeOpenFailure(ENXIO, "/dev/ttyUSB0").status, kFtDeviceNotFound);
   EXPECT_EQ(serial::DescribeOpenFailure(EBUSY, "/dev/ttyUSB0").text,
             FormatText(MessageText(msg::kComPortBusy, 0), "/dev/ttyUSB0"));
-  const serial::Failure gone = serial::DescribeIoFailure(EIO, "/dev/ttyUSB0", "read");
+  EXPECT_EQ(denied.cause, BridgeCause::kPermission);
+  EXPECT_EQ(serial::DescribeOpenFailure(EBUSY, "/dev/ttyUSB0").cause, BridgeCause::kBusy);
+  const serial::Failure gone = serial::DescribeIoFailure(EIO, "/dev/ttyUSB0", false);
   EXPECT_EQ(gone.status, kFtIoError);
-  EXPECT_NE(gone.text.find("unplugged"), std::string::npos);
+  EXPECT_EQ(gone.cause, BridgeCause::kDisconnected);
+  EXPECT_EQ(gone.text, MessageText(msg::kCauseDisconnected, 0));
 }
 }  // namespace
 }  // namespace vxa
