@@ -1,8 +1,5 @@
-// The pieces of an update's record: the image's SHA-256, the append that never tears a line, and
-// a record line read back.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// The pieces of an update's record: the image's SHA-256 and a record line read back (the append
+// that never tears a line has its POSIX test beside this one).
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,30 +40,6 @@ TEST(Sha256Test, KnownVectorsWholeAndInPieces) {
       pieces.Update(Bytes(vector.input.substr(at, 37)));
     }
     EXPECT_EQ(Sha256::Hex(pieces.Finish()), vector.digest);
-  }
-}
-
-TEST(AppendFileTest, AppendsWholeLinesThroughALinkAndRefusesWhatIsNoFile) {
-  ScopedTempDir dir;
-  const std::filesystem::path target = dir.path() / "records.jsonl";
-  std::filesystem::create_symlink(target, dir.path() / "link.jsonl");
-  FileIoError error;
-  for (const char* name : {"records.jsonl", "link.jsonl"}) {
-    std::unique_ptr<AppendFile> file = AppendFile::Open(dir.path() / name, &error);
-    ASSERT_NE(file, nullptr) << name << error.text;
-    EXPECT_TRUE(file->Append(std::string(name) + "\n", &error)) << error.text;
-  }
-  EXPECT_EQ(dir.Read("records.jsonl"), "records.jsonl\nlink.jsonl\n");
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.jsonl"));
-
-  std::filesystem::create_directory(dir.path() / "folder");
-  ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
-  std::filesystem::create_symlink(dir.path() / "fifo", dir.path() / "to-fifo");
-  // Nobody reads the pipe: it is refused at once rather than waited on.
-  for (const char* name : {"folder", "fifo", "to-fifo", "/dev/null"}) {
-    FileIoError refused;
-    EXPECT_EQ(AppendFile::Open(dir.path() / name, &refused), nullptr) << name;
-    EXPECT_TRUE(refused.notRegular) << name << refused.text;
   }
 }
 

@@ -245,6 +245,19 @@ TEST(TerminalTextTest, AProgressLineDropsWholeFieldsToFitTheWidth) {
   EXPECT_EQ(TextWidth("Передача → 1"), 12u);
 }
 
+// COLUMNS set, or removed when empty (Windows' C library has no setenv).
+void SetColumns(const char* value) {
+#ifdef _WIN32
+  _putenv_s("COLUMNS", value);
+#else
+  if (*value != '\0') {
+    ::setenv("COLUMNS", value, 1);
+  } else {
+    ::unsetenv("COLUMNS");
+  }
+#endif
+}
+
 // Off a terminal the width is COLUMNS when it is a number, else the standard 80.
 TEST(TerminalTextTest, TheWidthOffATerminalIsColumnsElseEighty) {
   const char* saved = std::getenv("COLUMNS");
@@ -253,13 +266,13 @@ TEST(TerminalTextTest, TheWidthOffATerminalIsColumnsElseEighty) {
   ASSERT_NE(file, nullptr);
   for (const auto& [value, width] : {std::pair<const char*, size_t>{"60", 60}, {"132", 132},
                                      {"", 80}, {"0", 80}, {"wide", 80}, {"60x", 80}}) {
-    ::setenv("COLUMNS", value, 1);
+    SetColumns(value);
     EXPECT_EQ(LineWidth(file), width) << value;
   }
-  ::unsetenv("COLUMNS");
+  SetColumns("");
   EXPECT_EQ(LineWidth(file), 80u);
   std::fclose(file);
-  if (saved != nullptr) ::setenv("COLUMNS", before.c_str(), 1);
+  if (saved != nullptr) SetColumns(before.c_str());
 }
 
 // --- rate and time left ---
