@@ -78,7 +78,7 @@ std::unique_ptr<Backend> Backend::Simulated(const BackendOptions& options, std::
                                                          .onCommand = asked.onCommand,
                                                          .value = asked.value});
   }
-  for (const SimPlugSpec& plug : options.simPlugs) {
+  for (const SimPlugEntry& plug : options.simPlugs) {
     if (plug.instrument >= options.simInstruments) {
       return Refuse(error, "no simulated instrument " + std::to_string(plug.instrument) +
                                " to plug in or pull out");
@@ -103,7 +103,7 @@ std::unique_ptr<Backend> Backend::Simulated(const BackendOptions& options, std::
       if (target < 0 || target == i) instrument.Inject(fault);
     }
     std::vector<sim::SimBus::PlugEvent> plugs;
-    for (const SimPlugSpec& plug : options.simPlugs) {
+    for (const SimPlugEntry& plug : options.simPlugs) {
       if (plug.instrument == i) plugs.push_back({plug.at, plug.plugged});
     }
     if (!plugs.empty()) bus->SchedulePlugs(instrument, plugs);

@@ -26,7 +26,7 @@ struct SimFaultSpec {
 
 // A simulated instrument plugged in or pulled out at a moment of the simulator's time, as a front
 // end read it from its command line.
-struct SimPlugSpec {
+struct SimPlugEntry {
   int instrument = 0;
   Clock::Duration at{};  // from the start of the simulator
   bool plugged = true;   // false: pulled out
@@ -60,7 +60,7 @@ struct BackendOptions {
   int simInstruments = 1;
   std::vector<SimFaultSpec> simFaults;  // injected into each of them, or the one they name
   // When each of them is plugged in and pulled out; one that is named by none is there throughout.
-  std::vector<SimPlugSpec> simPlugs;
+  std::vector<SimPlugEntry> simPlugs;
   // In virtual time every instrument keeps a clock of its own, the first too, apart from the
   // program's: a front end that runs on beside them paces its own time by theirs.
   bool ownClocks = false;

@@ -35,9 +35,9 @@ CommandResult Refused(Output& output, Failure failure) {
 // What every command that talks to the instrument or lists the bridges needs first: the signal
 // channel and the backend. `recorder` takes the command's record while the backend, whose clocks
 // its events keep time by, is still there.
-CommandResult Run(const CommandSpec& spec, const CliOptions& options,
+CommandResult Run(const CommandEntry& entry, const CliOptions& options,
                   const TerminalStreams& streams, Output& output, RecordOutput* recorder) {
-  if (spec.executeOffline != nullptr) return spec.executeOffline(options, output);
+  if (entry.executeOffline != nullptr) return entry.executeOffline(options, output);
   // Asking is impossible without a terminal: say so before anything is touched.
   if (options.command == Command::kUpdate && !options.yes && !streams.inputIsTerminal) {
     return Refused(output, {FailureKind::kUsage, VXA_MSG(msg::kConfirmNeedsTerminal)});
@@ -59,7 +59,7 @@ CommandResult Run(const CommandSpec& spec, const CliOptions& options,
                    {FailureKind::kLocal, FormatText(VXA_MSG(msg::kBackendFailed), error.c_str())});
   }
   const CommandContext context{options, streams, *backend, *signals, output};
-  CommandResult result = spec.execute(context);
+  CommandResult result = entry.execute(context);
   if (recorder != nullptr) recorder->Conclude(result.outcome);
   return result;
 }
@@ -126,10 +126,10 @@ int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
     WriteText(streams.out, program + " " + VXA_PRODUCT_VERSION + "\n");
     return kExitSuccess;
   }
-  const CommandSpec* spec = FindCommand(parsed.options.command);
+  const CommandEntry* entry = FindCommand(parsed.options.command);
   std::unique_ptr<Output> output;
   if (JsonOption(argc, argv)) {
-    output = std::make_unique<JsonOutput>(streams, program, spec != nullptr ? spec->name : "");
+    output = std::make_unique<JsonOutput>(streams, program, entry != nullptr ? entry->name : "");
   } else {
     output = std::make_unique<TextOutput>(streams);
   }
@@ -147,15 +147,15 @@ int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
   if (!parsed.options.record.empty()) {
     Failure failure;
     std::unique_ptr<AppendFile> file = OpenRecordFile(parsed.options.record, &failure);
-    if (!file) return Ended(*output, spec->asked, {Refused(*output, std::move(failure)).outcome});
+    if (!file) return Ended(*output, entry->asked, {Refused(*output, std::move(failure)).outcome});
     auto recording =
         std::make_unique<RecordOutput>(std::move(output), std::move(file), parsed.options.record);
     recorder = recording.get();
     output = std::move(recording);
   }
-  const CommandResult result = Run(*spec, parsed.options, streams, *output, recorder);
+  const CommandResult result = Run(*entry, parsed.options, streams, *output, recorder);
   // A record lost is a failure of the run, whatever the instrument did.
-  return Ended(*output, spec->asked, result, recorder != nullptr && recorder->Lost());
+  return Ended(*output, entry->asked, result, recorder != nullptr && recorder->Lost());
 }
 
 }  // namespace vxa::cli

@@ -60,7 +60,7 @@ void TakeValue(const char* option, const char* given, std::string* value, std::s
 using ApplyOption = void (*)(const char* value, CliOptions* options, std::string* error);
 
 // One option of the command line: its names, its value, its line of the help, and what it sets.
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   int value;         // its short letter, or one of the kOpt values
   bool takesValue;
@@ -101,7 +101,7 @@ void ApplyPlugs(const char* value, CliOptions* options, std::string* error) {
 }
 
 // In the order the help lists them; the hidden options for tests and demonstrations last.
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"sim", kOptSim, false, 0, msg::kHelpSim,
      [](const char*, CliOptions* o, std::string*) { o->sim = true; }},
     {"fast", kOptFast, false, 0, msg::kHelpFast,
@@ -137,9 +137,9 @@ constexpr OptionSpec kOptions[] = {
     {"sim-unplug", kOptSimUnplug, true, 0, 0, &ApplyPlugs<false>},
 };
 
-const OptionSpec* FindOption(int value) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.value == value) return &spec;
+const OptionEntry* FindOption(int value) {
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.value == value) return &entry;
   }
   return nullptr;
 }
@@ -152,10 +152,10 @@ struct GetoptTables {
 
 GetoptTables MakeGetoptTables() {
   GetoptTables tables;
-  for (const OptionSpec& spec : kOptions) {
+  for (const OptionEntry& entry : kOptions) {
     tables.longOptions.push_back(
-        {spec.name, spec.takesValue ? required_argument : no_argument, nullptr, spec.value});
-    if (spec.value < kOptSim) tables.shortOptions += static_cast<char>(spec.value);
+        {entry.name, entry.takesValue ? required_argument : no_argument, nullptr, entry.value});
+    if (entry.value < kOptSim) tables.shortOptions += static_cast<char>(entry.value);
   }
   tables.longOptions.push_back({nullptr, 0, nullptr, 0});
   return tables;
@@ -177,10 +177,10 @@ std::string OffendingOption(char* const argv[], int index, int shortOption) {
 std::string CheckCommand(const std::vector<std::string>& operands, CliOptions* options) {
   if (operands.empty()) return VXA_MSG(msg::kNoCommand);
   const std::string& name = operands.front();
-  const CommandSpec* spec = FindCommand(name);
-  if (spec == nullptr) return FormatText(VXA_MSG(msg::kUnknownCommand), name.c_str());
-  options->command = spec->command;
-  if (operands.size() != spec->operands + 1) {
+  const CommandEntry* entry = FindCommand(name);
+  if (entry == nullptr) return FormatText(VXA_MSG(msg::kUnknownCommand), name.c_str());
+  options->command = entry->command;
+  if (operands.size() != entry->operands + 1) {
     return FormatText(VXA_MSG(msg::kWrongArgumentCount), name.c_str());
   }
   if (options->command == Command::kRead) {
@@ -250,15 +250,15 @@ std::string CheckCombinations(const CliOptions& options) {
 
 std::vector<HelpRow> OptionHelpRows() {
   std::vector<HelpRow> rows;
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.help == 0) continue;
+  for (const OptionEntry& entry : kOptions) {
+    if (entry.help == 0) continue;
     HelpRow row;
-    if (spec.value < kOptSim) row.label = std::string("-") + static_cast<char>(spec.value) + ", ";
-    row.label += std::string("--") + spec.name;
-    if (spec.valueName != 0) row.label += std::string(" ") + VXA_MSG(spec.valueName);
-    row.text = spec.help == msg::kHelpDriver
+    if (entry.value < kOptSim) row.label = std::string("-") + static_cast<char>(entry.value) + ", ";
+    row.label += std::string("--") + entry.name;
+    if (entry.valueName != 0) row.label += std::string(" ") + VXA_MSG(entry.valueName);
+    row.text = entry.help == msg::kHelpDriver
                    ? FormatText(VXA_MSG(msg::kHelpDriver), DriverHelp().c_str())
-                   : std::string(VXA_MSG(spec.help));
+                   : std::string(VXA_MSG(entry.help));
     rows.push_back(std::move(row));
   }
   return rows;
@@ -358,8 +358,8 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
     if (option == ':') {
       result.error = FormatText(VXA_MSG(msg::kMissingArgument),
                                 OffendingOption(argv, optind - 1, optopt).c_str());
-    } else if (const OptionSpec* spec = FindOption(option)) {
-      spec->apply(spec->takesValue ? optarg : nullptr, &options, &result.error);
+    } else if (const OptionEntry* entry = FindOption(option)) {
+      entry->apply(entry->takesValue ? optarg : nullptr, &options, &result.error);
     } else {
       result.error = FormatText(VXA_MSG(msg::kUnknownOption),
                                 OffendingOption(argv, optind - 1, optopt).c_str());

@@ -50,7 +50,7 @@ struct CliOptions {
   std::vector<SimFaultSpec> faults;
   int simInstruments = 1;
   // --sim-plug and --sim-unplug: when each simulated instrument is plugged in and pulled out.
-  std::vector<SimPlugSpec> plugs;
+  std::vector<SimPlugEntry> plugs;
 };
 
 struct ParsedCommandLine {

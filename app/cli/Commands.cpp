@@ -5,7 +5,7 @@
 namespace vxa::cli {
 namespace {
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {Command::kList, "list", 0, 0, msg::kHelpList, Asked::kList, &ExecuteList},
     {Command::kInfo, "info", 0, 0, msg::kHelpInfo, Asked::kInfo, &ExecuteOnInstruments},
     {Command::kUpdate, "update", 0, 0, msg::kHelpUpdate, Asked::kUpdate, &ExecuteOnInstruments},
@@ -17,18 +17,18 @@ constexpr CommandSpec kCommands[] = {
 
 }  // namespace
 
-std::span<const CommandSpec> Commands() { return kCommands; }
+std::span<const CommandEntry> Commands() { return kCommands; }
 
-const CommandSpec* FindCommand(std::string_view name) {
-  for (const CommandSpec& spec : kCommands) {
-    if (name == spec.name) return &spec;
+const CommandEntry* FindCommand(std::string_view name) {
+  for (const CommandEntry& entry : kCommands) {
+    if (name == entry.name) return &entry;
   }
   return nullptr;
 }
 
-const CommandSpec* FindCommand(Command command) {
-  for (const CommandSpec& spec : kCommands) {
-    if (command == spec.command) return &spec;
+const CommandEntry* FindCommand(Command command) {
+  for (const CommandEntry& entry : kCommands) {
+    if (command == entry.command) return &entry;
   }
   return nullptr;
 }

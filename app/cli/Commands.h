@@ -36,7 +36,7 @@ struct CommandResult {
   bool eachConsequenceShown = false;
 };
 
-struct CommandSpec {
+struct CommandEntry {
   Command command;
   const char* name;
   int32_t arguments;  // catalogue id of its arguments as the help names them; 0 for none
@@ -49,10 +49,10 @@ struct CommandSpec {
   CommandResult (*executeOffline)(const CliOptions& options, Output& output) = nullptr;
 };
 
-std::span<const CommandSpec> Commands();
+std::span<const CommandEntry> Commands();
 // The command of this name or this value; null for none.
-const CommandSpec* FindCommand(std::string_view name);
-const CommandSpec* FindCommand(Command command);
+const CommandEntry* FindCommand(std::string_view name);
+const CommandEntry* FindCommand(Command command);
 
 // list: the number of bridges attached, and each one's description, port and serial number.
 CommandResult ExecuteList(const CommandContext& context);

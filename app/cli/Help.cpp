@@ -21,10 +21,10 @@ std::string FileKinds() {
 
 std::vector<HelpRow> CommandRows() {
   std::vector<HelpRow> rows;
-  for (const CommandSpec& spec : Commands()) {
-    HelpRow row{spec.name, VXA_MSG(spec.help)};
-    if (spec.arguments != 0) row.label += std::string(" ") + VXA_MSG(spec.arguments);
-    if (spec.command == Command::kRead) row.text = FormatText(row.text.c_str(), FileKinds().c_str());
+  for (const CommandEntry& entry : Commands()) {
+    HelpRow row{entry.name, VXA_MSG(entry.help)};
+    if (entry.arguments != 0) row.label += std::string(" ") + VXA_MSG(entry.arguments);
+    if (entry.command == Command::kRead) row.text = FormatText(row.text.c_str(), FileKinds().c_str());
     rows.push_back(std::move(row));
   }
   return rows;

@@ -13,8 +13,8 @@ bool Number(const std::string& text, long long maximum, long long* value) {
 
 }  // namespace
 
-bool ParsePlugSchedule(const std::string& text, bool plugged, std::vector<SimPlugSpec>* plugs) {
-  std::vector<SimPlugSpec> parsed;
+bool ParsePlugSchedule(const std::string& text, bool plugged, std::vector<SimPlugEntry>* plugs) {
+  std::vector<SimPlugEntry> parsed;
   size_t start = 0;
   for (;;) {
     const size_t comma = text.find(',', start);
