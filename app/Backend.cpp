@@ -1,6 +1,7 @@
 #include "app/Backend.h"
 
 #include "app/HelpText.h"
+#include "app/PlatformHelp.h"
 #include "text/Messages.h"
 
 #include "link/drivers/D2xxDriver.h"
@@ -17,18 +18,25 @@ std::unique_ptr<Backend> Refuse(std::string* error, std::string why) {
   return nullptr;
 }
 
-constexpr DriverChoice kDrivers[] = {
+constexpr DriverChoice kAllDrivers[] = {
     {"serial", msg::kDriverSerialNote},
     {"libftdi", msg::kDriverLibFtdiNote},
     {"d2xx", msg::kDriverD2xxNote},
 };
 
+// Those built on this platform: libftdi is the last but one, and only where it is built in.
+std::span<const DriverChoice> Drivers() {
+  if (LibFtdiBuiltIn()) return kAllDrivers;
+  static constexpr DriverChoice kWithoutLibFtdi[] = {kAllDrivers[0], kAllDrivers[2]};
+  return kWithoutLibFtdi;
+}
+
 }  // namespace
 
-std::span<const DriverChoice> DriverChoices() { return kDrivers; }
+std::span<const DriverChoice> DriverChoices() { return Drivers(); }
 
 bool IsDriverName(std::string_view name) {
-  for (const DriverChoice& driver : kDrivers) {
+  for (const DriverChoice& driver : Drivers()) {
     if (name == driver.name) return true;
   }
   return false;
@@ -36,15 +44,15 @@ bool IsDriverName(std::string_view name) {
 
 std::string DriverHelp() {
   std::vector<std::string> words;
-  for (const DriverChoice& driver : kDrivers) {
-    words.push_back(std::string(driver.name) + " " + VXA_MSG(driver.note));
+  for (const DriverChoice& driver : Drivers()) {
+    words.push_back(std::string(driver.name) + " " + VXA_MSG(PlatformHelpText(driver.note)));
   }
   return ListOf(words);
 }
 
 std::string DriverNames() {
   std::vector<std::string> words;
-  for (const DriverChoice& driver : kDrivers) words.emplace_back(driver.name);
+  for (const DriverChoice& driver : Drivers()) words.emplace_back(driver.name);
   return ListOf(words);
 }
 

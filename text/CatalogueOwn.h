@@ -80,8 +80,7 @@ inline constexpr CatalogueEntry kOwnRows[] = {
      "  -driver ИМЯ      драйвер: serial (COM-порт, по умолчанию) или d2xx\n"
      "                   (библиотека ftd2xx.dll производителя моста)\n"
      "  -log             журнал обмена log_file.txt в текущем каталоге\n"
-     "  -lang ЯЗЫК       язык окна: ru или en (по умолчанию русский, английский,\n"
-     "                   если LC_ALL, LC_MESSAGES или LANG начинается с en)\n"
+     "  -lang ЯЗЫК       язык окна: ru или en (по умолчанию русский)\n"
      "  -time            принимается для совместимости, ничего не включает\n"
      "  --help           эта справка\n"
      "  --version        версия программы\n",
@@ -95,8 +94,7 @@ inline constexpr CatalogueEntry kOwnRows[] = {
      "  -driver NAME     driver: serial (the COM port, default) or d2xx\n"
      "                   (the bridge vendor's library ftd2xx.dll)\n"
      "  -log             exchange log log_file.txt in the current directory\n"
-     "  -lang LANGUAGE   language of the window: ru or en (Russian by default, English\n"
-     "                   when LC_ALL, LC_MESSAGES or LANG starts with en)\n"
+     "  -lang LANGUAGE   language of the window: ru or en (Russian by default)\n"
      "  -time            accepted for compatibility, switches nothing on\n"
      "  --help           this help\n"
      "  --version        the program's version\n"},
@@ -124,6 +122,12 @@ inline constexpr CatalogueEntry kOwnRows[] = {
     {msg::kJsonNeedsYes,
      "с --json команда update ни о чём не спрашивает: добавьте --yes",
      "with --json, update asks nothing: add --yes"},
+    {msg::kHelpValuePort, "ПОРТ", "PORT"},
+    {msg::kHelpPortWindows, "COM-порт прибора ПОРТ (COM5) вместо поиска на USB",
+     "the instrument's COM port PORT (COM5) instead of the search on USB"},
+    {msg::kHelpLangWindows, "язык сообщений: ru или en (по умолчанию русский)",
+     "language of the messages: ru or en (Russian by default)"},
+    {msg::kDriverSerialNoteWindows, "(COM-порт, по умолчанию)", "(the COM port, default)"},
     {msg::kHelpHistory,
      "записи --record из ФАЙЛА: когда, заводской номер, версии до и после, результат",
      "the records --record appended to FILE: when, serial number, versions before and after, outcome"},

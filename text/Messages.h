@@ -174,6 +174,11 @@ enum : int32_t {
   // The production line, continued.
   kHelpForce = 307,
   kJsonNeedsYes = 308,
+  // The help on Windows, where it differs.
+  kHelpValuePort = 309,
+  kHelpPortWindows = 310,
+  kHelpLangWindows = 311,
+  kDriverSerialNoteWindows = 312,
   // --record and history
   kHelpHistory = 360,
   kRecordOpenFailed = 361,

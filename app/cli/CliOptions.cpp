@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "app/PlatformHelp.h"
 #include "app/cli/Commands.h"
 #include "app/cli/SimSchedule.h"
 #include "text/Language.h"
@@ -255,10 +256,12 @@ std::vector<HelpRow> OptionHelpRows() {
     HelpRow row;
     if (entry.value < kOptSim) row.label = std::string("-") + static_cast<char>(entry.value) + ", ";
     row.label += std::string("--") + entry.name;
-    if (entry.valueName != 0) row.label += std::string(" ") + VXA_MSG(entry.valueName);
+    if (entry.valueName != 0) {
+      row.label += std::string(" ") + VXA_MSG(PlatformHelpText(entry.valueName));
+    }
     row.text = entry.help == msg::kHelpDriver
                    ? FormatText(VXA_MSG(msg::kHelpDriver), DriverHelp().c_str())
-                   : std::string(VXA_MSG(entry.help));
+                   : std::string(VXA_MSG(PlatformHelpText(entry.help)));
     rows.push_back(std::move(row));
   }
   return rows;

@@ -16,5 +16,7 @@ std::unique_ptr<FtDriver> CreateSystemSerialDriver(const std::string& port);
 
 // libftdi1, where it is built in. Null, with the reason in `error`, where it is not.
 std::unique_ptr<FtDriver> CreateLibFtdiDriver(std::string* error);
+// Whether it is: the front ends neither offer nor take a backend the platform does not have.
+bool LibFtdiBuiltIn();
 
 }  // namespace vxa

@@ -13,6 +13,8 @@ std::unique_ptr<FtDriver> CreateLibFtdiDriver(std::string*) {
   return std::make_unique<LibFtdiDriver>();
 }
 
+bool LibFtdiBuiltIn() { return true; }
+
 const char* D2xxLibraryName() {
   return "libftd2xx.so";
 }

@@ -18,6 +18,7 @@
 #include "app/Outcome.h"
 #include "app/cli/CliApp.h"
 #include "app/cli/CliOptions.h"
+#include "app/cli/Help.h"
 #include "app/cli/ProgressMeter.h"
 #include "app/cli/TerminalText.h"
 #include "text/Messages.h"
@@ -115,8 +116,6 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
             FormatText(MessageText(msg::kConflictingOptions, 0), "--sim", "--port"));
   EXPECT_EQ(Parse({"--fast", "info"}).error,
             FormatText(MessageText(msg::kOptionNeedsSim, 0), "--fast"));
-  EXPECT_EQ(Parse({"--driver", "usb", "info"}).error,
-            "неизвестный драйвер: usb (serial, libftdi или d2xx)");
   EXPECT_EQ(Parse({"--all", "--device", "1", "update"}).error,
             FormatText(MessageText(msg::kConflictingOptions, 0), "--all", "--device"));
   EXPECT_EQ(Parse({"--all", "read", "swap", "f"}).error,
@@ -125,6 +124,34 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
             FormatText(MessageText(msg::kOptionNeedsCommand, 0), "--device", "info, update, read, history"));
   EXPECT_EQ(Parse({"info", "--device="}).error,
             FormatText(MessageText(msg::kMissingArgument, 0), "--device"));
+}
+
+#ifdef _WIN32
+constexpr bool kOnWindows = true;
+#else
+constexpr bool kOnWindows = false;
+#endif
+
+// Each platform offers the backends and names the ports it has: on Windows no libftdi, no /dev/
+// and no locale variables.
+TEST(CliOptionsTest, TheHelpAndTheDriversAreThisPlatformsOwn) {
+  EXPECT_EQ(Parse({"--driver", "usb", "info"}).error,
+            kOnWindows ? "неизвестный драйвер: usb (serial или d2xx)"
+                       : "неизвестный драйвер: usb (serial, libftdi или d2xx)");
+  EXPECT_EQ(Parse({"--driver", "libftdi", "info"}).error,
+            kOnWindows ? "неизвестный драйвер: libftdi (serial или d2xx)" : "");
+  for (const int32_t language : {kLanguageRussian, kLanguageEnglish}) {
+    SetMessageLanguage(language);
+    const std::string help = CliHelp("vxa4410-cli");
+    EXPECT_EQ(help.find("libftdi") == std::string::npos, kOnWindows) << help;
+    EXPECT_EQ(help.find("/dev/") == std::string::npos, kOnWindows) << help;
+    EXPECT_EQ(help.find("LC_ALL") == std::string::npos, kOnWindows) << help;
+    const bool english = language == kLanguageEnglish;
+    const char* port = kOnWindows ? (english ? "--port PORT" : "--port ПОРТ")
+                                  : (english ? "--port PATH" : "--port ПУТЬ");
+    EXPECT_NE(help.find(port), std::string::npos) << help;
+  }
+  SetMessageLanguage(kLanguageRussian);
 }
 
 TEST(CliOptionsTest, FaultSpecifications) {
