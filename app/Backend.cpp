@@ -92,8 +92,14 @@ std::unique_ptr<Backend> Backend::Simulated(const BackendOptions& options, std::
                                " to plug in or pull out");
     }
   }
+  const LocalDateTime start = options.virtualStart.value_or(RealClock().LocalTime());
+  auto virtualClock = [&start] {
+    auto clock = std::make_unique<VirtualClock>();
+    clock->SetLocalTime(start);
+    return clock;
+  };
   if (options.virtualTime) {
-    backend->clock_ = std::make_unique<VirtualClock>();
+    backend->clock_ = virtualClock();
   } else {
     backend->clock_ = std::make_unique<RealClock>();
   }
@@ -103,7 +109,7 @@ std::unique_ptr<Backend> Backend::Simulated(const BackendOptions& options, std::
     // The first keeps the program's clock: alone it is the instrument of the usual search.
     Clock* clock = backend->clock_.get();
     if (options.virtualTime && (i > 0 || options.ownClocks)) {
-      clock = backend->instrumentClocks_.emplace_back(std::make_unique<VirtualClock>()).get();
+      clock = backend->instrumentClocks_.emplace_back(virtualClock()).get();
     }
     sim::SimInstrument& instrument = bus->AttachInstrument(config, clock);
     backend->clockAt_[instrument.config().location] = clock;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -55,6 +56,9 @@ struct BackendOptions {
   std::string port;      // serial only: a port named by path instead of the USB listing
   // The simulated instrument only:
   bool virtualTime = false;  // the line and the install take no real time
+  // The local time virtual time starts at; unset, the computer's own when the backend is made, so
+  // that the clock the simulated instrument is given is the one a real instrument would get.
+  std::optional<LocalDateTime> virtualStart;
   // How many instruments are on the simulated bus, each with a serial number of its own (the
   // first has the simulator's usual one, the next one more, and so on).
   int simInstruments = 1;

@@ -61,11 +61,17 @@ CommandLineOptions ParseCommandLine(std::string_view text) {
   for (size_t i = 0; i < tokens.size(); ++i) {
     const std::string_view token = tokens[i];
     if (token.size() > kMaxTokenLength) continue;
-    if (token == "-log") options.log = true;
-    if (token == "-time") options.time = true;
-    if (token == "-sim") options.sim = true;
-    if (token == "--help") options.help = true;
-    if (token == "--version") options.version = true;
+    bool* const flag = token == "-log"        ? &options.log
+                       : token == "-time"     ? &options.time
+                       : token == "-sim"      ? &options.sim
+                       : token == "--help"    ? &options.help
+                       : token == "--version" ? &options.version
+                                              : nullptr;
+    if (flag != nullptr) *flag = true;
+    const bool takesValue = token == "-lang" || token == "-port" || token == "-driver";
+    if (flag == nullptr && !takesValue && token.size() > 1 && token.front() == '-') {
+      options.unknown.emplace_back(token);
+    }
     if (token == "-lang") {
       size_t next = i + 1;
       while (next < tokens.size() && tokens[next] == " ") ++next;

@@ -25,6 +25,9 @@ struct CommandLineOptions {
   bool help = false;     // "--help": the options on the terminal, and no window
   bool version = false;  // "--version": the version on the terminal, and no window
   std::vector<std::string> errors;  // an option that lacks its argument
+  // Words that look like options ("--sim", "-x") but are none of these; other words are passed
+  // over.
+  std::vector<std::string> unknown;
 };
 
 // Tokens are separated by single spaces only: a run of spaces gives one single-space token per

@@ -53,6 +53,9 @@ FileSink::FileSink(fs::path destination) : destination_(std::move(destination)) 
     if (status.type() == fs::file_type::not_found) break;  // a new file, or a link's missing target
     if (error) refuse(msg::kFileCreateFailed, error);
     if (status.type() != fs::file_type::symlink) {
+      if (status.type() == fs::file_type::directory) {
+        throw TBufferError(FormatText(VXA_MSG(msg::kFileIsDirectory), Shown(destination_).c_str()));
+      }
       if (status.type() != fs::file_type::regular) {
         throw TBufferError(FormatText(VXA_MSG(msg::kFileNotRegular), Shown(destination_).c_str()));
       }

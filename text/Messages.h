@@ -221,6 +221,18 @@ enum : int32_t {
   kCauseBridgeError = 427,
   kHintSeveralDevices = 428,
   kHintInstalling = 429,
+  // Usage errors, read to standard output, --version, the window without a display.
+  kOptionTakesNoValue = 440,
+  kCommandUsage = 441,
+  kReadToTerminal = 442,
+  kFileWrittenToStandardOutput = 443,
+  kFileIsDirectory = 444,
+  kVersionImage = 445,
+  kVersionImagePlaceholder = 446,
+  kVersionImageGiven = 447,
+  kVersionLicence = 448,
+  kVersionReport = 449,
+  kWindowNoDisplay = 450,
 };
 }  // namespace msg
 

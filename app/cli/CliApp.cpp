@@ -5,8 +5,9 @@
 #include <string>
 #include <system_error>
 
-#include "Version.h"
 #include "app/Backend.h"
+#include "app/FileSink.h"
+#include "app/VersionText.h"
 #include "app/cli/Commands.h"
 #include "app/cli/Console.h"
 #include "app/cli/Help.h"
@@ -41,6 +42,11 @@ CommandResult Run(const CommandEntry& entry, const CliOptions& options,
   // Asking is impossible without a terminal: say so before anything is touched.
   if (options.command == Command::kUpdate && !options.yes && !streams.inputIsTerminal) {
     return Refused(output, {FailureKind::kUsage, VXA_MSG(msg::kConfirmNeedsTerminal)});
+  }
+  // A file's bytes would garble the terminal, and the instrument need not be touched to say so.
+  if (options.command == Command::kRead && options.file == FileSink::kStandardOutput &&
+      streams.outIsTerminal) {
+    return Refused(output, {FailureKind::kUsage, VXA_MSG(msg::kReadToTerminal)});
   }
   std::unique_ptr<SignalPipe> signals;
   try {
@@ -123,7 +129,7 @@ int RunCli(int argc, char* argv[], const TerminalStreams& streams) {
     return kExitSuccess;
   }
   if (parsed.error.empty() && parsed.options.version) {
-    WriteText(streams.out, program + " " + VXA_PRODUCT_VERSION + "\n");
+    WriteText(streams.out, VersionText(program));
     return kExitSuccess;
   }
   const CommandEntry* entry = FindCommand(parsed.options.command);

@@ -175,6 +175,15 @@ std::string OffendingOption(char* const argv[], int index, int shortOption) {
   return written;
 }
 
+// What getopt_long refused. It refuses "--yes=1" too, naming the option by its value: that is a
+// known option given a value it does not take, and is told by its long name.
+std::string UnknownOption(char* const argv[], int index, int refused) {
+  if (const OptionEntry* entry = FindOption(refused); entry != nullptr && !entry->takesValue) {
+    return FormatText(VXA_MSG(msg::kOptionTakesNoValue), ("--" + std::string(entry->name)).c_str());
+  }
+  return FormatText(VXA_MSG(msg::kUnknownOption), OffendingOption(argv, index, refused).c_str());
+}
+
 std::string CheckCommand(const std::vector<std::string>& operands, CliOptions* options) {
   if (operands.empty()) return VXA_MSG(msg::kNoCommand);
   const std::string& name = operands.front();
@@ -182,7 +191,8 @@ std::string CheckCommand(const std::vector<std::string>& operands, CliOptions* o
   if (entry == nullptr) return FormatText(VXA_MSG(msg::kUnknownCommand), name.c_str());
   options->command = entry->command;
   if (operands.size() != entry->operands + 1) {
-    return FormatText(VXA_MSG(msg::kWrongArgumentCount), name.c_str());
+    return FormatText(VXA_MSG(msg::kWrongArgumentCount), name.c_str()) +
+           FormatText(VXA_MSG(msg::kCommandUsage), CommandSynopsis(*entry).c_str());
   }
   if (options->command == Command::kRead) {
     const std::optional<uint32_t> kind = FileKindByName(operands[1]);
@@ -364,8 +374,7 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
     } else if (const OptionEntry* entry = FindOption(option)) {
       entry->apply(entry->takesValue ? optarg : nullptr, &options, &result.error);
     } else {
-      result.error = FormatText(VXA_MSG(msg::kUnknownOption),
-                                OffendingOption(argv, optind - 1, optopt).c_str());
+      result.error = UnknownOption(argv, optind - 1, optopt);
     }
     if (!result.error.empty()) return result;
   }

@@ -33,4 +33,10 @@ const CommandEntry* FindCommand(Command command) {
   return nullptr;
 }
 
+std::string CommandSynopsis(const CommandEntry& entry) {
+  std::string synopsis = entry.name;
+  if (entry.arguments != 0) synopsis += std::string(" ") + VXA_MSG(entry.arguments);
+  return synopsis;
+}
+
 }  // namespace vxa::cli

@@ -53,6 +53,8 @@ std::span<const CommandEntry> Commands();
 // The command of this name or this value; null for none.
 const CommandEntry* FindCommand(std::string_view name);
 const CommandEntry* FindCommand(Command command);
+// The command with its arguments as the help names them: "read KIND FILE".
+std::string CommandSynopsis(const CommandEntry& entry);
 
 // list: the number of bridges attached, and each one's description, port and serial number.
 CommandResult ExecuteList(const CommandContext& context);

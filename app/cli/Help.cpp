@@ -22,8 +22,7 @@ std::string FileKinds() {
 std::vector<HelpRow> CommandRows() {
   std::vector<HelpRow> rows;
   for (const CommandEntry& entry : Commands()) {
-    HelpRow row{entry.name, VXA_MSG(entry.help)};
-    if (entry.arguments != 0) row.label += std::string(" ") + VXA_MSG(entry.arguments);
+    HelpRow row{CommandSynopsis(entry), VXA_MSG(entry.help)};
     if (entry.command == Command::kRead) row.text = FormatText(row.text.c_str(), FileKinds().c_str());
     rows.push_back(std::move(row));
   }

@@ -12,6 +12,8 @@ struct TerminalStreams {
   int inputFd = 0;
   bool inputIsTerminal = false;
   bool errIsTerminal = false;
+  // Standard output is a terminal: no file's bytes may go there.
+  bool outIsTerminal = false;
 };
 
 // Redraws of the lines drawn in place are at least this far apart (real time).

@@ -163,9 +163,13 @@ void TextOutput::Failed(const Failure& failure) {
 void TextOutput::Note(const std::string& text) { Print(streams_.err, text); }
 
 void TextOutput::FileSaved(const std::string& file, int bytes, bool toStandardOutput) {
-  // The file's own bytes went to standard output: the report must not join them.
-  Print(toStandardOutput ? streams_.err : streams_.out,
-        FormatText(VXA_MSG(msg::kFileSaved), file.c_str(), bytes));
+  // The file's own bytes went to standard output: the report must not join them, and names no
+  // file called "-".
+  if (toStandardOutput) {
+    Print(streams_.err, FormatText(VXA_MSG(msg::kFileWrittenToStandardOutput), bytes));
+    return;
+  }
+  Print(streams_.out, FormatText(VXA_MSG(msg::kFileSaved), file.c_str(), bytes));
 }
 
 void TextOutput::RecordSkipped(const std::string& file, size_t line) {

@@ -10,5 +10,6 @@ int main(int argc, char* argv[]) {
   streams.inputFd = 0;
   streams.inputIsTerminal = vxa::cli::IsTerminal(0);
   streams.errIsTerminal = vxa::cli::IsTerminal(2);
+  streams.outIsTerminal = vxa::cli::IsTerminal(1);
   return vxa::cli::RunCli(argc, argv, streams);
 }

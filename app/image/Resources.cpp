@@ -16,6 +16,8 @@ std::span<const EmbeddedResource> BuiltInResources() {
   return kTable;
 }
 
+bool BuiltInImageIsPlaceholder() { return VXA_BOOT_IMAGE_IS_PLACEHOLDER != 0; }
+
 const EmbeddedResource* FindEmbeddedResource(std::span<const EmbeddedResource> table,
                                              const char* name, const char* type) {
   for (const EmbeddedResource& resource : table) {

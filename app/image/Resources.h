@@ -19,6 +19,9 @@ inline constexpr char kBootImageType[] = "LOADBIN";
 
 // The resources of this program: the boot image.
 std::span<const EmbeddedResource> BuiltInResources();
+// Whether the built-in boot image is the placeholder a build given no image makes (for tests and
+// demonstrations against the simulated instrument), not firmware for a real one.
+bool BuiltInImageIsPlaceholder();
 
 const EmbeddedResource* FindEmbeddedResource(std::span<const EmbeddedResource> table,
                                              const char* name, const char* type);

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "Version.h"
 #include "app/Backend.h"
 #include "app/CommandLine.h"
 #include "app/Outcome.h"
+#include "app/VersionText.h"
 #include "app/win32/Form1.h"
 #include "app/win32/MessageBoxesWin32.h"
 #include "base/WindowsText.h"
@@ -102,7 +102,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLineText, int) {
     return Answer(vxa::FormatText(VXA_MSG(vxa::msg::kWin32WindowUsage), kProgramName));
   }
   if (options.version) {
-    return Answer(std::string(kProgramName) + " " + VXA_PRODUCT_VERSION + "\n");
+    return Answer(vxa::VersionText(kProgramName));
   }
   vxa::win32::Win32MessageBoxes boxes;
   try {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/Backend.h"
 #include "app/CommandLine.h"
@@ -68,6 +70,29 @@ TEST(CommandLineTest, BackendOptionsTakeTheNextWord) {
   EXPECT_EQ(ParseCommandLine("-port").errors.size(), 1u);
 }
 
+// The window's options are spelt with one dash; a word that looks like another option is kept to
+// be refused, while other words and the arguments of options are passed over as before.
+TEST(CommandLineTest, WordsThatLookLikeOtherOptionsAreKept) {
+  const struct {
+    const char* line;
+    std::vector<std::string> unknown;
+  } rows[] = {
+      {"-sim -log -time -lang en --help --version", {}},
+      {"--sim", {"--sim"}},
+      {"-sim --lang en -x", {"--lang", "-x"}},
+      {"-port -odd -driver --strange", {}},  // the values of -port and -driver
+      {"-lang -sim", {}},                      // -lang without a language: -sim is an option
+      {"word - other", {}},
+      {"-LOG -logx", {"-LOG", "-logx"}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ParseCommandLine(row.line).unknown, row.unknown) << row.line;
+  }
+  EXPECT_TRUE(ParseCommandLine("-lang -sim").sim);
+  EXPECT_EQ(ParseCommandLine("-lang EN").language, kLanguageEnglish);
+  EXPECT_EQ(ParseCommandLine("-lang rU").language, kLanguageRussian);
+}
+
 TEST(CommandLineTest, ArgumentsAreJoinedWithSingleSpaces) {
   const char* argv[] = {"vxa4410-loader", "-log", "two words", "-sim"};
   EXPECT_EQ(JoinArguments(4, argv), "-log two words -sim");
@@ -86,7 +111,9 @@ TEST(BackendTest, SimulatedBusHasTheInstrumentsAskedFor) {
   std::string error;
   BackendOptions options = Simulated(2, {SimFaultSpec{.name = "silent", .count = -1}});
   options.virtualTime = true;
+  const LocalDateTime before = RealClock().LocalTime();
   const auto two = CreateBackend(options, &error);
+  const LocalDateTime after = RealClock().LocalTime();
   ASSERT_NE(two, nullptr) << error;
   EXPECT_NE(dynamic_cast<sim::SimBus*>(&two->Driver()), nullptr);
   EXPECT_NE(dynamic_cast<VirtualClock*>(&two->clock()), nullptr);
@@ -94,6 +121,14 @@ TEST(BackendTest, SimulatedBusHasTheInstrumentsAskedFor) {
   EXPECT_EQ(two->Driver().CountDevices(&count), kFtOk);
   EXPECT_EQ(count, 2u);
   EXPECT_EQ(two->Driver().LastError(), "");
+
+  // Virtual time starts at the computer's local time unless a start is given.
+  auto asTuple = [](const LocalDateTime& t) {
+    return std::tie(t.year, t.month, t.day, t.hour, t.minute, t.second);
+  };
+  const LocalDateTime started = two->clock().LocalTime();
+  EXPECT_LE(asTuple(before), asTuple(started));
+  EXPECT_LE(asTuple(started), asTuple(after));
 
   const auto none = CreateBackend(Simulated(0), &error);
   ASSERT_NE(none, nullptr);
@@ -113,6 +148,7 @@ TEST(BackendTest, EachSimulatedInstrumentInVirtualTimeHasItsClockAndItsFaults) {
   std::string error;
   BackendOptions options = Simulated(3, {SimFaultSpec{.name = "silent", .count = -1, .instrument = 1}});
   options.virtualTime = true;
+  options.virtualStart = LocalDateTime{2026, 3, 4, 5, 6, 7};
   const auto three = CreateBackend(options, &error);
   ASSERT_NE(three, nullptr) << error;
   uint32_t count = 0;
@@ -129,6 +165,14 @@ TEST(BackendTest, EachSimulatedInstrumentInVirtualTimeHasItsClockAndItsFaults) {
   const Clock::TimePoint first = clocks[0]->Now();
   clocks[1]->Sleep(std::chrono::seconds(5));
   EXPECT_EQ(clocks[0]->Now(), first);
+  // Each starts at the time given, and the local time moves with its own clock.
+  const LocalDateTime at0 = clocks[0]->LocalTime();
+  const LocalDateTime at1 = clocks[1]->LocalTime();
+  const LocalDateTime& start = *options.virtualStart;
+  EXPECT_EQ(std::tie(at0.year, at0.month, at0.day, at0.hour, at0.minute, at0.second),
+            std::tie(start.year, start.month, start.day, start.hour, start.minute, start.second));
+  EXPECT_EQ(at1.second, 12);
+  EXPECT_EQ(clocks[2]->LocalTime().second, 7);
 
   // Only the second is silent: its search finds nobody answering.
   for (uint32_t index = 0; index < count; ++index) {

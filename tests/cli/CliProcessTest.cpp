@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -23,6 +24,8 @@
 #include "link/Clock.h"
 #include "sim/SimBus.h"
 #include "app/UpdateRecord.h"
+#include "app/image/Resources.h"
+#include "base/Sha256.h"
 #include "app/cli/Help.h"
 #include "tests/cli/ChildProcess.h"
 #include "tests/cli/JsonLines.h"
@@ -112,9 +115,24 @@ class CliProcessTest : public ::testing::Test {
 };
 
 TEST_F(CliProcessTest, VersionAndHelpNeedNoCommand) {
-  ChildResult version = RunChild(kProgram, {"--version"});
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out, std::string("vxa4410-cli ") + VXA_PRODUCT_VERSION + "\n");
+  // The version, then what is inside: the boot image's size and hash (this build's is the
+  // placeholder), the licence, where to report a fault.
+  for (const char* language : {"ru", "en"}) {
+    ChildResult version = RunChild(kProgram, {"--lang", language, "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.err, "");
+    const std::vector<std::string> lines = Lines(version.out);
+    ASSERT_EQ(lines.size(), 5u) << version.out;
+    EXPECT_EQ(lines[0], std::string("vxa4410-cli ") + VXA_PRODUCT_VERSION);
+    const EmbeddedResource& image = BuiltInResources().front();
+    const std::string size = std::to_string(image.size);
+    EXPECT_TRUE(Contains(lines[1], " " + size + " ")) << lines[1];
+    EXPECT_TRUE(Contains(lines[1], "VXA_BOOT_IMAGE") && Contains(lines[1], language[0] == 'e' ? "placeholder" : "заглушка")) << lines[1];
+    EXPECT_EQ(lines[2], "SHA-256: " + Sha256::HexOf({image.data, image.size}));
+    EXPECT_TRUE(Contains(lines[3], "2026")) << lines[3];
+    EXPECT_TRUE(Contains(lines[4], "<") && Contains(lines[4], "@")) << lines[4];
+    for (const std::string& line : lines) EXPECT_LE(Width(line), 80u) << line;
+  }
 
   ChildResult help = RunChild(kProgram, {"--help"});
   EXPECT_EQ(help.exitCode, 0);
@@ -156,6 +174,12 @@ TEST_F(CliProcessTest, TheLanguageComesFromTheCommandLineThenAnEnglishLocale) {
       {{}, {"LANG=en_US.UTF-8"}, false},
       {{}, {"LANG=C"}, true},
       {{"--lang=ru"}, {"LC_ALL=en_GB.UTF-8"}, true},
+      {{"--lang", "EN"}, {}, false},
+      {{"--lang=Ru"}, {"LANGUAGE=en"}, true},
+      // The GNU list first: its first language of ours, past others and empty entries.
+      {{}, {"LANGUAGE=de::en_GB:ru", "LC_ALL=ru_RU.UTF-8"}, false},
+      {{}, {"LANGUAGE=ru:en", "LANG=en_US.UTF-8"}, true},
+      {{}, {"LANGUAGE=", "LANG=en_US.UTF-8"}, false},
   };
   for (const Row& row : rows) {
     std::vector<std::string> arguments = row.options;
@@ -650,17 +674,33 @@ TEST_F(CliProcessTest, OptionsMayFollowTheCommand) {
   EXPECT_EQ(Lines(r.out), ExpectedInfoLines());
 }
 
+// The computer's local time as the clock line shows it; such texts sort as the times do.
+std::string LocalClockText(std::time_t at) {
+  std::tm calendar{};
+  localtime_r(&at, &calendar);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &calendar);
+  return text;
+}
+
 TEST_F(CliProcessTest, UpdateSucceedsWithStagesInOrder) {
+  const std::time_t before = std::time(nullptr);
   ChildResult r = RunChild(kProgram, Fast({"update", "--yes"}));
+  const std::time_t after = std::time(nullptr);
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  // The four lines, the version the instrument now reports, the time its clock was given (the
-  // simulator's virtual day, some seconds in), the success.
+  // The four lines, the version the instrument now reports, the time its clock was given (virtual
+  // time starts at the computer's local time, and the update takes it some minutes on at most),
+  // the success.
   const std::vector<std::string> out = Lines(r.out);
   ASSERT_EQ(out.size(), 7u) << r.out;
   EXPECT_EQ(std::vector<std::string>(out.begin(), out.begin() + 4), ExpectedInfoLines());
   EXPECT_EQ(out[4], FormatText(MessageText(msg::kNewProgramVersion, 0), VXA_PRODUCT_VERSION));
-  const std::string clockSet = FormatText(MessageText(msg::kDeviceClockSet, 0), "2026-01-01 00:");
-  EXPECT_TRUE(out[5].starts_with(clockSet) && out[5].size() == clockSet.size() + 5) << out[5];
+  const std::string clockSet = FormatText(MessageText(msg::kDeviceClockSet, 0), "");
+  ASSERT_TRUE(out[5].starts_with(clockSet)) << out[5];
+  const std::string shown = out[5].substr(clockSet.size());
+  EXPECT_EQ(shown.size(), 19u) << shown;
+  EXPECT_GE(shown, LocalClockText(before)) << out[5];
+  EXPECT_LE(shown, LocalClockText(after + 10 * 60)) << out[5];
   EXPECT_EQ(out[6], Msg(msg::kFirmwareCompleted));
   // Not a terminal: one plain line per stage and nothing else.
   EXPECT_EQ(Lines(r.err),
@@ -756,6 +796,7 @@ TEST_F(CliProcessTest, UsageErrorsExitTwoWithOneLineOnStderr) {
       {"--sim", "--sim-unplug", "0:5,", "info"},
       {"--sim-plug", "0:0", "info"},
       {"--sim", "--yes", "--watch", "update"},
+      {"--sim", "--yes=1", "update"},
   };
   const std::string tryHelp = FormatText(MessageText(msg::kTryHelp, 0), "vxa4410-cli") + "\n";
   for (const auto& arguments : cases) {
@@ -778,6 +819,11 @@ TEST_F(CliProcessTest, UsageErrorsNameWhatIsWrong) {
                        FormatText(MessageText(msg::kMissingArgument, 0), "--port")));
   EXPECT_TRUE(Contains(RunChild(kProgram, {"--sim", "read", "swapfile", "x"}).err,
                        FormatText(MessageText(msg::kUnknownFileKind, 0), "swapfile")));
+  EXPECT_EQ(RunChild(kProgram, {"--lang", "en", "--sim", "--yes=1", "update"}).err,
+            "vxa4410-cli: option --yes takes no value (try vxa4410-cli --help)\n");
+  EXPECT_EQ(RunChild(kProgram, {"--lang", "en", "--sim", "read", "dev_info"}).err,
+            "vxa4410-cli: wrong number of arguments for command read; usage: read KIND FILE "
+            "(try vxa4410-cli --help)\n");
 }
 
 TEST_F(CliProcessTest, DoubleDashEndsTheOptions) {
@@ -841,10 +887,24 @@ TEST_F(CliProcessTest, ReadNeverDestroysWhatItsFileNames) {
   const std::vector<uint8_t> held = bus.AttachInstrument().FileContent("dev_info");
   const std::string expected(held.begin(), held.end());
 
+  // Standard output holds the bytes alone; the report says where they went, on stderr.
   ChildResult toOut = RunChild(kProgram, Fast({"read", "dev_info", "-"}));
   EXPECT_EQ(toOut.exitCode, 0) << toOut.err;
   EXPECT_EQ(toOut.out, expected);
+  EXPECT_EQ(Lines(toOut.err).back(),
+            FormatText(MessageText(msg::kFileWrittenToStandardOutput, 0),
+                       static_cast<int>(expected.size())));
+  EXPECT_FALSE(Contains(toOut.err, " - ")) << toOut.err;
   EXPECT_TRUE(FilesIn(dir_.path()).empty());
+
+  // A directory is named as one, and stays as it was.
+  std::filesystem::create_directory(dir_.path() / "folder");
+  ChildResult toFolder = RunChild(kProgram, Fast({"read", "dev_info", "folder"}));
+  EXPECT_EQ(toFolder.exitCode, 1);
+  EXPECT_EQ(toFolder.out, "");
+  EXPECT_EQ(toFolder.err, FormatText(MessageText(msg::kFileIsDirectory, 0), "folder") + "\n");
+  EXPECT_TRUE(FilesIn(dir_.path() / "folder").empty());
+  std::filesystem::remove(dir_.path() / "folder");
 
   {
     std::ofstream old(dir_.path() / "real.bin");

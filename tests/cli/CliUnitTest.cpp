@@ -100,16 +100,28 @@ TEST(CliOptionsTest, ErrorsAreNamed) {
             FormatText(MessageText(msg::kUnknownOption, 0), "--what"));
   EXPECT_EQ(Parse({"--what=1", "info"}).error,
             FormatText(MessageText(msg::kUnknownOption, 0), "--what"));
+  // A known option given a value it does not take is named as it is spelt long.
+  for (const char* given : {"--yes=1", "--ye=", "--sim=on"}) {
+    const std::string name = std::string(given).starts_with("--sim") ? "--sim" : "--yes";
+    EXPECT_EQ(Parse({given, "info"}).error,
+              FormatText(MessageText(msg::kOptionTakesNoValue, 0), name.c_str()))
+        << given;
+  }
   EXPECT_EQ(Parse({"-q", "info"}).error, FormatText(MessageText(msg::kUnknownOption, 0), "-q"));
   EXPECT_EQ(Parse({"info", "--driver"}).error,
             FormatText(MessageText(msg::kMissingArgument, 0), "--driver"));
   EXPECT_EQ(Parse({"info", "--port="}).error,
             FormatText(MessageText(msg::kMissingArgument, 0), "--port"));
   EXPECT_EQ(Parse({"flash"}).error, FormatText(MessageText(msg::kUnknownCommand, 0), "flash"));
+  // A wrong number of arguments shows the ones the command takes.
   EXPECT_EQ(Parse({"list", "all"}).error,
-            FormatText(MessageText(msg::kWrongArgumentCount, 0), "list"));
+            FormatText(MessageText(msg::kWrongArgumentCount, 0), "list") + "; использование: list");
   EXPECT_EQ(Parse({"read", "kernel"}).error,
-            FormatText(MessageText(msg::kWrongArgumentCount, 0), "read"));
+            FormatText(MessageText(msg::kWrongArgumentCount, 0), "read") +
+                "; использование: read ТИП ФАЙЛ");
+  EXPECT_EQ(Parse({"history"}).error,
+            FormatText(MessageText(msg::kWrongArgumentCount, 0), "history") +
+                "; использование: history ФАЙЛ");
   EXPECT_EQ(Parse({"read", "boot", "f"}).error,
             FormatText(MessageText(msg::kUnknownFileKind, 0), "boot"));
   EXPECT_EQ(Parse({"--sim", "--port", "p", "info"}).error,
@@ -152,6 +164,35 @@ TEST(CliOptionsTest, TheHelpAndTheDriversAreThisPlatformsOwn) {
     EXPECT_NE(help.find(port), std::string::npos) << help;
   }
   SetMessageLanguage(kLanguageRussian);
+}
+
+// A file's bytes are never dumped into a terminal: refused as a usage error before the search,
+// with nothing on standard output.
+TEST(CliOptionsTest, ReadToStandardOutputOnATerminalIsRefused) {
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_NE(err, nullptr);
+  TerminalStreams streams;
+  streams.out = out;
+  streams.err = err;
+  streams.outIsTerminal = true;
+  std::vector<std::string> arguments = {"vxa4410-cli", "--lang", "ru", "--sim", "--fast",
+                                        "read",        "dev_info", "-"};
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  EXPECT_EQ(RunCli(static_cast<int>(arguments.size()), argv.data(), streams), kExitUsage);
+  auto contents = [](std::FILE* file) {
+    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    return text;
+  };
+  EXPECT_EQ(contents(out), "");
+  EXPECT_EQ(contents(err), std::string(MessageText(msg::kReadToTerminal, 0)) + "\n");
+  std::fclose(out);
+  std::fclose(err);
 }
 
 TEST(CliOptionsTest, FaultSpecifications) {

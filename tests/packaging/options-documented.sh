@@ -6,8 +6,9 @@
 # a bash completion script, where they are the words it offers (single-quoted lists). A page in a
 # folder named ru is compared with the Russian help, any other with the English one, the language
 # chosen by LANGUAGE-OPTION (--lang for the terminal program, -lang for the window; a program
-# without it has one help). `PROGRAM --version` prints its name and VERSION. Neither answer may
-# need a display.
+# without it has one help). `PROGRAM --version` prints its name and VERSION first. Neither answer
+# may need a display. The window, asked to open without a display, names the terminal program
+# instead, and refuses an option it does not have with its usage line.
 set -euo pipefail
 program=$1 version=$2 document=$3 choose=${4:-}
 name=$(basename "$program")
@@ -26,7 +27,21 @@ if [ -n "$choose" ]; then
   [ "$help" != "$(help_in $other)" ] || fail "$name $choose $language --help is not in its language"
 fi
 answer=$(run --version) || fail "$name --version exited with $?"
-[ "$answer" = "$name $version" ] || fail "$name --version printed \"$answer\""
+[ "$(head -n 1 <<<"$answer")" = "$name $version" ] || fail "$name --version printed \"$answer\""
+
+if [ "$name" = vxa4410-loader ]; then
+  status=0
+  said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" -lang en -sim 2>&1) ||
+    status=$?
+  [ $status = 1 ] || fail "$name without a display exited with $status"
+  grep -q 'vxa4410-cli' <<<"$said" || fail "$name without a display said \"$said\""
+  status=0
+  said=$(QT_QPA_PLATFORM=offscreen "$program" -lang en --sim 2>&1) || status=$?
+  [ $status = 2 ] || fail "$name --sim exited with $status"
+  # Qt may say something of its own first (a missing XDG_RUNTIME_DIR).
+  grep -qx "$name: unknown option: --sim" <<<"$said" || fail "$name --sim said \"$said\""
+  grep -q "^Usage: $name " <<<"$said" || fail "$name --sim showed no usage: \"$said\""
+fi
 
 # The usage's option lines begin with the option a few spaces in ("  --port PATH   text",
 # "  --help, --version"); a wrapped line of a text, further in, may start with an option too.

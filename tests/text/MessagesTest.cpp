@@ -173,28 +173,38 @@ TEST(StringTableTest, TextsByNumberInEachLanguageAndEmptyOutsideTheTable) {
   SetMessageLanguage(kLanguageRussian);
 }
 
-TEST(LanguageChoiceTest, CommandLineFirstThenOnlyAnExplicitlyEnglishEnvironment) {
+TEST(LanguageChoiceTest, CommandLineFirstThenTheLanguageListThenAnExplicitlyEnglishLocale) {
   struct Row {
+    const char* language;  // LANGUAGE
     const char* lcAll;
     const char* lcMessages;
     const char* lang;
     MessageLanguage expected;
   };
   const Row rows[] = {
-      {nullptr, nullptr, nullptr, kLanguageRussian},
-      {nullptr, nullptr, "C", kLanguageRussian},
-      {nullptr, nullptr, "C.UTF-8", kLanguageRussian},
-      {nullptr, nullptr, "ru_RU.UTF-8", kLanguageRussian},
-      {nullptr, nullptr, "en_US.UTF-8", kLanguageEnglish},
-      {nullptr, nullptr, "en", kLanguageEnglish},
-      {nullptr, nullptr, "english", kLanguageRussian},
-      {"", "en_GB", "ru_RU", kLanguageEnglish},
-      {"ru_RU.UTF-8", "en_GB", "en_US", kLanguageRussian},
-      {"en_US.UTF-8", nullptr, "ru_RU", kLanguageEnglish},
+      {nullptr, nullptr, nullptr, nullptr, kLanguageRussian},
+      {nullptr, nullptr, nullptr, "C", kLanguageRussian},
+      {nullptr, nullptr, nullptr, "C.UTF-8", kLanguageRussian},
+      {nullptr, nullptr, nullptr, "ru_RU.UTF-8", kLanguageRussian},
+      {nullptr, nullptr, nullptr, "en_US.UTF-8", kLanguageEnglish},
+      {nullptr, nullptr, nullptr, "en", kLanguageEnglish},
+      {nullptr, nullptr, nullptr, "english", kLanguageRussian},
+      {nullptr, "", "en_GB", "ru_RU", kLanguageEnglish},
+      {nullptr, "ru_RU.UTF-8", "en_GB", "en_US", kLanguageRussian},
+      {nullptr, "en_US.UTF-8", nullptr, "ru_RU", kLanguageEnglish},
+      // The list comes first; its first entry of ours wins, others and empty ones are passed
+      // over, and a list without ours leaves the choice to the locale.
+      {"en:ru", "ru_RU.UTF-8", nullptr, nullptr, kLanguageEnglish},
+      {"ru_RU:en", nullptr, nullptr, "en_US.UTF-8", kLanguageRussian},
+      {"de:fr::en_GB", "ru_RU.UTF-8", nullptr, nullptr, kLanguageEnglish},
+      {"", nullptr, nullptr, "en_US.UTF-8", kLanguageEnglish},
+      {"de:english", nullptr, nullptr, "en_US.UTF-8", kLanguageEnglish},
+      {"de", "ru_RU.UTF-8", nullptr, nullptr, kLanguageRussian},
   };
   static const Row* current = nullptr;
   const EnvironmentLookup lookup = [](const char* name) -> const char* {
     const std::string_view variable(name);
+    if (variable == "LANGUAGE") return current->language;
     if (variable == "LC_ALL") return current->lcAll;
     if (variable == "LC_MESSAGES") return current->lcMessages;
     if (variable == "LANG") return current->lang;
@@ -203,14 +213,20 @@ TEST(LanguageChoiceTest, CommandLineFirstThenOnlyAnExplicitlyEnglishEnvironment)
   for (const Row& row : rows) {
     current = &row;
     EXPECT_EQ(ChooseMessageLanguage(std::nullopt, lookup), row.expected)
-        << (row.lcAll ? row.lcAll : "-") << " " << (row.lang ? row.lang : "-");
+        << (row.language ? row.language : "-") << " " << (row.lcAll ? row.lcAll : "-") << " "
+        << (row.lang ? row.lang : "-");
     EXPECT_EQ(ChooseMessageLanguage(kLanguageRussian, lookup), kLanguageRussian);
     EXPECT_EQ(ChooseMessageLanguage(kLanguageEnglish, lookup), kLanguageEnglish);
   }
-  EXPECT_EQ(ParseLanguageName("en"), kLanguageEnglish);
-  EXPECT_EQ(ParseLanguageName("ru"), kLanguageRussian);
-  EXPECT_EQ(ParseLanguageName("de"), std::nullopt);
-  EXPECT_EQ(ParseLanguageName("EN"), std::nullopt);
+  for (const char* english : {"en", "EN", "En", "eN"}) {
+    EXPECT_EQ(ParseLanguageName(english), kLanguageEnglish) << english;
+  }
+  for (const char* russian : {"ru", "RU", "Ru"}) {
+    EXPECT_EQ(ParseLanguageName(russian), kLanguageRussian) << russian;
+  }
+  for (const char* other : {"de", "", "e", "eng", "en_US", "ru "}) {
+    EXPECT_EQ(ParseLanguageName(other), std::nullopt) << other;
+  }
 }
 
 TEST(FormatTextTest, FillsTheCataloguesPlaceholders) {
