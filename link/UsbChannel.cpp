@@ -126,6 +126,8 @@ void TUsbChannel::SendPacket() {
   // Before each write and each read, also where the values are in force already: a driver may
   // rely on the call (it costs no request to the bridge). Its status is ignored.
   dev->SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+  // Given up on while the bridge was being readied: the command must not go out after all.
+  if (aborted_.load()) return;
   uint32_t written = 0;
   const FtStatus status = dev->Write(TxBuffer.get(), TxLength, &written);
   // Given up on meanwhile: what did not go out is not a failure of the link.

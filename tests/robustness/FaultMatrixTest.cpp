@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <span>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,9 +17,11 @@
 #include "app/InstrumentSelection.h"
 #include "app/Loader.h"
 #include "app/Station.h"
+#include "app/image/ResReadTransBuffer.h"
 #include "protocol/Connection.h"
 #include "text/Messages.h"
 #include "sim/SimBus.h"
+#include "tests/support/ForwardingDriver.h"
 #include "tests/support/RecordingView.h"
 
 namespace vxa {
@@ -481,6 +484,77 @@ TEST(FaultMatrixTest, InterruptingAStationStopsEachInstrumentAndTellsWhetherItIn
     EXPECT_EQ(result.outcome, Outcome::kInterrupted) << index;
     EXPECT_EQ(result.outcome.kernelRequested, index != kSilent) << index;
     EXPECT_EQ(matrix.instrument(index).KernelRequests(), index != kSilent ? 1 : 0) << index;
+  }
+}
+
+// Ctrl-C or the window's close may come at any moment of the traffic thread's work, also while
+// the bridge is being readied for the next command (its purge, its timeouts): from then on no
+// command goes out. The interrupt is given at every call on the bridge in turn, during the
+// write and the read-back.
+class AbortAtCall final : public test::ForwardingDriver {
+ public:
+  AbortAtCall(sim::SimBus& bus, sim::SimInstrument& instrument, int at)
+      : ForwardingDriver(bus), instrument_(instrument), at_(at) {}
+
+  void BeforeDeviceCall(bool write) override {
+    if (aborted_) {
+      if (write) ++writesAfter;
+      return;
+    }
+    if (connection == nullptr || calls++ != at_) return;
+    connection->Abort();  // what Stop does from the other thread, here at a known call
+    aborted_ = true;
+    commandsAtAbort = instrument_.counters().commands;
+  }
+  bool Aborted() const { return aborted_; }
+
+  TVXA4410Connection* connection = nullptr;  // counted from the first transfer's start on
+  int calls = 0;
+  int writesAfter = 0;
+  uint64_t commandsAtAbort = 0;
+
+ private:
+  sim::SimInstrument& instrument_;
+  const int at_;
+  bool aborted_ = false;
+};
+
+TEST(FaultMatrixTest, AnInterruptAtAnyCallOnTheBridgeLetsNoCommandOutAfterIt) {
+  std::vector<uint8_t> image(kImageSize);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13);
+  int total = 0;
+  for (int at = 0; at < total || total == 0; ++at) {
+    VirtualClock clock;
+    sim::SimBus bus(clock);
+    sim::SimInstrument& instrument = bus.AttachInstrument();
+    AbortAtCall driver(bus, instrument, total == 0 ? INT32_MAX : at);
+    TResReadTransBuffer buffer{std::span<const uint8_t>(image)};
+    TVXA4410Connection connection(driver, clock);
+    ASSERT_TRUE(connection.Open());
+    connection.Bind(&buffer);
+    driver.connection = &connection;
+    std::string refusal;
+    for (const bool write : {true, false}) {
+      if (driver.Aborted()) break;
+      const int started = write ? connection.StartWrite(kFileSwap, refusal)
+                                : connection.StartRead(kFileSwap, refusal);
+      ASSERT_GE(started, 0) << refusal;
+      // An aborted connection sends nothing; a few steps more show that it stays so.
+      for (int steps = 0, after = 0; !connection.IsIdle() && steps < 1000 && after < 3; ++steps) {
+        connection.TrafficStep();
+        if (driver.Aborted()) ++after;
+      }
+    }
+    if (total == 0) {
+      ASSERT_TRUE(connection.Done());
+      total = driver.calls;  // the clean run counted the calls; each is now interrupted in turn
+      ASSERT_GT(total, 20);
+      at = -1;
+      continue;
+    }
+    ASSERT_TRUE(driver.Aborted()) << at;
+    EXPECT_EQ(driver.writesAfter, 0) << "interrupted at call " << at << " of " << total;
+    EXPECT_EQ(instrument.counters().commands, driver.commandsAtAbort) << at;
   }
 }
 

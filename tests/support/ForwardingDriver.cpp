@@ -36,7 +36,12 @@ class ForwardedDevice final : public FtDevice {
     return Forward([mask](FtDevice& device) { return device.Purge(mask); });
   }
   FtStatus Write(const void* buffer, uint32_t count, uint32_t* written) override {
-    return Forward([=](FtDevice& device) { return device.Write(buffer, count, written); }, true);
+    return Forward(
+        [=, this](FtDevice& device) {
+          driver_.BeforeWrite(buffer, count);
+          return device.Write(buffer, count, written);
+        },
+        true);
   }
   FtStatus Read(void* buffer, uint32_t count, uint32_t* read) override {
     return Forward([=](FtDevice& device) { return device.Read(buffer, count, read); });
@@ -45,7 +50,10 @@ class ForwardedDevice final : public FtDevice {
     return Forward([=](FtDevice& device) { return device.GetStatus(rx, tx, events); });
   }
   FtStatus Close() override { return inner_->Close(); }
-  void Abort() override { inner_->Abort(); }
+  void Abort() override {
+    driver_.DeviceAborted();
+    inner_->Abort();
+  }
   BridgeFault LastFault() const override { return inner_->LastFault(); }
 
  private:

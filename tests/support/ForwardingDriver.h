@@ -31,6 +31,10 @@ class ForwardingDriver : public FtDriver {
   virtual void BeforeDeviceCall(bool write) = 0;
   // After each of those calls, on the same thread.
   virtual void AfterDeviceCall() {}
+  // Just before a Write goes on to the bridge, with the bytes it carries.
+  virtual void BeforeWrite(const void* /*buffer*/, uint32_t /*count*/) {}
+  // When the bridge is aborted (from any thread), before the abort is passed on.
+  virtual void DeviceAborted() {}
 
  private:
   FtStatus Forwarded(FtStatus status, std::unique_ptr<FtDevice> inner,
