@@ -45,6 +45,7 @@ constexpr std::array<FaultNameEntry, kFaultCount> kFaultNames = {{
     {Fault::WrqNonZeroBlock, "wrq-non-zero-block"},
     {Fault::ShortReadBlock, "short-read-block"},
     {Fault::RecordLength, "record-length"},
+    {Fault::AckAhead, "ack-ahead"},
 }};
 
 constexpr bool NamesInEnumOrder() {

@@ -78,6 +78,8 @@ bool InstrumentModel::WriteBlock(std::span<const uint8_t> payload) {
   if (auto fired = Offer(Fault::WrongAckNumber)) {
     return Ack(fired->value != 0 && fired->value != number ? fired->value : number - 1);
   }
+  // Stored as it should be, only its acknowledgement names a block still to come.
+  const auto ahead = Offer(Fault::AckAhead);
   if (fresh) {
     pending_.insert(pending_.end(), data.begin(), data.end());
     write_.lastAcked = number;
@@ -90,6 +92,7 @@ bool InstrumentModel::WriteBlock(std::span<const uint8_t> payload) {
       if (write_.file == kFileSwap) swapComplete_ = true;
     }
   }
+  if (ahead) return Ack(ahead->value != 0 && ahead->value != number ? ahead->value : number + 1);
   return Ack(number);
 }
 

@@ -84,8 +84,10 @@ enum class Fault {
   ShortReadBlock,      // a read block carries only `value` bytes (1..3, default 2): no number
   RecordLength,        // the device information or GINF record is `value` bytes long
                        // (default: one byte short)
+  AckAhead,            // a write block is stored but acknowledged as `value` (default:
+                       // number + 1), a block that was never sent
 };
-inline constexpr size_t kFaultCount = static_cast<size_t>(Fault::RecordLength) + 1;
+inline constexpr size_t kFaultCount = static_cast<size_t>(Fault::AckAhead) + 1;
 
 // The parameters the faults above take when their `value` is 0 (or out of their range).
 struct FaultDefaults {

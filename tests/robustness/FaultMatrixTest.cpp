@@ -153,6 +153,7 @@ struct Endless {
 };
 const Endless kEndless[] = {
     {"wrong-ack-for-ever", Fault::WrongAckNumber},
+    {"ack-ahead-for-ever", Fault::AckAhead},
     {"same-block-for-ever", Fault::RepeatReadBlock},
     {"never-accepted", Fault::DropAnswer},
 };
@@ -163,6 +164,10 @@ Result ExpectedEndless(Fault fault, StageId stage) {
     // The empty block counts as acknowledged whatever number comes back: the read-back finds the
     // image incomplete.
     if (stage == StageId::kLastBlock) return Error(Msg(msg::kVerifiedDataMismatch));
+    return stage == StageId::kFirstBlock || stage == StageId::kMiddleBlock ? stalled : Updated();
+  }
+  if (fault == Fault::AckAhead) {
+    // Every block is stored, and the empty one ends the file whatever number its answer names.
     return stage == StageId::kFirstBlock || stage == StageId::kMiddleBlock ? stalled : Updated();
   }
   if (fault == Fault::RepeatReadBlock) return stage == StageId::kReadBlock ? stalled : Updated();

@@ -392,6 +392,18 @@ TEST_F(FaultTest, AWrongAckNumberLeavesTheBlockUnstored) {
   EXPECT_EQ(instrument_.FileContent("dev_info"), expected);
 }
 
+// The acknowledgement names a block still to come; the block itself is stored, and the
+// program's resend of it is taken as a repeat.
+TEST_F(FaultTest, AnAckAheadStoresTheBlockButNamesOneNeverSent) {
+  StartWrite("dev_info");
+  instrument_.Inject(FaultSpec{.fault = Fault::AckAhead});
+  EXPECT_EQ(Exchange(kCmdWriteBlock, Numbered(1, Pattern(5, 1))).Number(), 2u);
+  EXPECT_EQ(Exchange(kCmdWriteBlock, Numbered(1, Pattern(5, 1))).Number(), 1u);
+  instrument_.Inject(FaultSpec{.fault = Fault::AckAhead, .value = 9});
+  EXPECT_EQ(Exchange(kCmdWriteBlock, Numbered(2)).Number(), 9u);
+  EXPECT_EQ(instrument_.FileContent("dev_info"), Pattern(5, 1));
+}
+
 TEST_F(FaultTest, UnrecognisedWriteRequestAnswersComeCountTimes) {
   instrument_.Inject(FaultSpec{.fault = Fault::UnrecognisedWrqAnswer, .count = 2});
   for (int i = 0; i < 2; ++i) {
