@@ -3,7 +3,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test package vm-test bench sanitize fuzz windows clean
+.PHONY: all deps configure build run test package vm-test bench sanitize fuzz soak windows clean
 
 all: build
 
@@ -47,6 +47,12 @@ sanitize: deps
 # The answer fuzzer (clang's libFuzzer) for a fixed number of runs.
 fuzz: deps
 	@scripts/fuzz.sh build-fuzz $(FUZZ_RUNS)
+
+# The randomized fault campaign over N seeds (20000 by default) from FIRST (0): scripts/soak.sh.
+N ?= 20000
+FIRST ?= 0
+soak: configure
+	@scripts/soak.sh $(BUILD) $(N) $(FIRST)
 
 # The window vxa4410-loader.exe, vxa4410-cli.exe and the portable tests cross-built for Windows
 # x86-64 (build-win), the suite and the window's tests under Wine on Xvfb (screenshots in

@@ -20,6 +20,7 @@ void RecordingView::ProgressChanged(const Progress& progress) {
   progressPosition = progress.position;
   loadLabel = ProgressText(progress);
   if (loadLabels.empty() || loadLabels.back() != loadLabel) loadLabels.push_back(loadLabel);
+  if (onProgress) onProgress(progress);
 }
 
 void RecordingView::VersionWaitChanged(const Waited& waited) {

@@ -59,6 +59,8 @@ class RecordingView : public LoaderView {
   bool clockSetShown = false;  // the new firmware was reported with the time the clock took
   // Called with each new state text; tests use it to act at a stage of the update.
   std::function<void(const std::string&)> onState;
+  // Called with each progress shown, the last of a transfer's once it has ended.
+  std::function<void(const Progress&)> onProgress;
   // Called on each pass of a wait; a test can act while a transfer runs.
   std::function<void()> onEvents;
   // Whether any control was enabled while the update ran (recorded at each pass of a wait).

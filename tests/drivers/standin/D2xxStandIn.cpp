@@ -4,12 +4,15 @@
 // ftd2xx.dll on Windows. VXA_STANDIN_INSTRUMENTS sets how many instruments are attached (1).
 // With none, a listing answers success and a count of 0, as the library usually does, or with
 // VXA_STANDIN_NONE=status the library's other way of saying so, status 2 (device not found).
+#include <algorithm>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "link/drivers/D2xxApi.h"
 #include "sim/SimBus.h"
@@ -36,10 +39,20 @@ class StandIn {
     const int instruments = wanted != nullptr ? std::atoi(wanted) : 1;
     // Each instrument with a serial number of its own, as on a real station.
     sim::InstrumentConfig config;
-    for (int i = 0; i < instruments; ++i, ++config.serialNumber) bus_.AttachInstrument(config);
+    for (int i = 0; i < instruments; ++i, ++config.serialNumber) {
+      latest_ = &bus_.AttachInstrument(config);
+    }
   }
 
   sim::SimBus& Bus() { return bus_; }
+  // The instrument attached last; null when none was.
+  sim::SimInstrument* Latest() { return latest_; }
+  // One fresh instrument in place of all attached.
+  sim::SimInstrument& Replace(const sim::InstrumentConfig& config) {
+    bus_.DetachAll();
+    latest_ = &bus_.AttachInstrument(config);
+    return *latest_;
+  }
 
   Handle Adopt(std::unique_ptr<FtDevice> device) {
     std::lock_guard lock(mutex_);
@@ -72,6 +85,7 @@ class StandIn {
  private:
   RealClock clock_;
   sim::SimBus bus_;
+  sim::SimInstrument* latest_ = nullptr;
   std::mutex mutex_;
   std::set<std::unique_ptr<FtDevice>> open_;
 };
@@ -257,4 +271,45 @@ VXA_STANDIN_EXPORT Status VXA_D2XX_CALL FT_GetStatus(Handle handle, uint32_t* rx
   return OnDevice(handle, [&](FtDevice& device) {
     return device.GetStatus(rxQueue, txQueue, eventStatus);
   });
+}
+
+// For the tests that run a whole update through this library: a fresh instrument in place of
+// those attached, its install taking `installMs`, with `count` faults injected.
+struct VxaStandInFault {
+  int fault, count, skip, onCommand;
+  unsigned value;
+};
+
+VXA_STANDIN_EXPORT void VxaStandInReset(const VxaStandInFault* faults, size_t count,
+                                        unsigned installMs) {
+  sim::InstrumentConfig config;
+  config.installTime = std::chrono::milliseconds(installMs);
+  sim::SimInstrument& instrument = Instance().Replace(config);
+  for (size_t i = 0; i < count; ++i) {
+    instrument.Inject({.fault = static_cast<sim::Fault>(faults[i].fault),
+                       .count = faults[i].count,
+                       .skip = faults[i].skip,
+                       .onCommand = faults[i].onCommand,
+                       .value = faults[i].value});
+  }
+}
+
+// The latest instrument's file `name`: its size, with as much of it as fits copied to `buffer`.
+VXA_STANDIN_EXPORT size_t VxaStandInFile(const char* name, unsigned char* buffer, size_t size) {
+  sim::SimInstrument* instrument = Instance().Latest();
+  if (instrument == nullptr) return 0;
+  const std::vector<uint8_t> content = instrument->FileContent(name);
+  std::memcpy(buffer, content.data(), std::min(size, content.size()));
+  return content.size();
+}
+
+// Whether the latest instrument took an install (under way or done), with the program version it
+// reports now copied to `version`, and the refusals it has sent.
+VXA_STANDIN_EXPORT int VxaStandInState(char* version, size_t size, unsigned long long* refusals) {
+  sim::SimInstrument* instrument = Instance().Latest();
+  if (instrument == nullptr || size == 0) return 0;
+  std::strncpy(version, instrument->ProgramVersionText().c_str(), size - 1);
+  version[size - 1] = '\0';
+  *refusals = instrument->counters().refusalsSent;
+  return instrument->Installing() || instrument->Installed() ? 1 : 0;
 }
