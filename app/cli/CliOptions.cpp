@@ -368,9 +368,14 @@ ParsedCommandLine ParseCliArguments(int argc, char* const argv[]) {
     const int option = getopt_long(argc, argv, tables.shortOptions.c_str(),
                                    tables.longOptions.data(), nullptr);
     if (option == -1) break;
-    if (option == ':') {
+    // A value given to an option that takes none comes back as '?' from some getopt_long
+    // implementations and as ':' from others (mingw-w64's): both are told the same way.
+    const OptionEntry* named = option == ':' ? FindOption(optopt) : nullptr;
+    if (option == ':' && (named == nullptr || named->takesValue)) {
       result.error = FormatText(VXA_MSG(msg::kMissingArgument),
                                 OffendingOption(argv, optind - 1, optopt).c_str());
+    } else if (option == ':') {
+      result.error = UnknownOption(argv, optind - 1, optopt);
     } else if (const OptionEntry* entry = FindOption(option)) {
       entry->apply(entry->takesValue ? optarg : nullptr, &options, &result.error);
     } else {
