@@ -72,18 +72,18 @@ const char* WhenName(When when) {
 // version wait has its own bound.
 Clock::Duration Bound(const Draw& draw, bool kernelSent) {
   Clock::Duration bound = 2min;
-  for (const sim::FaultSpec& spec : draw.faults) {
-    const bool timed = spec.fault == Fault::Silent || spec.fault == Fault::Babble ||
-                       spec.fault == Fault::LateAnswer;
+  for (const sim::FaultSpec& aim : draw.faults) {
+    const bool timed = aim.fault == Fault::Silent || aim.fault == Fault::Babble ||
+                       aim.fault == Fault::LateAnswer;
     const bool endless =
-        spec.count < 0 || (spec.value == 0 && (spec.fault == Fault::Silent ||
-                                                spec.fault == Fault::Babble));
+        aim.count < 0 || (aim.value == 0 && (aim.fault == Fault::Silent ||
+                                                aim.fault == Fault::Babble));
     if (endless) {
       bound += kRequestAcceptLimit + kDrainLimit + 5s;
       continue;
     }
-    const Clock::Duration own = std::chrono::milliseconds(timed ? std::max(spec.value, 1500u) : 0);
-    bound += spec.count * (std::max<Clock::Duration>(own, std::chrono::milliseconds(kReadTimeoutMs)) +
+    const Clock::Duration own = std::chrono::milliseconds(timed ? std::max(aim.value, 1500u) : 0);
+    bound += aim.count * (std::max<Clock::Duration>(own, std::chrono::milliseconds(kReadTimeoutMs)) +
                            kDrainLimit + 2s);
   }
   if (kernelSent) bound += kVersionWaitLimit + kDrainLimit + 5s;
@@ -103,7 +103,7 @@ Ran RunLoader(const Draw& draw, Instrument& instrument, WatchingDriver& driver, 
   driver.Watch(loader, view);
   auto inject = [&](When when) {
     if (draw.when != when) return;
-    for (const sim::FaultSpec& spec : draw.faults) instrument.Inject(spec);
+    for (const sim::FaultSpec& aim : draw.faults) instrument.Inject(aim);
   };
   if (draw.backend == Backend::kBus) inject(When::kBeforeSearch);
   view.onState = [&](const std::string& state) {
@@ -202,14 +202,14 @@ std::string Describe(const Draw& draw) {
                        draw.byClosing ? "window closed" : "Ctrl-C");
   }
   line += " faults:";
-  for (const sim::FaultSpec& spec : draw.faults) {
+  for (const sim::FaultSpec& aim : draw.faults) {
     line += FormatText(" {.fault = Fault::%s, .count = %d, .skip = %d, .onCommand = %s, "
                        ".value = %u%s%s%s} [%s:%d:%d:%u:%d]",
-                       EnumName(spec.fault).c_str(), spec.count, spec.skip,
-                       CommandName(spec.onCommand), spec.value, spec.text.empty() ? "" : ", .text = \"",
-                       spec.text.c_str(), spec.text.empty() ? "" : "\"",
-                       std::string(sim::FaultName(spec.fault)).c_str(), spec.count, spec.skip,
-                       spec.value, spec.onCommand);
+                       EnumName(aim.fault).c_str(), aim.count, aim.skip,
+                       CommandName(aim.onCommand), aim.value, aim.text.empty() ? "" : ", .text = \"",
+                       aim.text.c_str(), aim.text.empty() ? "" : "\"",
+                       std::string(sim::FaultName(aim.fault)).c_str(), aim.count, aim.skip,
+                       aim.value, aim.onCommand);
   }
   return line;
 }

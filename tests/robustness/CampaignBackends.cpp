@@ -121,7 +121,7 @@ namespace {
 class BusInstrument final : public Instrument {
  public:
   explicit BusInstrument(sim::SimInstrument& instrument) : instrument_(instrument) {}
-  void Inject(const sim::FaultSpec& spec) override { instrument_.Inject(spec); }
+  void Inject(const sim::FaultSpec& aim) override { instrument_.Inject(aim); }
   std::vector<uint8_t> Swap() override { return instrument_.FileContent("swap"); }
   bool TookInstall() override { return instrument_.Installing() || instrument_.Installed(); }
   std::string Version() override { return instrument_.ProgramVersionText(); }
@@ -218,9 +218,9 @@ class D2xxBacking final : public Backing, private Instrument {
       return nullptr;
     }
     std::vector<StandInFault> faults;
-    for (const sim::FaultSpec& spec : draw.faults) {
-      faults.push_back({static_cast<int>(spec.fault), spec.count, spec.skip, spec.onCommand,
-                        spec.value});
+    for (const sim::FaultSpec& aim : draw.faults) {
+      faults.push_back({static_cast<int>(aim.fault), aim.count, aim.skip, aim.onCommand,
+                        aim.value});
     }
     reset(faults.data(), faults.size(),
           static_cast<unsigned>(

@@ -37,7 +37,7 @@ class Instrument {
  public:
   virtual ~Instrument() = default;
   // While the run goes on (the simulated bus only; the others take their faults at set-up).
-  virtual void Inject(const sim::FaultSpec& spec) = 0;
+  virtual void Inject(const sim::FaultSpec& aim) = 0;
   // After the run.
   virtual std::vector<uint8_t> Swap() = 0;
   virtual bool TookInstall() = 0;  // the install is under way or done

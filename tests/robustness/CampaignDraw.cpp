@@ -67,9 +67,9 @@ uint32_t DrawValue(Fault fault, size_t imageSize, Dice& dice) {
 }
 
 // Over a real line every lost answer costs real time: there the faults are those that end soon.
-bool QuickInRealTime(const sim::FaultSpec& spec) {
-  if (spec.count < 0 || spec.count > 2) return false;
-  switch (spec.fault) {
+bool QuickInRealTime(const sim::FaultSpec& aim) {
+  if (aim.count < 0 || aim.count > 2) return false;
+  switch (aim.fault) {
     case Fault::Silent:
     case Fault::Babble:
     case Fault::LateAnswer:
@@ -84,18 +84,18 @@ bool QuickInRealTime(const sim::FaultSpec& spec) {
 }
 
 sim::FaultSpec DrawFault(size_t imageSize, Dice& dice) {
-  sim::FaultSpec spec{.fault = sim::AllFaults()[dice.Below(sim::kFaultCount)]};
+  sim::FaultSpec aim{.fault = sim::AllFaults()[dice.Below(sim::kFaultCount)]};
   const uint32_t times = dice.Below(100);
-  spec.count = times < 60 ? 1 : times < 75 ? 2 : times < 85 ? 3 : -1;
-  spec.skip = dice.Percent(40) ? 0 : static_cast<int>(dice.Between(1, 12));
-  spec.onCommand = kCommands[dice.Below(std::size(kCommands))];
-  spec.value = DrawValue(spec.fault, imageSize, dice);
-  if ((spec.fault == Fault::RefuseRequest || spec.fault == Fault::RefuseBlock ||
-       spec.fault == Fault::RefuseClock) &&
+  aim.count = times < 60 ? 1 : times < 75 ? 2 : times < 85 ? 3 : -1;
+  aim.skip = dice.Percent(40) ? 0 : static_cast<int>(dice.Between(1, 12));
+  aim.onCommand = kCommands[dice.Below(std::size(kCommands))];
+  aim.value = DrawValue(aim.fault, imageSize, dice);
+  if ((aim.fault == Fault::RefuseRequest || aim.fault == Fault::RefuseBlock ||
+       aim.fault == Fault::RefuseClock) &&
       dice.Percent(50)) {
-    spec.text = "Отказ";
+    aim.text = "Отказ";
   }
-  return spec;
+  return aim;
 }
 
 size_t DrawImageSize(Dice& dice) {
@@ -139,9 +139,9 @@ Draw DrawRun(uint64_t seed) {
                                             : When::kAtFlashing;
   const uint32_t faults = 1 + dice.Below(3);
   for (uint32_t i = 0; i < faults; ++i) {
-    sim::FaultSpec spec = DrawFault(draw.imageSize, dice);
-    if (draw.backend != Backend::kBus && !QuickInRealTime(spec)) continue;
-    draw.faults.push_back(std::move(spec));
+    sim::FaultSpec aim = DrawFault(draw.imageSize, dice);
+    if (draw.backend != Backend::kBus && !QuickInRealTime(aim)) continue;
+    draw.faults.push_back(std::move(aim));
   }
   if (dice.Percent(15)) {
     draw.interruptAtCall = static_cast<int>(dice.Below(400));
